@@ -1,0 +1,154 @@
+#pragma once
+// The comic model: a comic owns the strip pages found so far, the reader's
+// position in them, a crawler-specific blob and a few flags; it loads that state
+// from its storage when built and writes it back on save.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace comics {
+
+class FileStorage;
+
+// One strip. Two pages are the same page when their image fields are equal.
+struct page {
+    std::string image;  // "REFER=" + page address + " " + image address
+    std::string title;
+    std::string third;
+    std::string fourth;
+    bool operator==(const page&) const = default;
+    std::string toString() const { return image; }
+};
+
+// The persisted part of a comic.
+struct comicState {
+    std::vector<page> pages;  // reading order, oldest first
+    std::int32_t position = 0;
+    std::string custom;  // crawler-specific, opaque here
+    bool operator==(const comicState&) const = default;
+};
+
+using Callback = std::function<void()>;
+using LinkList = std::vector<std::pair<std::string, std::string>>;  // (label, address)
+
+class comic {
+public:
+    explicit comic(FileStorage& storage);
+    comic(const comic&) = delete;
+    comic& operator=(const comic&) = delete;
+    virtual ~comic();
+
+    // Loads the stored state (after construction, once id() answers). A missing
+    // or damaged entry logs "Exception [...] .. Ignoring." and leaves the state empty.
+    virtual void initialise();
+
+    virtual std::string id() const = 0;
+    virtual std::string name() const = 0;
+    // Brings the page list up to date; the root version does nothing.
+    virtual void update(const Callback& onChanged, const Callback& onNewPages);
+    virtual LinkList urls() const;
+    // Marks the comic failed (never saved again this run) and logs the message.
+    virtual void fail(const std::string& message);
+    // Pages minus position.
+    virtual std::int32_t remaining() const;
+    // Persists the state into the storage (nothing when failed).
+    virtual void save();
+    virtual std::string toString() const { return name(); }
+    // The class's name, for the reader's log lines.
+    virtual std::string typeName() const { return "comic"; }
+
+    // The comic's lock: every change of the state, and every read of it from
+    // another thread, holds it. Recursive, so a caller holding it may save.
+    std::recursive_mutex& lock() const { return lock_; }
+
+    // Copies and single values, each taken under the lock.
+    comicState stateCopy() const;
+    std::vector<page> pagesCopy() const;
+    std::size_t pageCount() const;
+    bool pageAt(std::size_t index, page& out) const;  // false when out of range
+    std::int32_t position() const;
+    void setPosition(std::int32_t position);
+    void replaceState(comicState state);
+
+    FileStorage& storage() const { return *storage_.load(); }
+    void attachStorage(FileStorage& storage) { storage_.store(&storage); }
+
+    // View flags and state flags shared between the window and the workers.
+    std::atomic<bool> changed{false};
+    std::atomic<bool> expanded{false};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> active{true};
+    std::atomic<bool> updating{false};
+    // Set when an update has been queued and not yet finished.
+    std::atomic<bool> queued{false};
+    std::atomic<std::int32_t> listIndex{0};
+
+protected:
+    comicState state_;  // guarded by lock()
+
+private:
+    mutable std::recursive_mutex lock_;
+    std::atomic<FileStorage*> storage_;
+};
+
+// A built-in comic whose "active" flag lives in the configuration, in the
+// section named by section().
+class internalComic : public comic {
+public:
+    using comic::comic;
+    // Reads "active" from the configuration ("Cannot parse ... as bool" aborts),
+    // then loads the state.
+    void initialise() override;
+    // Writes "active" into the configuration (also for a failed comic), then
+    // saves the state. A failed write of the configuration is logged.
+    void save() override;
+    virtual std::string section() const = 0;
+    std::string typeName() const override { return "internalComic"; }
+};
+
+// Builds a comic and loads its state.
+template <class T, class... A>
+std::shared_ptr<T> create(A&&... args) {
+    auto made = std::make_shared<T>(std::forward<A>(args)...);
+    made->initialise();
+    return made;
+}
+
+// The registry of every comic of the running reader, in the order the sources
+// appended them. Nothing removes entries.
+class comicList {
+public:
+    void append(std::shared_ptr<comic> c);
+    std::vector<std::shared_ptr<comic>> snapshot() const;
+    std::size_t size() const;
+    void clearForTests();
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::shared_ptr<comic>> list_;
+};
+comicList& registry();
+
+// Saves every comic of the list ("Saving comics ..."), logging and skipping a
+// comic whose save fails, then writes the shared storage to the file. All of
+// it under the save lock.
+void saveAll(const std::vector<std::shared_ptr<comic>>& list,
+             const std::string& path = "storage.dat.zip");
+
+// Text cuts used by the built-in comics (plain substring search).
+std::string entityCleanup(std::string text);
+std::string between(const std::string& text, const std::string& start, const std::string& end);
+std::vector<std::string> allBetween(const std::string& text, const std::string& start,
+                                    const std::string& end);
+std::string after(const std::string& text, const std::string& marker);
+// The same cuts anchored at the last occurrence of the start marker.
+std::string betweenLast(const std::string& text, const std::string& start,
+                        const std::string& end);
+std::string afterLast(const std::string& text, const std::string& marker);
+
+}  // namespace comics

@@ -1,0 +1,38 @@
+#pragma once
+// Binary encoding of a comic's state: 32-bit little-endian integers and
+// length-prefixed strings. Encoding sizes the result first and writes into one
+// buffer of exactly that size.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "comics/base.hpp"
+
+namespace comics::serialize {
+
+std::string encode(const comicState& state);
+// Raises "Problem: can't splinter " + n + " from " + rest when bytes run out.
+comicState decode(std::string_view bytes);
+
+// Cursor over encoded bytes.
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : rest_(bytes) {}
+    std::string_view take(std::uint64_t n);
+    std::uint32_t u32();
+    std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
+    std::string str();
+    std::size_t remaining() const { return rest_.size(); }
+
+private:
+    std::string_view rest_;
+};
+
+// Appends encoded items to a string (the crawler's resume point uses these).
+void putU32(std::string& out, std::uint32_t value);
+inline void putI32(std::string& out, std::int32_t value) {
+    putU32(out, static_cast<std::uint32_t>(value));
+}
+void putStr(std::string& out, std::string_view text);
+
+}  // namespace comics::serialize
