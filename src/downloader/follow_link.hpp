@@ -1,0 +1,13 @@
+#pragma once
+// Link resolution: turns a link found on a page into the address of the next request,
+// in the form the HTTP client accepts (no "http://", annotations kept in front).
+#include <string>
+
+namespace downloader {
+
+// `oldAddress` is the address of the page the link was found on. Relative, host-absolute
+// ("/x"), query-only ("?x") and absolute links are resolved; "&amp;" becomes "&" and
+// spaces become "%20". Raises on an empty link or an empty old address.
+std::string followLink(const std::string& oldAddress, const std::string& link);
+
+}  // namespace downloader
