@@ -108,11 +108,13 @@ public:
     virtual Surface render(const std::string& text, SDL_Color colour, fontsettings settings,
                            int mode, const SDL_Color* background = nullptr);
 
-    // The cache's content (tests, benchmarks): entries, their pixels, and how
-    // many renderings the cache has made so far.
+    // The cache's content (tests, benchmarks): entries, their pixels, how many
+    // renderings the cache has made and how many it has let go of (freed at
+    // once or parked for the end of the repaint) so far.
     std::size_t cachedCount();
     std::uint64_t cachedPixels();
     std::uint64_t cacheMade() const { return made_.load(); }
+    std::uint64_t cacheReleased() const { return released_.load(); }
     // Whether the key is stored in the cache.
     bool isCached(const std::string& text, SDL_Color colour, fontsettings settings = {});
 
@@ -134,7 +136,7 @@ private:
     std::unique_ptr<TTF_Font, FontClose> font_;
     std::mutex fontLock_;  // SDL_ttf state (style, glyph cache) is not thread-safe
     std::atomic<std::uint64_t> made_{0};
-    bool closing_ = false;
+    std::atomic<std::uint64_t> released_{0};
     std::unique_ptr<Cache> cache_;
 };
 

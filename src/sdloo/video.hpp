@@ -193,9 +193,11 @@ inline constexpr int maxSurfaceWidth = 16383;
 int blit(SDL_Surface* src, SDL_Rect* srcArea, SDL_Surface* dst, SDL_Rect* dstArea);
 // The same in 32-bit coordinates, for sources or positions outside SDL's
 // 16-bit range (strips taller than 32767 pixels at any offset, drawn at any
-// negative position). srcArea null means the whole source. dstArea's w and h
-// serve the diagnostic only, as with SDL; 0 means "the source area's size".
-int blit(SDL_Surface* src, const rect* srcArea, SDL_Surface* dst, const rect& dstArea);
+// negative position). srcArea null means the whole source. dstArea gives the
+// position; its w and h serve the diagnostic only, as with SDL. result, when
+// given, receives the final blit rectangle in 32-bit coordinates.
+int blit(SDL_Surface* src, const rect* srcArea, SDL_Surface* dst, const rect& dstArea,
+         rect* result = nullptr);
 
 // Process start-up: SDL_Init(video), records the desktop size, SDL_Init again
 // (throws std::runtime_error "Unable to init SDL: " + SDL's error). stopVideo
