@@ -1,0 +1,192 @@
+#include "tools/threadpool.hpp"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "tools/log.hpp"
+
+namespace tools {
+namespace {
+
+constexpr auto pollInterval = std::chrono::milliseconds(10);
+
+// Guards appending to (and reading) any pool's worker list.
+std::mutex& workerListLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+
+}  // namespace
+
+void runGuarded(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        logln("Task failed with ", e);
+    } catch (...) {
+        logln("Task failed with ", "an unknown exception");
+    }
+}
+
+poolthread::poolthread(Fetch fetch, std::shared_ptr<poolgate> gate)
+    : fetch_(std::move(fetch)), gate_(std::move(gate)), thread_([this] { run(); }) {}
+
+poolthread::~poolthread() { thread_.join(); }
+
+void poolthread::run() {
+    for (;;) {
+        {
+            // Passing the gate and becoming busy is one step, so a pause that
+            // closed the gate sees every idle worker stay idle.
+            std::unique_lock<std::mutex> hold(gate_->lock);
+            gate_->changed.wait(hold, [this] { return gate_->stop || !gate_->closed; });
+            if (gate_->stop) return;
+            busy_.store(true);
+        }
+        std::optional<task> current;
+        try {
+            current = fetch_();
+        } catch (...) {
+            current.reset();
+        }
+        hasCurrent_.store(current.has_value());
+        if (current) {
+            setThreadName(current->name);
+            runGuarded(current->action);
+            clearThreadName();
+        }
+        current.reset();  // the action's captures end with the task
+        busy_.store(false);
+        std::unique_lock<std::mutex> hold(gate_->lock);
+        if (gate_->changed.wait_for(hold, pollInterval, [this] { return gate_->stop; })) return;
+    }
+}
+
+pool::pool(int workers) : gate_(std::make_shared<poolgate>()) {
+    for (int i = 0; i < workers; ++i)
+        workers_.push_back(
+            std::make_unique<poolthread>([this] { return pool::takeNextTask(); }, gate_));
+}
+
+pool::~pool() {
+    {
+        std::lock_guard<std::mutex> hold(gate_->lock);
+        gate_->stop = true;
+    }
+    gate_->changed.notify_all();
+    std::vector<std::unique_ptr<poolthread>> workers;
+    {
+        std::lock_guard<std::mutex> hold(workerListLock());
+        workers.swap(workers_);
+    }
+    workers.clear();  // joins each
+}
+
+std::vector<poolthread*> pool::workersCopy() const {
+    std::lock_guard<std::mutex> hold(workerListLock());
+    std::vector<poolthread*> out;
+    out.reserve(workers_.size());
+    for (const auto& w : workers_) out.push_back(w.get());
+    return out;
+}
+
+std::size_t pool::workerCount() const {
+    std::lock_guard<std::mutex> hold(workerListLock());
+    return workers_.size();
+}
+
+bool pool::paused() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return paused_;
+}
+
+bool pool::anyWork() const {
+    std::size_t count;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        count = queue_.size() + saved_.size();
+    }
+    for (poolthread* w : workersCopy())
+        if (w->busy()) ++count;
+    return count != 0;
+}
+
+void pool::addTask(std::string name, std::function<void()> action) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (paused_) return;
+    queue_.push_back(task{std::move(name), std::move(action)});
+}
+
+std::optional<task> pool::takeNextTask() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (queue_.empty()) return std::nullopt;
+    task next = std::move(queue_.front());
+    queue_.pop_front();
+    return next;
+}
+
+void pool::pause() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        paused_ = true;
+        for (auto& t : queue_) saved_.push_back(std::move(t));
+        queue_.clear();
+    }
+    {
+        std::lock_guard<std::mutex> hold(gate_->lock);
+        gate_->closed = true;
+    }
+    std::vector<poolthread*> workers = workersCopy();
+    int running = 0;
+    for (poolthread* w : workers)
+        if (w->hasCurrent()) ++running;
+    logln(running, " Tasks running");
+
+    // A worker seen idle after the gate closed stays idle until resume.
+    std::vector<bool> held(workers.size(), false);
+    std::size_t heldCount = 0;
+    std::size_t reported = 0;
+    for (;;) {
+        if (heldCount != reported) {
+            logln(static_cast<long long>(heldCount), " paused");
+            reported = heldCount;
+        }
+        for (std::size_t i = 0; i < workers.size(); ++i) {
+            if (!held[i] && !workers[i]->busy()) {
+                held[i] = true;
+                ++heldCount;
+            }
+        }
+        if (heldCount == workers.size()) return;
+        std::this_thread::sleep_for(pollInterval);
+    }
+}
+
+void pool::resume() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (auto& t : queue_) saved_.push_back(std::move(t));
+        queue_ = std::move(saved_);
+        saved_.clear();
+        paused_ = false;
+    }
+    {
+        std::lock_guard<std::mutex> hold(gate_->lock);
+        gate_->closed = false;
+    }
+    gate_->changed.notify_all();
+}
+
+void pool::addWorker() {
+    auto worker = std::make_unique<poolthread>([this] { return pool::takeNextTask(); }, gate_);
+    std::lock_guard<std::mutex> hold(workerListLock());
+    workers_.push_back(std::move(worker));
+}
+
+void pool::runOneTaskHere() {
+    std::optional<task> next = takeNextTask();
+    if (next) runGuarded(next->action);
+}
+
+}  // namespace tools

@@ -1,0 +1,101 @@
+#pragma once
+// Pools of named background tasks. A task is a name plus an action; while a
+// worker runs it, the task's name is the worker's name in the log. Workers poll
+// the queue every 10 ms. A pause holds every worker still between two tasks
+// (at a gate at the top of its loop) until resume releases them.
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/thread.hpp"
+
+namespace tools {
+
+struct task {
+    std::string name;
+    std::function<void()> action;
+};
+
+// The gate every worker of one pool passes at the top of its loop.
+struct poolgate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool closed = false;  // guarded by lock
+    bool stop = false;    // guarded by lock
+};
+
+// One worker: loops taking tasks from its pool until the pool ends.
+class poolthread {
+public:
+    using Fetch = std::function<std::optional<task>()>;
+    poolthread(Fetch fetch, std::shared_ptr<poolgate> gate);
+    ~poolthread();  // joins; the gate must have been told to stop
+    poolthread(const poolthread&) = delete;
+    poolthread& operator=(const poolthread&) = delete;
+
+    // Inside a cycle: from before it asks for a task until after the task ends.
+    bool busy() const { return busy_.load(); }
+    // Whether the latest cycle fetched a task (kept until the next cycle).
+    bool hasCurrent() const { return hasCurrent_.load(); }
+
+private:
+    void run();
+
+    Fetch fetch_;
+    std::shared_ptr<poolgate> gate_;
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> hasCurrent_{false};
+    Thread thread_;  // last: starts after every other member is ready
+};
+
+class pool {
+public:
+    // Starts n workers at once.
+    explicit pool(int workers);
+    // Stops the workers after their running tasks and joins them; queued tasks
+    // are dropped. (The reader never destroys its pools.)
+    virtual ~pool();
+    pool(const pool&) = delete;
+    pool& operator=(const pool&) = delete;
+
+    // Queued, held-back or running tasks exist.
+    virtual bool anyWork() const;
+    // Queues a task; while paused the task is dropped without notice.
+    virtual void addTask(std::string name, std::function<void()> action);
+    // Moves the queue aside, drops new tasks, and returns once every worker is
+    // idle and held at its gate.
+    virtual void pause();
+    // Restores the queue held back by pause and releases the workers.
+    virtual void resume();
+    virtual std::optional<task> takeNextTask();
+    virtual void addWorker();
+    // Runs the next queued task, if any, on the calling thread (whose log name
+    // stays as it is).
+    virtual void runOneTaskHere();
+
+    std::size_t workerCount() const;
+    bool paused() const;
+
+private:
+    std::vector<poolthread*> workersCopy() const;
+
+    mutable std::mutex lock_;  // queue_, saved_, paused_
+    std::deque<task> queue_;
+    std::deque<task> saved_;
+    bool paused_ = false;
+    std::shared_ptr<poolgate> gate_;
+    std::vector<std::unique_ptr<poolthread>> workers_;  // guarded by the worker-list lock
+};
+
+// Runs an action, logging "Task failed with " + the failure instead of letting
+// it escape.
+void runGuarded(const std::function<void()>& action);
+
+}  // namespace tools
