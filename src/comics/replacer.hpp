@@ -1,0 +1,63 @@
+#pragma once
+// A replacer turns one short expression into an extractor: applied to a page it
+// returns every piece the expression pulls out of it.
+//
+//   "@" regex "@" format ["@" second pattern "@" second format]
+//       Any first byte other than "!" is the separator. Without a format the
+//       default is "$1" when the regex has a "(", else the fixed text
+//       "here to generate a valid match". The optional chain runs a second
+//       search per first-step result, "\match" in the second pattern standing for
+//       that result.
+//   "!" script
+//       A selector script (comics/script.hpp) does all the work.
+//
+// Patterns follow the ECMAScript dialect (see comics/regex.hpp); formats know
+// "$&", "$`", "$'", "$1".."$9" and "$10".."$99".
+//
+// A replacer is immutable once built; apply may run on several threads at once.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace comics {
+
+class ecmaRegex;
+class script;
+
+class replacer {
+public:
+    // Throws std::runtime_error on an empty expression and on a pattern the
+    // regular-expression engine rejects (with the engine's message).
+    explicit replacer(const std::string& expression);
+    replacer(const replacer&) = delete;
+    replacer& operator=(const replacer&) = delete;
+    virtual ~replacer();
+
+    // Turns CR/LF of text into spaces in place, then returns every extracted piece
+    // (empty when nothing is found). Throws on an invalid chain, a bad second-step
+    // pattern, or a search that exceeds the match limit.
+    virtual std::vector<std::string> apply(std::string& text) const;
+    // Convenience: works on a copy.
+    std::vector<std::string> apply(const std::string& text) const;
+
+    const std::string& expression() const { return expression_; }
+    bool isScript() const { return script_ != nullptr; }
+    std::string toString() const { return "replacer " + expression_; }
+
+private:
+    std::string expression_;
+    std::unique_ptr<const ecmaRegex> pattern_;  // absent in script form
+    std::vector<std::string> chain_;
+    std::string format_;
+    std::unique_ptr<const script> script_;  // present in script form only
+};
+
+// Expands a replacement format against one match: "$&", "$`", "$'", "$n", "$nn";
+// "$0", "$00" and "$" with any other byte stay as written. groups[0] is the whole
+// match; a missing or unset group yields empty text. (Shared with the script's
+// "modex".)
+std::string expandFormat(const std::string& format, const std::vector<std::string>& groups,
+                         std::string_view before, std::string_view after);
+
+}  // namespace comics
