@@ -147,8 +147,7 @@ std::vector<std::string> allBetween(const std::string& text, const std::string& 
                                     const std::string& end);
 std::string after(const std::string& text, const std::string& marker);
 // The same cuts anchored at the last occurrence of the start marker.
-std::string betweenLast(const std::string& text, const std::string& start,
-                        const std::string& end);
+std::string betweenLast(const std::string& text, const std::string& start, const std::string& end);
 std::string afterLast(const std::string& text, const std::string& marker);
 
 }  // namespace comics

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/files.hpp"
+
 namespace comics {
 
 class FileStorage {
@@ -34,12 +36,8 @@ private:
     std::map<std::string, std::string> members_;
 };
 
-// Reads a whole file; raises an error naming the file when it cannot be read.
-std::string readWholeFile(const std::string& path);
-// Writes a whole file safely: a temporary file in the same directory, flushed
-// to disk, then renamed over the target. Raises an error when anything fails;
-// the old file is then left untouched.
-void writeFileAtomically(const std::string& path, const std::string& data);
+using tools::readWholeFile;
+using tools::writeFileAtomically;
 
 // The shared storage every comic of the reader is built with.
 FileStorage& mainStorage();

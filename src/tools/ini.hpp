@@ -59,7 +59,8 @@ enum class sortMode : int { unsorted = 0, byName = 1, byUnread = 2, byStrips = 3
 template <class T>
 class IniValue {
 public:
-    IniValue(std::string key, T fallback) : key_(std::move(key)), value_(fallback), default_(fallback) {
+    IniValue(std::string key, T fallback)
+        : key_(std::move(key)), value_(fallback), default_(fallback) {
         reload();
     }
     void reload();

@@ -30,8 +30,7 @@ void put(std::string& out, unsigned long long value);
 void put(std::string& out, double value);
 
 template <std::integral T>
-    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-void put(std::string& out, T value) {
+requires(!std::same_as<T, bool> && !std::same_as<T, char>) void put(std::string& out, T value) {
     if constexpr (std::is_signed_v<T>)
         put(out, static_cast<long long>(value));
     else
@@ -49,15 +48,13 @@ concept HasToString = requires(const T& t) {
 };
 
 template <HasToString T>
-    requires(!std::derived_from<T, std::exception>)
-void put(std::string& out, const T& object) {
+requires(!std::derived_from<T, std::exception>) void put(std::string& out, const T& object) {
     out.append(object.toString());
 }
 
 template <class T>
-void put(std::string& out, const T* object)
-    requires(HasToString<T> || std::derived_from<T, std::exception>)
-{
+void put(std::string& out,
+         const T* object) requires(HasToString<T> || std::derived_from<T, std::exception>) {
     if (!object)
         out.append("(null)");
     else

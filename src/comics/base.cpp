@@ -1,0 +1,222 @@
+#include "comics/base.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "comics/serialize.hpp"
+#include "comics/storage.hpp"
+#include "tools/ini.hpp"
+#include "tools/log.hpp"
+
+namespace comics {
+
+using Hold = std::lock_guard<std::recursive_mutex>;
+
+comic::comic(FileStorage& storage) : storage_(&storage) {}
+
+comic::~comic() = default;
+
+void comic::initialise() {
+    try {
+        comicState loaded = serialize::decode(storage().get(id()));
+        // A position outside the page list (a damaged entry) is clamped to it.
+        std::int32_t count =
+            static_cast<std::int32_t>(std::min<std::size_t>(loaded.pages.size(), INT32_MAX));
+        loaded.position = std::clamp(loaded.position, -1, count);
+        Hold hold(lock_);
+        state_ = std::move(loaded);
+    } catch (const std::exception& e) {
+        tools::logln("Exception [", e, "] .. Ignoring.");
+        Hold hold(lock_);
+        state_ = comicState{};
+    }
+}
+
+void comic::update(const Callback&, const Callback&) {}
+
+LinkList comic::urls() const { return {}; }
+
+void comic::fail(const std::string& message) {
+    failed = true;
+    tools::logln("");
+    tools::logln("");
+    tools::logln("FAIL: ", message);
+    tools::logln("");
+    tools::logln("");
+}
+
+std::int32_t comic::remaining() const {
+    Hold hold(lock_);
+    return static_cast<std::int32_t>(state_.pages.size()) - state_.position;
+}
+
+void comic::save() {
+    if (failed) return;
+    std::lock_guard<std::recursive_mutex> saving(saveLock());
+    std::string bytes;
+    {
+        Hold hold(lock_);
+        bytes = serialize::encode(state_);
+    }
+    storage().put(id(), std::move(bytes));
+}
+
+comicState comic::stateCopy() const {
+    Hold hold(lock_);
+    return state_;
+}
+
+std::vector<page> comic::pagesCopy() const {
+    Hold hold(lock_);
+    return state_.pages;
+}
+
+std::size_t comic::pageCount() const {
+    Hold hold(lock_);
+    return state_.pages.size();
+}
+
+bool comic::pageAt(std::size_t index, page& out) const {
+    Hold hold(lock_);
+    if (index >= state_.pages.size()) return false;
+    out = state_.pages[index];
+    return true;
+}
+
+std::int32_t comic::position() const {
+    Hold hold(lock_);
+    return state_.position;
+}
+
+void comic::setPosition(std::int32_t position) {
+    Hold hold(lock_);
+    state_.position = position;
+}
+
+void comic::replaceState(comicState state) {
+    Hold hold(lock_);
+    state_ = std::move(state);
+}
+
+void internalComic::initialise() {
+    tools::iniFile& ini = tools::config();
+    if (ini.has(section(), "active")) active = ini.getBool(section(), "active");
+    comic::initialise();
+}
+
+void internalComic::save() {
+    std::lock_guard<std::recursive_mutex> saving(saveLock());
+    try {
+        tools::config().set(section(), "active", static_cast<bool>(active));
+    } catch (const std::exception& e) {
+        tools::logln("Cannot write the active flag of ", name(), ": ", e);
+    }
+    comic::save();
+}
+
+void comicList::append(std::shared_ptr<comic> c) {
+    std::lock_guard<std::mutex> hold(lock_);
+    list_.push_back(std::move(c));
+}
+
+std::vector<std::shared_ptr<comic>> comicList::snapshot() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return list_;
+}
+
+std::size_t comicList::size() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return list_.size();
+}
+
+void comicList::clearForTests() {
+    std::lock_guard<std::mutex> hold(lock_);
+    list_.clear();
+}
+
+comicList& registry() {
+    static comicList* list = new comicList;  // lives until the process ends
+    return *list;
+}
+
+void saveAll(const std::vector<std::shared_ptr<comic>>& list, const std::string& path) {
+    std::lock_guard<std::recursive_mutex> saving(saveLock());
+    tools::logln("Saving comics ...");
+    for (const auto& c : list) {
+        try {
+            c->save();
+        } catch (const std::exception& e) {
+            tools::logln("Saving ", c->id(), " failed: ", e);
+        }
+    }
+    writeMainStorage(path);
+}
+
+std::string entityCleanup(std::string text) {
+    auto replaceAll = [&](const std::string& from, const std::string& to) {
+        std::string out;
+        std::size_t at = 0;
+        for (std::size_t found; (found = text.find(from, at)) != std::string::npos;) {
+            out.append(text, at, found - at);
+            out.append(to);
+            at = found + from.size();
+        }
+        out.append(text, at, std::string::npos);
+        text = std::move(out);
+    };
+    replaceAll("&apos;", "'");
+    replaceAll("&nbsp;", " ");
+    return text;
+}
+
+namespace {
+
+std::string cutBetween(const std::string& text, std::size_t start, const std::string& startMarker,
+                       const std::string& end) {
+    if (start == std::string::npos) return {};
+    std::size_t from = start + startMarker.size();
+    if (from > text.size()) throw std::out_of_range("Cut past the end of the text");
+    std::size_t to = text.find(end, from);
+    if (to == std::string::npos) return {};
+    return text.substr(from, to - from);
+}
+
+}  // namespace
+
+std::string between(const std::string& text, const std::string& start, const std::string& end) {
+    return cutBetween(text, text.find(start), start, end);
+}
+
+std::vector<std::string> allBetween(const std::string& text, const std::string& start,
+                                    const std::string& end) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t s = text.find(start, at);
+        if (s == std::string::npos) break;
+        std::size_t from = s + start.size();
+        std::size_t e = text.find(end, from);
+        if (e == std::string::npos) break;
+        out.push_back(text.substr(from, e - from));
+        at = e + end.size();
+    }
+    return out;
+}
+
+std::string after(const std::string& text, const std::string& marker) {
+    std::size_t at = text.find(marker);
+    if (at == std::string::npos) return {};
+    return text.substr(at + marker.size());
+}
+
+std::string betweenLast(const std::string& text, const std::string& start, const std::string& end) {
+    return cutBetween(text, text.rfind(start), start, end);
+}
+
+std::string afterLast(const std::string& text, const std::string& marker) {
+    std::size_t at = text.rfind(marker);
+    if (at == std::string::npos) return {};
+    return text.substr(at + marker.size());
+}
+
+}  // namespace comics

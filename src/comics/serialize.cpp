@@ -1,0 +1,134 @@
+#include "comics/serialize.hpp"
+
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace comics::serialize {
+namespace {
+
+constexpr std::uint64_t maxLength = std::numeric_limits<std::uint32_t>::max();
+// The longest piece of the remaining bytes quoted in a splinter error.
+constexpr std::size_t quotedBytes = 256;
+
+[[noreturn]] void splinter(std::uint64_t n, std::string_view rest) {
+    std::string message = "Problem: can't splinter " + std::to_string(n) + " from ";
+    if (rest.size() > quotedBytes) {
+        message.append(rest.substr(0, quotedBytes));
+        message.append("...");
+    } else {
+        message.append(rest);
+    }
+    throw std::runtime_error(message);
+}
+
+void checkLength(std::uint64_t length) {
+    if (length >= maxLength) throw std::runtime_error("Maximal permissible length exceeded");
+}
+
+// Counts the bytes an encoding takes.
+struct Counter {
+    std::uint64_t size = 0;
+    void u32(std::uint32_t) { size += 4; }
+    void str(std::string_view s) {
+        checkLength(s.size());
+        size += 4 + s.size();
+    }
+};
+
+// Writes into a buffer of exactly the counted size.
+struct Writer {
+    char* at;
+    void u32(std::uint32_t v) {
+        at[0] = static_cast<char>(v & 0xff);
+        at[1] = static_cast<char>((v >> 8) & 0xff);
+        at[2] = static_cast<char>((v >> 16) & 0xff);
+        at[3] = static_cast<char>((v >> 24) & 0xff);
+        at += 4;
+    }
+    void str(std::string_view s) {
+        u32(static_cast<std::uint32_t>(s.size()));
+        if (!s.empty()) std::memcpy(at, s.data(), s.size());
+        at += s.size();
+    }
+};
+
+template <class Sink>
+void walk(Sink& sink, const comicState& state) {
+    checkLength(state.pages.size());
+    sink.u32(static_cast<std::uint32_t>(state.pages.size()));
+    for (const page& p : state.pages) {
+        sink.str(p.image);
+        sink.str(p.title);
+        sink.str(p.third);
+        sink.str(p.fourth);
+    }
+    sink.u32(static_cast<std::uint32_t>(state.position));
+    sink.str(state.custom);
+}
+
+}  // namespace
+
+std::string_view Reader::take(std::uint64_t n) {
+    if (n > rest_.size()) splinter(n, rest_);
+    std::string_view piece = rest_.substr(0, n);
+    rest_.remove_prefix(n);
+    return piece;
+}
+
+std::uint32_t Reader::u32() {
+    std::string_view b = take(4);
+    auto byte = [&](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(b[i])); };
+    return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+}
+
+std::string Reader::str() {
+    std::uint32_t length = u32();
+    return std::string(take(length));
+}
+
+std::string encode(const comicState& state) {
+    Counter counter;
+    walk(counter, state);
+    std::string out(counter.size, '\0');
+    Writer writer{out.data()};
+    walk(writer, state);
+    return out;
+}
+
+comicState decode(std::string_view bytes) {
+    Reader in(bytes);
+    comicState state;
+    std::uint32_t count = in.u32();
+    // Every page takes at least its four lengths: refuse a count the remaining
+    // bytes cannot hold before allocating anything for it.
+    std::uint64_t least = std::uint64_t{count} * 16;
+    if (least > in.remaining()) {
+        std::string_view rest = bytes.substr(4);
+        splinter(least, rest);
+    }
+    state.pages.resize(count);
+    for (page& p : state.pages) {
+        p.image = in.str();
+        p.title = in.str();
+        p.third = in.str();
+        p.fourth = in.str();
+    }
+    state.position = in.i32();
+    state.custom = in.str();
+    return state;
+}
+
+void putU32(std::string& out, std::uint32_t value) {
+    char b[4] = {static_cast<char>(value & 0xff), static_cast<char>((value >> 8) & 0xff),
+                 static_cast<char>((value >> 16) & 0xff), static_cast<char>((value >> 24) & 0xff)};
+    out.append(b, 4);
+}
+
+void putStr(std::string& out, std::string_view text) {
+    checkLength(text.size());
+    putU32(out, static_cast<std::uint32_t>(text.size()));
+    out.append(text);
+}
+
+}  // namespace comics::serialize

@@ -1,0 +1,14 @@
+#pragma once
+// Whole-file reading and crash-safe whole-file writing.
+#include <string>
+
+namespace tools {
+
+// Reads a whole file; raises "Cannot read " + path when it cannot be read.
+std::string readWholeFile(const std::string& path);
+// Writes a whole file safely: a temporary file in the same directory, flushed
+// to disk, then renamed over the target. Raises an error when anything fails;
+// the old file is then left untouched.
+void writeFileAtomically(const std::string& path, const std::string& data);
+
+}  // namespace tools

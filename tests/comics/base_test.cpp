@@ -1,0 +1,183 @@
+#include "comics/base.hpp"
+
+#include <gtest/gtest.h>
+
+#include "comics/serialize.hpp"
+#include "comics/storage.hpp"
+#include "support/log_capture.hpp"
+#include "support/temp_dir.hpp"
+#include "tools/ini.hpp"
+
+namespace {
+
+using comics::comicState;
+using comics::FileStorage;
+using comics::page;
+
+class testComic : public comics::comic {
+public:
+    testComic(FileStorage& s, std::string id) : comic(s), id_(std::move(id)) {}
+    std::string id() const override { return id_; }
+    std::string name() const override { return "Test " + id_; }
+    void add(int n) {
+        std::lock_guard<std::recursive_mutex> hold(lock());
+        for (int i = 0; i < n; ++i)
+            state_.pages.push_back(
+                page{"REFER=h/" + std::to_string(i) + " h/" + std::to_string(i) + ".png",
+                     "t" + std::to_string(i), "", ""});
+    }
+
+private:
+    std::string id_;
+};
+
+class throwingComic : public testComic {
+public:
+    using testComic::testComic;
+    void save() override { throw std::runtime_error("disk on fire"); }
+};
+
+class builtIn : public comics::internalComic {
+public:
+    using internalComic::internalComic;
+    std::string id() const override { return "builtin"; }
+    std::string name() const override { return "Built In"; }
+    std::string section() const override { return "snafu: snafu"; }
+};
+
+comicState stateWith(int pages, std::int32_t position) {
+    comicState s;
+    for (int i = 0; i < pages; ++i) s.pages.push_back(page{"img" + std::to_string(i), "", "", ""});
+    s.position = position;
+    s.custom = "blob";
+    return s;
+}
+
+TEST(Comic, MissingEntryStartsEmptyWithOneLogLine) {
+    FileStorage storage;
+    testsupport::LogCapture log;
+    auto c = comics::create<testComic>(storage, "nothing");
+    EXPECT_EQ(c->pageCount(), 0u);
+    EXPECT_EQ(c->position(), 0);
+    EXPECT_TRUE(log.hasLine("Exception [nothing not a file] .. Ignoring."));
+}
+
+TEST(Comic, DamagedEntryStartsEmpty) {
+    FileStorage storage;
+    storage.put("broken", std::string(11, '\0'));
+    testsupport::LogCapture log;
+    auto c = comics::create<testComic>(storage, "broken");
+    EXPECT_EQ(c->stateCopy(), comicState{});
+    EXPECT_TRUE(log.contains("Exception [Problem: can't splinter 4 from "));
+}
+
+TEST(Comic, SaveAndLoadRoundTrip) {
+    FileStorage storage;
+    auto c = comics::create<testComic>(storage, "x");
+    c->add(3);
+    c->setPosition(2);
+    c->save();
+    auto again = comics::create<testComic>(storage, "x");
+    EXPECT_EQ(again->stateCopy(), c->stateCopy());
+    EXPECT_EQ(again->remaining(), 1);
+}
+
+TEST(Comic, RemainingIsPagesMinusPosition) {
+    FileStorage storage;
+    storage.put("r", comics::serialize::encode(stateWith(10, 3)));
+    auto c = comics::create<testComic>(storage, "r");
+    EXPECT_EQ(c->remaining(), 7);
+    c->setPosition(10);
+    EXPECT_EQ(c->remaining(), 0);
+}
+
+TEST(Comic, PositionsOutsideTheListAreClamped) {
+    FileStorage storage;
+    storage.put("high", comics::serialize::encode(stateWith(4, 99)));
+    storage.put("low", comics::serialize::encode(stateWith(4, -50)));
+    storage.put("none", comics::serialize::encode(stateWith(0, 5)));
+    EXPECT_EQ(comics::create<testComic>(storage, "high")->position(), 4);
+    EXPECT_EQ(comics::create<testComic>(storage, "low")->position(), -1);
+    EXPECT_EQ(comics::create<testComic>(storage, "none")->position(), 0);
+}
+
+TEST(Comic, FailedComicKeepsItsStoredState) {
+    FileStorage storage;
+    std::string stored = comics::serialize::encode(stateWith(2, 1));
+    storage.put("f", stored);
+    auto c = comics::create<testComic>(storage, "f");
+    testsupport::LogCapture log;
+    c->fail("No comics found");
+    EXPECT_TRUE(c->failed);
+    EXPECT_TRUE(log.contains("| \n| \n| FAIL: No comics found\n| \n| \n"));
+    c->add(5);
+    c->save();
+    EXPECT_EQ(storage.get("f"), stored);
+}
+
+TEST(Comic, EntityCleanupAndCuts) {
+    EXPECT_EQ(comics::entityCleanup("Tom&apos;s&nbsp;day"), "Tom's day");
+    std::string text = "<a>1</a><b>x</b><a>2</a>";
+    EXPECT_EQ(comics::between(text, "<a>", "</a>"), "1");
+    EXPECT_EQ(comics::betweenLast(text, "<a>", "</a>"), "2");
+    EXPECT_EQ(comics::allBetween(text, "<a>", "</a>"), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(comics::after(text, "</b>"), "<a>2</a>");
+    EXPECT_EQ(comics::afterLast(text, "</a>"), "");
+    EXPECT_EQ(comics::between(text, "<c>", "</a>"), "");
+    EXPECT_EQ(comics::between(text, "<a>", "</c>"), "");
+    EXPECT_TRUE(comics::allBetween(text, "<c>", "x").empty());
+}
+
+TEST(SaveAll, OneFailingComicDoesNotStopTheOthers) {
+    testsupport::TempDir dir(true);
+    FileStorage& storage = comics::mainStorage();
+    auto good = comics::create<testComic>(storage, "good");
+    good->add(2);
+    auto bad = comics::create<throwingComic>(storage, "bad");
+    testsupport::LogCapture log;
+    comics::saveAll({bad, good});
+    EXPECT_TRUE(log.hasLine("Saving comics ..."));
+    EXPECT_TRUE(log.hasLine("Saving bad failed: disk on fire"));
+    FileStorage back;
+    back.read(testsupport::readFile("storage.dat.zip"));
+    EXPECT_EQ(comics::serialize::decode(back.get("good")).pages.size(), 2u);
+}
+
+TEST(InternalComic, ActiveFlagLivesInTheConfiguration) {
+    testsupport::TempDir dir(true);
+    testsupport::writeFile("tovik.ini", "[snafu: snafu]\nactive = FALSE\n");
+    tools::useConfigFile("tovik.ini");
+    FileStorage storage;
+    auto c = comics::create<builtIn>(storage);
+    EXPECT_FALSE(c->active);
+    c->active = true;
+    c->fail("broken");
+    c->save();  // the key is written even for a failed comic
+    EXPECT_EQ(testsupport::readFile("tovik.ini"), "[snafu: snafu]\nactive = true\n");
+    EXPECT_FALSE(storage.has("builtin"));
+
+    testsupport::writeFile("tovik.ini", "[snafu: snafu]\nactive = yes\n");
+    tools::useConfigFile("tovik.ini");
+    try {
+        comics::create<builtIn>(storage);
+        FAIL() << "construction must fail";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Cannot parse yes as bool");
+    }
+    tools::useConfigFile("tovik.ini");
+}
+
+TEST(Registry, SnapshotKeepsAppendOrder) {
+    FileStorage storage;
+    comics::comicList list;
+    auto a = comics::create<testComic>(storage, "a");
+    auto b = comics::create<testComic>(storage, "b");
+    list.append(a);
+    list.append(b);
+    auto snap = list.snapshot();
+    ASSERT_EQ(snap.size(), 2u);
+    EXPECT_EQ(snap[0]->id(), "a");
+    EXPECT_EQ(snap[1]->toString(), "Test b");
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include "tools/ini.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/log_capture.hpp"
+#include "support/temp_dir.hpp"
+
+namespace {
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+std::string messageOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+TEST(Ini, LookupBySectionAndKey) {
+    testsupport::TempDir dir;
+    writeFile(dir.file("t.ini"), "[a]\nx = 1 # one\ny=2\n");
+    tools::iniFile ini(dir.file("t.ini"));
+    EXPECT_EQ(ini.get("a", "x"), "1");
+    EXPECT_EQ(ini.get("a", "y"), "2");
+    EXPECT_EQ(messageOf([&] { ini.get("", "x"); }), "Label x not found!");
+    EXPECT_EQ(messageOf([&] { ini.get("b", "x"); }), "Label x not found in section b!");
+    EXPECT_TRUE(ini.has("a", "x"));
+    EXPECT_FALSE(ini.has("", "x"));
+}
+
+TEST(Ini, CarriageReturnsAndEmptyLines) {
+    testsupport::TempDir dir;
+    writeFile(dir.file("t.ini"), "k = v\r\n\r\n\n[ s ]\r\nn=3\r\n");
+    tools::iniFile ini(dir.file("t.ini"));
+    EXPECT_EQ(ini.get("", "k"), "v");
+    EXPECT_EQ(ini.getInt("s", "n"), 3);
+    EXPECT_EQ(ini.lines().size(), 4u);  // "\r" alone is a line; empty ones are dropped
+}
+
+TEST(Ini, SetWritesTheWholeFile) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("t.ini");
+    tools::iniFile ini(path);
+    ini.set("", "sortmode", 2);
+    EXPECT_EQ(readFile(path), "sortmode = 2\n");
+
+    ini.set("snafu: Tin", "active", true);
+    EXPECT_EQ(readFile(path), "sortmode = 2\n[snafu: Tin]\nactive = true\n");
+    ini.set("snafu: Tin", "active", false);
+    EXPECT_EQ(readFile(path), "sortmode = 2\n[snafu: Tin]\nactive = false\n");
+    ini.set("snafu: Tin", "other", 5);
+    EXPECT_EQ(readFile(path), "sortmode = 2\n[snafu: Tin]\nother = 5\nactive = false\n");
+    ini.set("", "centered", true);
+    EXPECT_EQ(readFile(path),
+              "centered = true\nsortmode = 2\n[snafu: Tin]\nother = 5\nactive = false\n");
+}
+
+TEST(Ini, CommentSurvivesRewrite) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("t.ini");
+    writeFile(path, "fullscreen_w = 800 # my monitor\n");
+    tools::iniFile ini(path);
+    ini.set("", "fullscreen_w", 1280);
+    EXPECT_EQ(readFile(path), "fullscreen_w = 1280 # my monitor\n");
+    EXPECT_EQ(ini.getInt("", "fullscreen_w"), 1280);
+}
+
+TEST(Ini, TypedValues) {
+    EXPECT_TRUE(tools::parseBool("TRUE"));
+    EXPECT_FALSE(tools::parseBool(" False "));
+    EXPECT_EQ(messageOf([] { tools::parseBool("yes"); }), "Cannot parse yes as bool");
+    EXPECT_EQ(tools::parseInt("12abc"), 12);
+    EXPECT_EQ(tools::parseInt("-7"), -7);
+    EXPECT_EQ(tools::parseInt("abc"), 0);
+    EXPECT_EQ(tools::parseInt("99999999999999999999"), INT_MAX);
+}
+
+TEST(Ini, SectionHeaderWithoutBracketDoesNotDuplicateOnSave) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("t.ini");
+    writeFile(path, "[Chisuji\nactive = false\n");
+    tools::iniFile ini(path);
+    EXPECT_FALSE(ini.getBool("Chisuji", "active"));
+    ini.set("Chisuji", "active", true);
+    ini.set("Chisuji", "active", true);
+    EXPECT_EQ(readFile(path), "[Chisuji\nactive = true\n");
+}
+
+TEST(Ini, FileThatIsADirectoryIsKeptAndSettingsLiveInMemory) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("t.ini");
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);  // exists, cannot be read as a file
+    testsupport::LogCapture capture;
+    tools::iniFile ini(path);
+    EXPECT_FALSE(ini.writable());
+    ini.set("", "sortmode", 1);  // no error, nothing written
+    EXPECT_EQ(ini.getInt("", "sortmode"), 1);
+    EXPECT_TRUE(capture.contains("Cannot read "));
+}
+
+TEST(Ini, IniValuesReadTheUnnamedSection) {
+    testsupport::TempDir dir(true);
+    writeFile("tovik.ini", "sortmode = 7\ncentered = TRUE\nfullscreen_w = 1280\n");
+    tools::useConfigFile("tovik.ini");
+    tools::IniValue<tools::sortMode> sort("sortmode", tools::sortMode::unsorted);
+    EXPECT_EQ(sort.get(), tools::sortMode::unsorted);  // out of range: the default
+    tools::IniValue<bool> centered("centered", false);
+    EXPECT_TRUE(centered.get());
+    tools::IniValue<int> width("fullscreen_w", 0), height("fullscreen_h", 0);
+    EXPECT_EQ(width.get(), 1280);
+    EXPECT_EQ(height.get(), 0);
+    sort.set(tools::sortMode::byUnread);
+    EXPECT_TRUE(sort.equals(tools::sortMode::byUnread));
+    EXPECT_EQ(readFile("tovik.ini"), "sortmode = 2\ncentered = TRUE\nfullscreen_w = 1280\n");
+    tools::useConfigFile("tovik.ini");
+}
+
+}  // namespace
