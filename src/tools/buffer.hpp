@@ -57,7 +57,8 @@ public:
     // reach the caller and nothing is stored.
     virtual V get(const K& key) {
         std::unique_lock<std::mutex> hold(lock_);
-        for (auto& [k, entry] : entries_) ++entry.age;
+        for (auto& [k, entry] : entries_)
+            if (entry.age != UINT32_MAX) ++entry.age;  // saturates: never looks fresh again
         for (;;) {
             auto found = entries_.find(key);
             if (found != entries_.end()) {
@@ -69,15 +70,16 @@ public:
         }
         pending_.push_back(key);
         hold.unlock();
-        V value;
-        try {
-            value = maker_(key);
-        } catch (...) {
-            hold.lock();
-            dropPending(key);
-            madeOne_.notify_all();
-            throw;
-        }
+        V value = [&] {
+            try {
+                return maker_(key);
+            } catch (...) {
+                hold.lock();
+                dropPending(key);
+                madeOne_.notify_all();
+                throw;
+            }
+        }();
         hold.lock();
         auto [it, inserted] = entries_.insert_or_assign(key, Entry{value, 0});
         (void)it;
@@ -119,8 +121,8 @@ private:
     }
     void dropPending(const K& key) {
         Eq eq;
-        auto it = std::find_if(pending_.begin(), pending_.end(),
-                               [&](const K& k) { return eq(k, key); });
+        auto it =
+            std::find_if(pending_.begin(), pending_.end(), [&](const K& k) { return eq(k, key); });
         if (it != pending_.end()) pending_.erase(it);
     }
 

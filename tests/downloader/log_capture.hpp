@@ -1,0 +1,38 @@
+#pragma once
+// Collects what the log writes while it lives (the log goes back to standard output after).
+#include <cstdio>
+#include <string>
+
+#include "tools/log.hpp"
+
+class LogCapture {
+public:
+    LogCapture() : file_(std::tmpfile()) { tools::redirectLogOutput(file_); }
+    ~LogCapture() {
+        tools::redirectLogOutput(nullptr);
+        std::fclose(file_);
+    }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::string text() {
+        tools::flushLog();
+        std::string out;
+        std::rewind(file_);
+        char block[4096];
+        std::size_t n;
+        while ((n = std::fread(block, 1, sizeof block, file_)) > 0) out.append(block, n);
+        std::fseek(file_, 0, SEEK_END);
+        return out;
+    }
+    int count(const std::string& line) {
+        std::string all = text();
+        int found = 0;
+        for (std::size_t at = 0; (at = all.find(line, at)) != std::string::npos; at += line.size())
+            ++found;
+        return found;
+    }
+
+private:
+    std::FILE* file_;
+};
