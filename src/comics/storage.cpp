@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -50,16 +51,26 @@ std::string readMember(zip_t* archive, zip_int64_t index, const std::string& nam
     ZipFilePtr file(zip_fopen_index(archive, index, 0));
     if (!file) throw std::runtime_error("Cannot read member " + name + ": " + zipError(archive));
     std::string data;
-    if ((stat.valid & ZIP_STAT_SIZE) && stat.size < (1u << 30)) data.reserve(stat.size);
-    char block[65536];
+    // Read straight into a string of the announced size, then on in blocks
+    // should the member turn out longer than its header says.
+    if ((stat.valid & ZIP_STAT_SIZE) && stat.size < (1u << 30)) data.resize(stat.size);
+    std::size_t filled = 0;
+    char block[4096];
     for (;;) {
-        zip_int64_t n = zip_fread(file.get(), block, sizeof block);
+        bool intoData = filled < data.size();
+        char* to = intoData ? data.data() + filled : block;
+        std::size_t room = intoData ? data.size() - filled : sizeof block;
+        zip_int64_t n = zip_fread(file.get(), to, room);
         if (n < 0)
             throw std::runtime_error("Cannot read member " + name + ": " +
                                      zip_error_strerror(zip_file_get_error(file.get())));
         if (n == 0) break;
-        data.append(block, static_cast<std::size_t>(n));
+        if (intoData)
+            filled += static_cast<std::size_t>(n);
+        else
+            data.append(block, static_cast<std::size_t>(n)), filled = data.size();
     }
+    data.resize(filled);
     return data;
 }
 
@@ -150,7 +161,7 @@ std::string FileStorage::build() const {
             throw std::runtime_error("Cannot add " + name + ": " + zipError(archive.get()));
         }
         if (zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index),
-                                     ZIP_CM_DEFLATE, 0) != 0)
+                                     ZIP_CM_DEFLATE, 6) != 0)
             throw std::runtime_error("Cannot compress " + name + ": " + zipError(archive.get()));
     }
     if (zip_close(archive.get()) != 0)
