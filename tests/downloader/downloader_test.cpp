@@ -1,0 +1,463 @@
+#include "downloader/downloader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "log_capture.hpp"
+#include "support/http_server.hpp"
+#include "tools/failure.hpp"
+
+using namespace downloader;
+using testsupport::HttpServer;
+using Reply = testsupport::HttpServer::Reply;
+
+namespace {
+
+const std::string agent = "User-Agent: Mozilla/5.0 (TOVIK.2; tovik.example.org)\r\n";
+
+std::string errorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+class Client : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dropIdleConnections();
+        Limits fast;
+        fast.receiveTimeout = std::chrono::milliseconds(5000);
+        fast.connectRetryWait = std::chrono::milliseconds(10);
+        setLimits(fast);
+    }
+    void TearDown() override {
+        dropIdleConnections();
+        setLimits(Limits{});
+    }
+    void shortReceiveTimeout() {
+        Limits l = limits();
+        l.receiveTimeout = std::chrono::milliseconds(200);
+        setLimits(l);
+    }
+    HttpServer server;
+};
+
+}  // namespace
+
+TEST_F(Client, RequestBytesForPlainAddresses) {
+    server.route("/a%20b.html", "spaced");
+    server.route("/", "root");
+    EXPECT_EQ(fetchUrl("http://" + server.url("/a b.html")), "spaced");
+    EXPECT_EQ(fetchUrl("127.0.0.1:" + std::to_string(server.port())), "root");
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], "GET /a%20b.html HTTP/1.1\r\nConnection: keep-alive\r\n" + agent +
+                               "Accept: */*\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(requests[1].substr(0, 16), "GET / HTTP/1.1\r\n");
+}
+
+TEST_F(Client, RequestBytesForPostWithReferrerAndHttp10) {
+    server.route("/form", "posted");
+    EXPECT_EQ(fetchUrl("POST=a=1&b=2 REFER=ref/index.html 1.0 http://" + server.url("/form")),
+              "posted");
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.requests()[0],
+              "POST /form HTTP/1.0\r\nConnection: keep-alive\r\n" + agent +
+                  "Accept: */*\r\nHost: 127.0.0.1\r\n"
+                  "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 7\r\n"
+                  "Referer: http://ref/index.html\r\n\r\na=1&b=2");
+}
+
+TEST_F(Client, PageTextCannotInjectHeaderLines) {
+    server.fallback([](const std::string&) { return Reply(HttpServer::response("ok")); });
+    EXPECT_EQ(fetchUrl("REFER=r/\r\nX-Evil:1 " + server.url("/a\r\nX-Evil: 2")), "ok");
+    std::string request = server.requests().at(0);
+    EXPECT_EQ(request.find("\r\nX-Evil"), std::string::npos);
+    EXPECT_NE(request.find("GET /a%0D%0AX-Evil:%202 HTTP/1.1"), std::string::npos);
+    EXPECT_NE(request.find("Referer: http://r/%0D%0AX-Evil:1\r\n"), std::string::npos);
+}
+
+TEST_F(Client, KeepAliveReusesOneConnection) {
+    server.handle("/p", [](const std::string&) {
+        return Reply("HTTP/1.1 200 OK\r\ncOnTeNt-LeNgTh: 5\r\n\r\nhello");
+    });
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(fetchUrl(server.url("/p")), "hello");
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(idleConnectionCount(), 1u);
+}
+
+TEST_F(Client, ConnectionCloseHeaderIsMatchedAsWritten) {
+    server.route("/close", "bye", "text/plain", 200, {{"Connection", "Close"}});
+    EXPECT_EQ(fetchUrl(server.url("/close")), "bye");
+    EXPECT_EQ(idleConnectionCount(), 0u);
+    EXPECT_EQ(fetchUrl(server.url("/close")), "bye");
+    EXPECT_EQ(server.connections(), 2);
+
+    HttpServer other;
+    other.handle("/lower", [](const std::string&) {
+        return Reply("HTTP/1.1 200 OK\r\nconnection: close\r\nContent-Length: 2\r\n\r\nhi");
+    });
+    EXPECT_EQ(fetchUrl(other.url("/lower")), "hi");
+    EXPECT_EQ(idleConnectionCount(), 1u);  // only "Connection: " as written counts
+}
+
+TEST_F(Client, PoolIsKeyedByHostAndPort) {
+    HttpServer other;
+    server.route("/x", "first");
+    other.route("/x", "second");
+    EXPECT_EQ(fetchUrl(server.url("/x")), "first");
+    EXPECT_EQ(fetchUrl(other.url("/x")), "second");
+    EXPECT_EQ(fetchUrl(server.url("/x")), "first");
+    EXPECT_EQ(server.requestCount(), 2u);
+    EXPECT_EQ(other.requestCount(), 1u);
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(Client, ChunkedBodies) {
+    server.handle("/whole", [](const std::string&) {
+        return Reply(
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    });
+    server.handle("/split", [](const std::string&) {
+        Reply r;
+        r.pieces = {"HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n1A;ext=1\r\nabcdefghij",
+                    "klmnopqrstuvwxyz\r\n", "3\r\n!!!\r", "\n0\r\n\r\n"};
+        r.gap = std::chrono::milliseconds(20);
+        return r;
+    });
+    std::string big(300000, 'q');
+    for (std::size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
+    server.routeChunked("/big", big, 4096);
+    EXPECT_EQ(fetchUrl(server.url("/whole")), "hello");
+    EXPECT_EQ(fetchUrl(server.url("/split")), "abcdefghijklmnopqrstuvwxyz!!!");
+    EXPECT_EQ(fetchUrl(server.url("/big")), big);
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(Client, BadChunkSize) {
+    server.handle("/bad", [](const std::string&) {
+        return Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1g\r\nx\r\n0\r\n\r\n");
+    });
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/bad")); }),
+              "Invalid character 'g' in hex string");
+    LogCapture log;
+    EXPECT_EQ(download(server.url("/bad")), "");
+    EXPECT_EQ(log.count("Downloading " + server.url("/bad") +
+                        " failed: Invalid character 'g' in hex string"),
+              1);
+    EXPECT_EQ(log.count("Download failed. This is bad."), 1);
+}
+
+TEST_F(Client, RedirectsAreFollowedWithProgressForwarded) {
+    std::string body(5000, 'b');
+    server.handle("/new.html", [body](const std::string&) {
+        Reply r;
+        std::string all = HttpServer::response(body);
+        r.pieces = {all.substr(0, 2000), all.substr(2000)};
+        r.gap = std::chrono::milliseconds(20);
+        return r;
+    });
+    server.redirect("/old.html", "/new.html");
+    server.redirect("/abs.html", "http://" + server.url("/old.html"));
+    std::vector<float> seen;
+    std::mutex seenLock;
+    auto progress = [&](float f) {
+        std::lock_guard<std::mutex> hold(seenLock);
+        seen.push_back(f);
+    };
+    EXPECT_EQ(download(server.url("/abs.html"), progress), body);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_FLOAT_EQ(seen.back(), 1.0f);
+    EXPECT_EQ(server.paths(), (std::vector<std::string>{"/abs.html", "/old.html", "/new.html"}));
+
+    std::string target = "unchanged";
+    EXPECT_EQ(fetchUrl(server.url("/old.html"), &target), "");
+    EXPECT_EQ(target, server.url("/new.html"));
+}
+
+TEST_F(Client, RedirectChainsAreBounded) {
+    server.fallback([this](const std::string& request) {
+        int n = std::stoi(request.substr(5, request.find(' ', 5) - 5));
+        return Reply(HttpServer::response("", 302, "text/html",
+                                          {{"Location", "/" + std::to_string(n + 1)}}));
+    });
+    LogCapture log;
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/0")); }), "Too many redirects");
+    EXPECT_EQ(server.requestCount(), 11u);  // the first request and ten redirects
+    server.clearRecords();
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/1")); }), "Too many redirects");
+}
+
+TEST_F(Client, RedirectBackToAnEarlierAddressDoesNotLoopProgress) {
+    std::atomic<int> visits{0};
+    server.handle("/a", [&](const std::string&) {
+        if (visits++ == 0)
+            return Reply(HttpServer::response("", 302, "text/html", {{"Location", "/b"}}));
+        Reply r;
+        std::string all = HttpServer::response(std::string(3000, 'a'));
+        r.pieces = {all.substr(0, 1500), all.substr(1500)};
+        r.gap = std::chrono::milliseconds(20);
+        return r;
+    });
+    server.redirect("/b", "/a");
+    std::atomic<int> calls{0};
+    EXPECT_EQ(download(server.url("/a"), [&](float) { ++calls; }).size(), 3000u);
+    EXPECT_GT(calls, 0);
+}
+
+TEST_F(Client, Utf16BodiesBecomeUtf8) {
+    server.route("/le", std::string("\xFF\xFE\x41\x00", 4));
+    server.route("/be", std::string("\xFE\xFF\x00\x41\x00\x42", 6));
+    EXPECT_EQ(fetchUrl(server.url("/le")), "\xEF\xBB\xBF\x41");
+    EXPECT_EQ(fetchUrl(server.url("/be")), "\xEF\xBB\xBF\x41\x42");
+}
+
+TEST_F(Client, BodyUntilThePeerCloses) {
+    server.handle("/old", [](const std::string&) {
+        Reply r("HTTP/1.0 200 OK\r\n\r\nno length here");
+        r.close = true;
+        return r;
+    });
+    LogCapture log;
+    EXPECT_EQ(fetchUrl(server.url("/old")), "no length here");
+    EXPECT_EQ(log.count("Connection closed at 14"), 1);
+    EXPECT_EQ(idleConnectionCount(), 0u);
+}
+
+TEST_F(Client, ServerClosingWithoutAnswerCostsThreeAttempts) {
+    server.fallback([](const std::string&) { return Reply::drop(); });
+    LogCapture log;
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/x")); }), "Can't download page.");
+    EXPECT_EQ(log.count("Connection closed, but no body found. Presuming invalid persistant "
+                        "connection; retrying ... "),
+              3);
+    EXPECT_EQ(server.connections(), 3);
+}
+
+TEST_F(Client, StalePooledConnectionIsRetriedForFree) {
+    // First request answered; the next three requests are dropped unanswered, the fifth works.
+    std::atomic<int> count{0};
+    server.fallback([&](const std::string&) {
+        int n = count++;
+        if (n >= 1 && n <= 3) return Reply::drop();
+        return Reply(HttpServer::response("fine"));
+    });
+    EXPECT_EQ(fetchUrl(server.url("/1")), "fine");
+    EXPECT_EQ(idleConnectionCount(), 1u);
+    // Pooled try (free) + three attempts on new connections, the last of which succeeds.
+    EXPECT_EQ(fetchUrl(server.url("/2")), "fine");
+    EXPECT_EQ(count, 5);
+}
+
+TEST_F(Client, ConnectionClosedWhileIdleIsNotUsed) {
+    server.handle("/once", [](const std::string&) {
+        Reply r(HttpServer::response("x"));
+        r.close = true;  // closes without saying so
+        return r;
+    });
+    EXPECT_EQ(fetchUrl(server.url("/once")), "x");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    LogCapture log;
+    EXPECT_EQ(fetchUrl(server.url("/once")), "x");
+    EXPECT_EQ(log.count("no body found"), 0);
+    EXPECT_EQ(server.connections(), 2);
+}
+
+TEST_F(Client, TruncatedResponsesAreFailures) {
+    server.handle("/short", [](const std::string&) {
+        Reply r("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten..");
+        r.close = true;
+        return r;
+    });
+    server.handle("/shortchunks", [](const std::string&) {
+        Reply r("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n5\r\nde");
+        r.close = true;
+        return r;
+    });
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/short")); }), "Can't download page.");
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/shortchunks")); }), "Can't download page.");
+    EXPECT_EQ(server.requestCount(), 6u);
+}
+
+TEST_F(Client, ZeroContentLengthDoesNotWaitForClose) {
+    server.route("/empty", "");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/empty")); }), "Can't download page.");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(server.connections(), 1);  // each attempt reused the kept-alive connection
+}
+
+TEST_F(Client, SilentServerTimesOut) {
+    shortReceiveTimeout();
+    server.fallback([](const std::string&) { return Reply::silence(); });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/x")); }), "Can't download page.");
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(600));
+    EXPECT_LT(took, std::chrono::seconds(3));
+}
+
+TEST_F(Client, HostileSizesEndWithAnError) {
+    Limits l = limits();
+    l.maxHeader = 4096;
+    l.maxBody = 10000;
+    l.maxChunk = 1000;
+    setLimits(l);
+    server.handle("/overflow", [](const std::string&) {
+        return Reply("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n");
+    });
+    server.handle("/long", [](const std::string&) {
+        return Reply("HTTP/1.1 200 OK\r\nContent-Length: 10001\r\n\r\n");
+    });
+    server.handle("/header", [](const std::string&) {
+        return Reply("HTTP/1.1 200 OK\r\nX: " + std::string(5000, 'h'));
+    });
+    server.handle("/endless", [](const std::string&) {
+        Reply r("HTTP/1.1 200 OK\r\n\r\n" + std::string(20000, 'e'));
+        r.stall = true;
+        return r;
+    });
+    server.handle("/chunk", [](const std::string&) {
+        return Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3e9\r\n");
+    });
+    server.handle("/chunks", [](const std::string&) {
+        std::string out = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (int i = 0; i < 20; ++i) out += "3e8\r\n" + std::string(1000, 'c') + "\r\n";
+        return Reply(out + "0\r\n\r\n");
+    });
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/overflow")); }), "Invalid Content-Length");
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/long")); }), "Response body over 10000 bytes");
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/header")); }), "Response header over 4096 bytes");
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/endless")); }), "Response body over 10000 bytes");
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/chunk")); }), "Chunk size over 1000 bytes");
+    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/chunks")); }), "Response body over 10000 bytes");
+}
+
+TEST_F(Client, BadAddresses) {
+    EXPECT_EQ(errorOf([] { fetchUrl(""); }), "URL empty");
+    EXPECT_EQ(errorOf([] { fetchUrl("http://:80/"); }), "No address found");
+    EXPECT_EQ(errorOf([] { fetchUrl("127.0.0.1:0/"); }), "Invalid port '0'");
+    EXPECT_EQ(errorOf([] { fetchUrl("127.0.0.1:65536/"); }), "Invalid port '65536'");
+}
+
+TEST_F(Client, RefusedConnectionTriesFourTimes) {
+    std::string url;
+    {
+        HttpServer gone;  // a port that nobody listens on any more
+        url = gone.url("/x");
+    }
+    LogCapture log;
+    EXPECT_EQ(errorOf([&] { fetchUrl(url); }), "Cannot connect to target");
+    for (int tries = 3; tries >= 0; --tries)
+        EXPECT_EQ(log.count("Socket exception Connection refused occured; tries " +
+                            std::to_string(tries)),
+                  1);
+    EXPECT_EQ(log.count("Waiting 1s before retry"), 3);
+}
+
+TEST_F(Client, DownloadWithAndWithoutTheCache) {
+    server.route("/cached", "body");
+    EXPECT_EQ(download(server.url("/cached"), {}, true), "body");
+    EXPECT_EQ(download(server.url("/cached"), {}, true), "body");
+    EXPECT_EQ(server.requestCount(), 1u);
+
+    std::string target;
+    EXPECT_EQ(errorOf([&] { download(server.url("/cached"), {}, true, &target); }),
+              "Caching precludes redirect info!");
+
+    server.fallback([](const std::string&) { return Reply::drop(); });
+    EXPECT_EQ(errorOf([&] { download(server.url("/missing"), {}, true); }), "Can't download page.");
+    EXPECT_EQ(download(server.url("/missing")), "");
+}
+
+TEST_F(Client, ProgressIsReportedAndUnregistered) {
+    std::string body(10000, 'p');
+    server.handle("/slow", [body](const std::string&) {
+        Reply r;
+        std::string all = HttpServer::response(body);
+        r.pieces = {all.substr(0, 3000), all.substr(3000, 4000), all.substr(7000)};
+        r.gap = std::chrono::milliseconds(20);
+        return r;
+    });
+    std::vector<float> seen;
+    EXPECT_EQ(download(server.url("/slow"), [&](float f) { seen.push_back(f); }), body);
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GT(seen.front(), 0.0f);
+    EXPECT_FLOAT_EQ(seen.back(), 1.0f);
+    std::size_t calls = seen.size();
+    cbs::notify(server.url("/slow"), 0.5f);  // removed when download returned
+    EXPECT_EQ(seen.size(), calls);
+}
+
+TEST(ProgressRegistry, TokensAndReentrantNotify) {
+    std::vector<std::string> calls;
+    auto a = cbs::add("u", [&](float) { calls.push_back("a"); });
+    auto b = cbs::add("u", [&](float f) {
+        calls.push_back("b");
+        cbs::notify("v", f);  // a forwarder notifying from inside notify
+    });
+    auto c = cbs::add("v", [&](float) { calls.push_back("c"); });
+    cbs::notify("u", 0.5f);
+    EXPECT_EQ(calls, (std::vector<std::string>{"a", "b", "c"}));
+    cbs::remove("u", a);
+    EXPECT_THROW(cbs::remove("u", a), tools::Failure);
+    EXPECT_THROW(cbs::remove("nobody", a), tools::Failure);
+    calls.clear();
+    cbs::notify("u", 1.0f);
+    EXPECT_EQ(calls, (std::vector<std::string>{"b", "c"}));
+    cbs::remove("u", b);
+    cbs::remove("v", c);
+    calls.clear();
+    cbs::notify("u", 1.0f);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST(NameResolution, AddressesAndHosts) {
+    ActuallyWorkingInternetAddress dotted(8080, "127.0.0.1");
+    EXPECT_EQ(dotted.toString(), "127.0.0.1:8080");
+    EXPECT_EQ(dotted.address(), 0x7F000001u);
+    EXPECT_EQ(dotted.port(), 8080);
+    EXPECT_EQ(dotted.length(), 16u);
+    EXPECT_EQ(dotted.family(), 2);
+    ActuallyWorkingInternetAddress named(80, "localhost");
+    EXPECT_EQ(named.addressText(), "127.0.0.1");
+    EXPECT_EQ(named.portText(), "80");
+    EXPECT_EQ(errorOf([] { ActuallyWorkingInternetAddress(80, "no-such-host.invalid"); }),
+              "Unable to resolve host 'no-such-host.invalid'");
+    EXPECT_THROW(ActuallyWorkingInternetAddress(80, "no-such-host.invalid"), AddressError);
+
+    ActuallyThreadsafeInternetHost host;
+    ASSERT_TRUE(host.lookupByName("localhost"));
+    EXPECT_EQ(host.addresses.at(0), 0x7F000001u);
+    EXPECT_FALSE(host.lookupByDottedAddress("not dotted"));
+}
+
+TEST_F(Client, SixteenThreadsShareOneCacheAndOnePool) {
+    for (int i = 0; i < 40; ++i)
+        server.route("/page" + std::to_string(i),
+                     std::string(2000 + i, static_cast<char>('A' + i % 26)));
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 16; ++t)
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < 20; ++k) {
+                int i = (t * 7 + k) % 40;
+                std::string expected(2000 + i, static_cast<char>('A' + i % 26));
+                bool cached = (t + k) % 2 == 0;
+                if (download(
+                        server.url("/page" + std::to_string(i)), [](float) {}, cached) != expected)
+                    ++wrong;
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_LE(server.connections(), 16);
+}
