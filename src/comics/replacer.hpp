@@ -53,11 +53,12 @@ private:
     std::unique_ptr<const script> script_;  // present in script form only
 };
 
-// Expands a replacement format against one match: "$&", "$`", "$'", "$n", "$nn";
-// "$0", "$00" and "$" with any other byte stay as written. groups[0] is the whole
-// match; a missing or unset group yields empty text. (Shared with the script's
-// "modex".)
-std::string expandFormat(const std::string& format, const std::vector<std::string>& groups,
-                         std::string_view before, std::string_view after);
+// Appends the expansion of a replacement format against one match to out: "$&",
+// "$`", "$'", "$n", "$nn" (two digits are always read together); "$0", "$00" and
+// "$" with any other byte stay as written. groups[0] is the whole match; a missing
+// or unset group yields empty text. (Shared with the script's "modex".)
+void expandFormat(std::string& out, std::string_view format,
+                  const std::vector<std::string_view>& groups, std::string_view before,
+                  std::string_view after);
 
 }  // namespace comics

@@ -1,0 +1,155 @@
+#include "comics/replacer.hpp"
+
+#include <algorithm>
+
+#include "comics/regex.hpp"
+#include "comics/script.hpp"
+#include "tools/log.hpp"
+
+namespace comics {
+
+namespace {
+
+const char* const fixedFormat = "here to generate a valid match";
+
+void replaceAll(std::string& text, std::string_view what, std::string_view with) {
+    if (what.empty()) return;
+    std::size_t at = 0;
+    while ((at = text.find(what, at)) != std::string::npos) {
+        text.replace(at, what.size(), with);
+        at += with.size();
+    }
+}
+
+// Every match of the pattern in text, each expanded with the format.
+void collect(const ecmaRegex& pattern, std::string_view format, std::string_view text,
+             std::vector<std::string>& out) {
+    pattern.forEach(text, [&](const regexMatch& m) {
+        std::string piece;
+        expandFormat(piece, format, m.groups, m.before, m.after);
+        out.push_back(std::move(piece));
+    });
+}
+
+}  // namespace
+
+void expandFormat(std::string& out, std::string_view format,
+                  const std::vector<std::string_view>& groups, std::string_view before,
+                  std::string_view after) {
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    auto group = [&](std::size_t n) {
+        if (n < groups.size()) out.append(groups[n]);
+    };
+    const std::size_t n = format.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = format[i];
+        if (c != '$') {
+            out.push_back(c);
+            continue;
+        }
+        if (i + 1 == n) {
+            out.push_back('$');
+            break;
+        }
+        char d = format[i + 1];
+        if (d == '&') {
+            group(0);
+            ++i;
+        } else if (d == '`') {
+            out.append(before);
+            ++i;
+        } else if (d == '\'') {
+            out.append(after);
+            ++i;
+        } else if (isDigit(d)) {
+            if (i + 2 < n && isDigit(format[i + 2])) {
+                std::size_t number = std::size_t(d - '0') * 10 + std::size_t(format[i + 2] - '0');
+                if (number == 0)
+                    out.append("$00");
+                else
+                    group(number);
+                i += 2;
+            } else {
+                if (d == '0')
+                    out.append("$0");
+                else
+                    group(std::size_t(d - '0'));
+                ++i;
+            }
+        } else {
+            out.push_back('$');
+            out.push_back(d);
+            ++i;
+        }
+    }
+}
+
+replacer::replacer(const std::string& expression) : expression_(expression) {
+    if (expression.empty()) throw std::runtime_error("Empty replacer expression");
+    const char separator = expression[0];
+    std::string rest = expression.substr(1);
+    if (separator == '!') {
+        script_ = std::make_unique<const script>(rest);
+        return;
+    }
+    if (rest.find(separator) == std::string::npos) {
+        rest.push_back(separator);
+        rest += rest.find('(') != std::string::npos ? "$1" : fixedFormat;
+    }
+    std::size_t end = rest.find(separator);
+    std::string regex = rest.substr(0, end);
+    std::string remainder = rest.substr(end + 1);
+    std::size_t formatEnd = remainder.find(separator);
+    if (formatEnd == std::string::npos) {
+        format_ = remainder;
+    } else {
+        format_ = remainder.substr(0, formatEnd);
+        std::string chain = remainder.substr(formatEnd + 1);
+        std::size_t from = 0;
+        while (!chain.empty()) {
+            std::size_t at = chain.find(separator, from);
+            if (at == std::string::npos) {
+                chain_.push_back(chain.substr(from));
+                break;
+            }
+            chain_.push_back(chain.substr(from, at - from));
+            from = at + 1;
+        }
+    }
+    pattern_ = std::make_unique<const ecmaRegex>(regex);
+}
+
+replacer::~replacer() = default;
+
+std::vector<std::string> replacer::apply(const std::string& text) const {
+    std::string copy = text;
+    return apply(copy);
+}
+
+std::vector<std::string> replacer::apply(std::string& text) const {
+    if (script_) return script_->apply(text);
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    std::vector<std::string> results;
+    try {
+        collect(*pattern_, format_, text, results);
+        if (chain_.empty()) return results;
+        if (chain_.size() != 2)
+            throw std::runtime_error("Invalid chain length " + std::to_string(chain_.size()));
+        std::vector<std::string> names;
+        for (const std::string& key : results) {
+            std::string second = chain_[0];
+            replaceAll(second, "\\match", key);
+            tools::logln("Chaining log: natch is ", second, ", format: ", chain_[1]);
+            ecmaRegex pattern(second);
+            collect(pattern, chain_[1], text, names);
+            tools::logln("nres@", names);
+        }
+        tools::logln("Result in names: ", names);
+        return names;
+    } catch (const matchLimitError& e) {
+        throw matchLimitError("Expression " + expression_ + " gave up (" + e.what() + ")");
+    }
+}
+
+}  // namespace comics
