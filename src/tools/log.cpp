@@ -83,6 +83,13 @@ void logLine(std::string_view message) {
     lastWriter.store(me);
 }
 
+void logPrompt(std::string_view text) {
+    std::lock_guard<std::mutex> hold(logLock());
+    std::FILE* out = outputStream ? outputStream : stdout;
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fflush(out);
+}
+
 bool openLogFile(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "w");
     std::lock_guard<std::mutex> hold(logLock());

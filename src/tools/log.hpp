@@ -90,6 +90,11 @@ void logln(const A&... args) {
     logLine(message);
 }
 
+// Writes text as it is (no header, no "| ", no line end) to the log's console
+// stream only, and flushes it: a prompt that the typed answer follows on the
+// same line.
+void logPrompt(std::string_view text);
+
 // Opens the log file (truncating it). A file that cannot be opened leaves
 // logging on standard output alone. Returns whether the file is open.
 bool openLogFile(const std::string& path);
