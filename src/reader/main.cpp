@@ -1,9 +1,8 @@
-#include "tools/log.hpp"
+// The reader's entry point.
+#include "reader/startup.hpp"
 #include "tools/thread.hpp"
 
-int main() {
+int main(int argc, char** argv) {
     tools::becomeMainThread();
-    tools::logln("tovik: the reader is not built yet.");
-    tools::shutdownLog();
-    return 1;
+    return reader::entryPoint(argc, argv);
 }

@@ -1,0 +1,42 @@
+#pragma once
+// Applegeeks, read from the site's issue index (a form posted with
+// "year=all"), which lists the issues as "<number> - <text>" links.
+#include <string>
+#include <vector>
+
+#include "comics/base.hpp"
+
+namespace comics {
+
+class applegeeks : public internalComic {
+public:
+    struct site {
+        std::string index;   // the issue index, fetched with a POST request
+        std::string images;  // issue image address; number + ".jpg" follows
+    };
+    static site realSite();
+
+    explicit applegeeks(FileStorage& storage, site where = realSite());
+
+    std::string id() const override { return "applegeeks"; }
+    std::string name() const override { return "Applegeeks"; }
+    std::string section() const override { return "Applegeeks"; }
+    std::string typeName() const override { return "applegeeks"; }
+    void update(const Callback& onChanged, const Callback& onNewPages) override;
+
+    struct issue {
+        std::string number;
+        std::string text;   // after " - "
+        std::string title;  // the link's title attribute
+    };
+    // The issues of the index in number order. An index without "Issues " or
+    // without a single "<number> - <text>" item raises
+    // "No issues or no - found, aborting".
+    static std::vector<issue> issues(const std::string& index);
+    page pageFor(const issue& entry) const;
+
+private:
+    const site site_;
+};
+
+}  // namespace comics

@@ -1,0 +1,39 @@
+#pragma once
+// Chisuji, read from the "[Archives]" selection list on the site's page: one
+// option per strip, its value naming the strip image.
+#include <string>
+#include <vector>
+
+#include "comics/base.hpp"
+
+namespace comics {
+
+class chisuji : public internalComic {
+public:
+    struct site {
+        std::string archive;  // the page holding the "[Archives]" list
+        std::string comics;   // the strip image directory, ending in "/"
+    };
+    static site realSite();
+
+    explicit chisuji(FileStorage& storage, site where = realSite());
+
+    std::string id() const override { return "chisuji"; }
+    std::string name() const override { return "Chisuji"; }
+    std::string section() const override { return "Chisuji"; }
+    std::string typeName() const override { return "chisuji"; }
+    void update(const Callback& onChanged, const Callback& onNewPages) override;
+
+    struct option {
+        std::string value;
+        std::string text;
+    };
+    // The options of the list with a non-empty value, in list order.
+    static std::vector<option> options(const std::string& archive);
+    page pageFor(const option& entry) const;
+
+private:
+    const site site_;
+};
+
+}  // namespace comics

@@ -1,0 +1,40 @@
+#pragma once
+// Nine Planets Without Intelligent Life, read from the comic's archive page on
+// its host site: every link into "/comics/npwil/" is one strip page, which is
+// downloaded for its image and title.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "comics/base.hpp"
+
+namespace comics {
+
+class npwil : public internalComic {
+public:
+    struct site {
+        std::string host;     // the host site's root, without a trailing "/"
+        std::string archive;  // the comic's archive page
+    };
+    static site realSite();
+
+    explicit npwil(FileStorage& storage, site where = realSite());
+
+    std::string id() const override { return "npwil"; }
+    std::string name() const override { return "Nine Planets Without Intelligent Life"; }
+    std::string section() const override { return "NPWIL"; }
+    std::string typeName() const override { return "npwil"; }
+    void update(const Callback& onChanged, const Callback& onNewPages) override;
+
+    // The strip pages' addresses, each once, in archive order.
+    std::vector<std::string> strips(const std::string& archive) const;
+    // The page record from a strip page's text; raises when it shows no image.
+    page pageFrom(const std::string& address, const std::string& text) const;
+
+private:
+    std::optional<page> build(const std::string& address) const;
+
+    const site site_;
+};
+
+}  // namespace comics

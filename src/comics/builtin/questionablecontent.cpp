@@ -1,0 +1,46 @@
+#include "comics/builtin/questionablecontent.hpp"
+
+#include <algorithm>
+
+#include "comics/builtin/archive.hpp"
+
+namespace comics {
+
+questionablecontent::site questionablecontent::realSite() {
+    return {"http://www.questionablecontent.net/archive.php",
+            "http://www.questionablecontent.net/comics/"};
+}
+
+questionablecontent::questionablecontent(FileStorage& storage, site where)
+    : internalComic(storage), site_(std::move(where)) {}
+
+std::vector<std::string> questionablecontent::entries(const std::string& archive) {
+    std::vector<std::string> out;
+    for (const std::string& link : allBetween(archive, "<a", "</a>")) {
+        if (link.find(">Comic ") == std::string::npos) continue;
+        out.push_back(after(link, ">"));
+    }
+    std::reverse(out.begin(), out.end());  // the archive lists the newest first
+    return out;
+}
+
+page questionablecontent::pageFor(const std::string& entry) const {
+    std::string title = entry.substr(std::min<std::size_t>(6, entry.size()));
+    std::string number = builtin::trimmed(title.substr(0, title.find(':')));
+    return page{site_.comics + number + ".png", entityCleanup(title), "", ""};
+}
+
+void questionablecontent::update(const Callback& onChanged, const Callback& onNewPages) {
+    comic::update(onChanged, onNewPages);
+    builtin::archiveSteps<std::string> steps;
+    steps.source = site_.archive;
+    steps.entries = [](const std::string& archive) { return entries(archive); };
+    steps.build = [this](const std::string& entry) { return std::optional<page>(pageFor(entry)); };
+    steps.append = [this](page p) {
+        std::lock_guard<std::recursive_mutex> hold(lock());
+        state_.pages.push_back(std::move(p));
+    };
+    builtin::archiveUpdate(*this, onChanged, onNewPages, steps);
+}
+
+}  // namespace comics

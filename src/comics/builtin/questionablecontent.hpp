@@ -1,0 +1,35 @@
+#pragma once
+// Questionable Content, read from the site's archive page, which lists every
+// strip as a link "Comic <number>: <title>", newest first.
+#include <string>
+#include <vector>
+
+#include "comics/base.hpp"
+
+namespace comics {
+
+class questionablecontent : public internalComic {
+public:
+    struct site {
+        std::string archive;  // the archive page
+        std::string comics;   // the strip image directory, ending in "/"
+    };
+    static site realSite();
+
+    explicit questionablecontent(FileStorage& storage, site where = realSite());
+
+    std::string id() const override { return "questionablecontent"; }
+    std::string name() const override { return "Questionable Content"; }
+    std::string section() const override { return "QC"; }
+    std::string typeName() const override { return "questionablecontent"; }
+    void update(const Callback& onChanged, const Callback& onNewPages) override;
+
+    // The archive's entries ("Comic " + number + ":" + title), oldest first.
+    static std::vector<std::string> entries(const std::string& archive);
+    page pageFor(const std::string& entry) const;
+
+private:
+    const site site_;
+};
+
+}  // namespace comics

@@ -1,0 +1,192 @@
+#include "reader/startup.hpp"
+
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <utility>
+
+#include "comics/base.hpp"
+#include "comics/builtin/all.hpp"
+#include "comics/re.hpp"
+#include "comics/storage.hpp"
+#include "sdloo/video.hpp"
+#include "tools/files.hpp"
+#include "tools/ini.hpp"
+#include "tools/log.hpp"
+
+namespace reader {
+namespace {
+
+using Hold = std::lock_guard<std::recursive_mutex>;
+
+std::mutex hookLock;
+InteractiveRun interactiveHook;  // guarded by hookLock
+
+void writeOut(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// A dump file name must stay in the working directory: identifiers are user
+// data (a plugin's filename key).
+bool plainFileName(const std::string& identifier) {
+    return identifier.find('/') == std::string::npos && identifier.find("..") == std::string::npos;
+}
+
+// Runs change on every comic (saving it when change says so) with the save lock
+// and then the comic's lock held, and writes the storage afterwards. A comic
+// that cannot be saved is logged and skipped; the others and the storage are
+// still written, and the status tells that something failed.
+template <class Change>
+int changeAndSave(Change change) {
+    bool allSaved = true;
+    Hold saving(comics::saveLock());
+    for (const auto& c : comics::registry().snapshot()) {
+        try {
+            Hold hold(c->lock());
+            if (change(*c)) c->save();
+        } catch (const std::exception& e) {
+            tools::logln("Saving ", c->id(), " failed: ", e);
+            allSaved = false;
+        }
+    }
+    comics::writeMainStorage();
+    return allSaved ? 0 : 1;
+}
+
+int runInteractive(const interactiveOptions& options) {
+    InteractiveRun run;
+    {
+        std::lock_guard<std::mutex> hold(hookLock);
+        run = interactiveHook;
+    }
+    if (!run) {
+        tools::logln(
+            "The reader window is not available in this build; the command-line modes "
+            "-h, -hh, -dump=<id>, -export, -import and -read work without it");
+        return 1;
+    }
+    sdloo::startVideo();
+    if (options.fullscreenW != 0) sdloo::desktopWidth = options.fullscreenW;
+    if (options.fullscreenH != 0) sdloo::desktopHeight = options.fullscreenH;
+    return run(options);
+}
+
+}  // namespace
+
+void setInteractiveRun(InteractiveRun run) {
+    std::lock_guard<std::mutex> hold(hookLock);
+    interactiveHook = std::move(run);
+}
+
+void startUp() {
+    tools::config();  // reads "tovik.ini"
+    comics::loadMainStorage();
+    comics::builtin::appendAll(comics::mainStorage(), [] { comics::loadPlugins(); });
+    // The video subsystem starts with the interactive run only.
+    tools::openLogFile("tovik.log");
+    tools::logln("Logfile open");
+}
+
+int listIds() {
+    for (const auto& c : comics::registry().snapshot()) writeOut(c->id() + "\n");
+    return 0;
+}
+
+int listNames() {
+    for (const auto& c : comics::registry().snapshot()) writeOut(c->name() + "\n");
+    return 0;
+}
+
+int dump(const std::string& identifier) {
+    if (!plainFileName(identifier)) {
+        tools::logln("Not dumping ", identifier, ": the dump file name may not contain / or ..");
+        return 1;
+    }
+    for (const auto& c : comics::registry().snapshot()) {
+        if (c->id() != identifier) continue;
+        std::string text;
+        for (const auto& p : c->pagesCopy()) {
+            if (p.image.rfind("http://", 0) != 0) text += "http://";
+            text += p.image;
+            text += "\n";
+        }
+        tools::writeFileAtomically(identifier + ".dump.txt", text);
+        return 0;
+    }
+    tools::logln("No comic has the identifier ", identifier);
+    return 1;
+}
+
+int exportComics() {
+    return changeAndSave([](comics::comic& c) {
+        if (!c.active) return false;
+        c.active = false;
+        return true;
+    });
+}
+
+int importComics() {
+    return changeAndSave([](comics::comic& c) {
+        if (c.active) return false;
+        c.active = true;
+        c.attachStorage(comics::mainStorage());
+        return true;
+    });
+}
+
+int markRead() {
+    return changeAndSave([](comics::comic& c) {
+        auto count = static_cast<std::int32_t>(c.pageCount());
+        c.setPosition(count > 0 ? count - 1 : 0);
+        return true;
+    });
+}
+
+int mainRoutine(const std::vector<std::string>& args) {
+    tools::logln("Starting up");
+    tools::IniValue<int> fullscreen_w("fullscreen_w", 0);
+    tools::IniValue<int> fullscreen_h("fullscreen_h", 0);
+    interactiveOptions options;
+    options.fullscreenW = fullscreen_w.get();
+    options.fullscreenH = fullscreen_h.get();
+
+    if (!args.empty()) {
+        const std::string& mode = args.front();  // only the first argument counts
+        if (mode == "-h") return listIds();
+        if (mode == "-hh") return listNames();
+        if (mode.rfind("-dump=", 0) == 0) return dump(mode.substr(6));
+        if (mode == "-export") return exportComics();
+        if (mode == "-import") return importComics();
+        if (mode == "-read") return markRead();
+        if (mode == "-c") {
+            // A terminal program already has its console.
+            options.console = true;
+            tools::logln("Using the terminal the reader was started from as its console");
+        }
+    }
+    return runInteractive(options);
+}
+
+int entryPoint(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    int status = 1;
+    try {
+        try {
+            startUp();
+            tools::logln("Calling actual main function");
+            status = mainRoutine(args);
+        } catch (...) {
+            tools::logln("dead[Main]");
+            throw;
+        }
+    } catch (const std::exception& e) {
+        tools::logln("main failed: ", e);
+        status = 1;
+    } catch (...) {
+        tools::logln("main failed: unknown error");
+        status = 1;
+    }
+    tools::shutdownLog();
+    return status;
+}
+
+}  // namespace reader
