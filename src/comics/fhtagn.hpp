@@ -1,0 +1,119 @@
+#pragma once
+// fhtagn: the generic next-link crawler. From the newest known page of a comic it
+// downloads each page, asks the concrete comic for the strips and the title on it,
+// appends them, and follows the next link until the comic says there is none. The
+// resume point is kept in the comic state's custom blob, so the next update starts
+// again at the newest page. Optionally the site's front page is looked at last.
+//
+// Flags: fp adds frontpage() and the front-page stage; sk adds skip() (a page that
+// matches it is downloaded again, at most maxSkipDownloads times in all); internal
+// derives from internalComic instead of comic.
+//
+// Every concrete operation gets the page as the crawler hands it over: the page's
+// address immediately followed by the downloaded text.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "comics/base.hpp"
+
+namespace comics {
+
+// The resume point, stored as the comic state's custom bytes.
+struct crawlState {
+    std::string nextURL;          // newest page of the next-link chain
+    std::int32_t lastread = 0;    // pages at the end of the chain part that came from nextURL
+    std::int32_t frontcount = 0;  // pages at the very end that came from the front page
+    bool operator==(const crawlState&) const = default;
+};
+std::string encodeCrawlState(const crawlState& state);
+crawlState decodeCrawlState(std::string_view bytes);
+
+// Drops "name/.." pairs behind the first "/"-separated part (the host): x/y/../z
+// becomes x/z; "." parts stay and surplus ".." parts vanish.
+std::string resolveDots(const std::string& address);
+
+// The page address in a crawler page text: the text before the first "<", without
+// surrounding white space or a byte-order mark. Raises "Can't isolate address in "
+// + page when there is no "<".
+std::string pageAddress(const std::string& page);
+
+// A page whose skip() never stops matching is downloaded at most this often.
+inline constexpr int maxSkipDownloads = 20;
+
+// The operations that the fp and sk flags add.
+class frontpageCrawl {
+public:
+    virtual ~frontpageCrawl() = default;
+    // The front page's address, or empty for none.
+    virtual std::string frontpage() = 0;
+};
+class skipCrawl {
+public:
+    virtual ~skipCrawl() = default;
+    // True when the downloaded page is a placeholder to be downloaded again.
+    virtual bool skip(const std::string& page) = 0;
+};
+template <int>
+struct noCrawlOps {};
+
+template <bool fp, bool sk, bool internal>
+class fhtagn : public std::conditional_t<internal, internalComic, comic>,
+               public std::conditional_t<fp, frontpageCrawl, noCrawlOps<0>>,
+               public std::conditional_t<sk, skipCrawl, noCrawlOps<1>> {
+public:
+    using root = std::conditional_t<internal, internalComic, comic>;
+    explicit fhtagn(FileStorage& storage) : root(storage) {}
+
+    // One crawl on the calling thread; errors reach the caller after being logged.
+    // A second update of the same comic while one runs returns at once.
+    void update(const Callback& onChanged, const Callback& onNewPages) override;
+    std::string toString() const override;
+
+    // True when the crawl should follow a next link from this page.
+    virtual bool hasNext(const std::string& page) = 0;
+    virtual std::string title(const std::string& page) = 0;
+    // Absolute strip image addresses on the page.
+    virtual std::vector<std::string> images(const std::string& page) = 0;
+    // Where a fresh comic begins.
+    virtual std::string start() = 0;
+    // The next page's address (asked only after hasNext said true).
+    virtual std::string next(const std::string& page) = 0;
+    // True when a page without strips is acceptable.
+    virtual bool unsafe(const std::string& page) = 0;
+
+    // The crawl state as stored now (under the comic's lock).
+    crawlState crawlStateCopy() const;
+
+protected:
+    // Runs at the start of every update, after the comic is marked updating;
+    // an error there fails the update.
+    virtual void prepareUpdate() {}
+
+    // The address of the page being examined (the updating thread's own).
+    std::string current;
+
+private:
+    struct pageResult {
+        std::size_t popped = 0;
+        std::size_t pushed = 0;
+        bool grew = false;
+    };
+    std::string fetch(const std::string& url, const char* emptyError);
+    void crawl(const Callback& onChanged, const Callback& onNewPages);
+    void processPage(const std::string& url, const std::string& page, bool front, bool has,
+                     const Callback& onChanged, const Callback& onNewPages);
+    std::vector<comics::page> extract(std::string url, const std::string& page);
+
+    crawlState crawl_;  // guarded by the comic's lock
+};
+
+extern template class fhtagn<true, true, false>;
+extern template class fhtagn<true, false, false>;
+extern template class fhtagn<false, true, false>;
+extern template class fhtagn<false, false, false>;
+extern template class fhtagn<false, false, true>;
+
+}  // namespace comics
