@@ -1,0 +1,296 @@
+#include "gui/sdl_bridge.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "tools/log.hpp"
+
+namespace gui {
+
+GuiMutex& guiLock() {
+    static GuiMutex* lock = new GuiMutex;  // lives until the process ends
+    return *lock;
+}
+
+std::string eventName(int type) {
+    static const char* const names[] = {"Unused",
+                                        "Active",
+                                        "Key down",
+                                        "Key up",
+                                        "Mouse moved",
+                                        "Mouse button down",
+                                        "Mouse button up",
+                                        "Joystick axis",
+                                        "Trackball",
+                                        "Hat pos change",
+                                        "Joystick button down",
+                                        "Joystick button up",
+                                        "Quit",
+                                        "Sys WM",
+                                        "Reserved A",
+                                        "Reserved B",
+                                        "Resize",
+                                        "Expose"};
+    if (type >= 0 && type < 18) return names[type];
+    return "Unidentified event " + std::to_string(type);
+}
+
+// ---- drawing primitives ----
+
+void outline(SDL_Surface* target, rect a, rgba colour) {
+    if (a.w <= 0 || a.h <= 0) return;
+    sdloo::SDL_Drawable d(target);
+    for (int i = a.x; i < a.x + a.w; ++i) {
+        d.put(i, a.y, colour);
+        d.put(i, a.y + a.h - 1, colour);
+    }
+    for (int j = a.y; j < a.y + a.h; ++j) {
+        d.put(a.x, j, colour);
+        d.put(a.x + a.w - 1, j, colour);
+    }
+}
+
+void fill(SDL_Surface* target, rect a, rgba colour) {
+    if (a.w <= 0 || a.h <= 0) return;
+    SDL_Rect r = a.toSDLRect();
+    SDL_FillRect(target, &r,
+                 SDL_MapRGBA(target->format, colour.red, colour.green, colour.blue, colour.alpha));
+}
+
+void panel(SDL_Surface* target, rect a, rgba border, rgba face, bool openBottom,
+           const style::RectOp& innerFill) {
+    if (a.w <= 1 || a.h <= 1) return;
+    rect inner = a;
+    inner.shrink(1);
+    if (innerFill)
+        innerFill(target, inner, face);
+    else
+        fill(target, inner, face);
+
+    // The gloss: bands of the full width, the upper fifth fading from 60 %
+    // white to the face, the lower two fifths brightening toward 40 % white.
+    const rgba white(255, 255, 255, 0);
+    const double h = a.h;
+    const double halfPi = M_PI / 2;
+    auto band = [&](double top, double height, rgba colour) {
+        rect r(a.x, static_cast<std::int32_t>(std::trunc(top)), a.w,
+               static_cast<std::int32_t>(std::trunc(height)) + 1);
+        SDL_Rect sr = r.toSDLRect();
+        SDL_FillRect(target, &sr,
+                     SDL_MapRGBA(target->format, colour.red, colour.green, colour.blue, 0));
+    };
+    for (float f = 0.0f; f < 1.0f; f += 0.01f) {
+        const double fd = f;
+        band(h * fd * 0.4 + h * 0.6 + a.y, h * 0.004,
+             face.blend(white, static_cast<float>((1.0 - std::cos(fd * halfPi)) * 0.4)));
+        band(h * fd * 0.2 + a.y, h * 0.002,
+             face.blend(white, static_cast<float>((1.0 - std::sin(fd * halfPi)) * 0.6)));
+    }
+
+    // The border; without an open bottom the four corners stay unpainted.
+    sdloo::SDL_Drawable d(target);
+    const int right = a.x + a.w - 1, bottom = a.y + a.h - 1;
+    for (int i = a.x + 1; i <= right - 1; ++i) {
+        d.put(i, a.y, border);
+        if (!(openBottom && (i == a.x + 1 || i == right - 1))) d.put(i, bottom, border);
+    }
+    const int lastRow = openBottom ? bottom : bottom - 1;
+    for (int j = a.y + 1; j <= lastRow; ++j) {
+        d.put(a.x, j, border);
+        d.put(right, j, border);
+    }
+}
+
+// ---- bridge ----
+
+sdl_bridge::sdl_bridge(WidgetPtr r) : ui_bridge(std::move(r)) { becomeLoopThread(); }
+
+void sdl_bridge::requestRepaint(bool full) {
+    if (full) {
+        if (onLoopThread()) {
+            GuiLock hold;
+            if (root) root->setChanged();
+        } else {
+            treeChangePending_ = true;
+        }
+        fullRepaint = true;
+    }
+    needsRepaint = true;
+}
+
+void sdl_bridge::dispatch(Event& e) {
+    GuiLock hold;
+    ui_bridge::dispatch(e);
+}
+
+namespace {
+
+std::string describe(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "an unknown error";
+    }
+}
+
+}  // namespace
+
+bool sdl_bridge::processEvents() {
+    try {
+        // The motion buffer counts as empty while its x and y are both 0.
+        SDL_Event motion{};
+        motion.type = SDL_MOUSEMOTION;
+        auto flush = [&] {
+            if (motion.motion.x != 0 || motion.motion.y != 0) {
+                try {
+                    handleSDLEvent(motion);
+                } catch (...) {
+                    tools::logln("Processing motion buffer failed with ",
+                                 describe(std::current_exception()), "!");
+                }
+            }
+            motion.motion.x = 0;
+            motion.motion.y = 0;
+        };
+
+        SDL_Event e;
+        if (!SDL_PollEvent(&e)) return false;
+        do {
+            if (e.type == SDL_MOUSEMOTION) {
+                motion = e;
+                continue;
+            }
+            flush();
+            try {
+                handleSDLEvent(e);
+            } catch (...) {
+                tools::logln("Processing event failed with ", describe(std::current_exception()),
+                             "!");
+            }
+        } while (SDL_PollEvent(&e));
+        flush();
+        return true;
+    } catch (...) {
+        tools::logln("dead[processEvents]");
+        throw;
+    }
+}
+
+void sdl_bridge::resize(int width, int height) {
+    width = std::max(width, 1);
+    height = std::max(height, 1);
+    if (width > maxWindowSide || height > maxWindowSide) {
+        tools::logln("Can't resize the window to ", width, "x", height, ": more than ",
+                     maxWindowSide, " pixels");
+        return;
+    }
+    SDL_Surface* old = sdloo::screen;
+    SDL_Surface* s = SDL_SetVideoMode(width, height, 32, SDL_RESIZABLE);
+    if (!s) {
+        tools::logln("Resizing the window to ", width, "x", height, " failed: ", SDL_GetError());
+        // SDL refused before letting go of the old mode: it is still there.
+        // Otherwise it is gone, and the old size is asked for again.
+        if (old && SDL_GetVideoSurface() == old) return;
+        if (old) s = SDL_SetVideoMode(old->w, old->h, 32, SDL_RESIZABLE);
+        if (!s) tools::logln("No window surface: ", SDL_GetError());
+    }
+    sdloo::screen = s;
+}
+
+void sdl_bridge::handleSDLEvent(const SDL_Event& e) {
+    try {
+        switch (e.type) {
+            case SDL_VIDEORESIZE: {
+                coord wanted;
+                {
+                    GuiLock hold;
+                    if (root) wanted = root->requestedSize();
+                }
+                resize(std::max(e.resize.w, wanted.x), std::max(e.resize.h, wanted.y));
+                requestRepaint(true);
+                break;
+            }
+            case SDL_VIDEOEXPOSE:
+                requestRepaint(true);
+                break;
+            case SDL_MOUSEBUTTONDOWN: {
+                coord at(e.button.x, e.button.y);
+                if (e.button.button == SDL_BUTTON_WHEELUP ||
+                    e.button.button == SDL_BUTTON_WHEELDOWN) {
+                    pendingPointer = at;
+                    MouseScroll scroll(at, e.button.button == SDL_BUTTON_WHEELUP);
+                    dispatch(scroll);
+                } else {
+                    MouseDown down(at);
+                    dispatch(down);
+                }
+                break;
+            }
+            case SDL_MOUSEBUTTONUP: {
+                if (e.button.button == SDL_BUTTON_WHEELUP ||
+                    e.button.button == SDL_BUTTON_WHEELDOWN)
+                    break;
+                MouseUp up(coord(e.button.x, e.button.y));
+                dispatch(up);
+                break;
+            }
+            case SDL_MOUSEMOTION: {
+                MouseMoved moved(coord(e.motion.x, e.motion.y));
+                dispatch(moved);
+                break;
+            }
+            case SDL_KEYDOWN: {
+                KeyPressed key(e.key.keysym.sym, e.key.keysym.mod);
+                dispatch(key);
+                break;
+            }
+            case SDL_QUIT:
+                stop();
+                break;
+            default:
+                break;
+        }
+    } catch (...) {
+        tools::logln("dead[process-", eventName(e.type), "]");
+        throw;
+    }
+}
+
+void sdl_bridge::idle() {
+    if (!repaint()) SDL_Delay(1);
+}
+
+bool sdl_bridge::repaint() {
+    if (!needsRepaint.exchange(false)) return false;
+    drainRetired();
+    SDL_Surface* s = sdloo::screen;
+    if (!s) return false;  // no window surface (a failed resize): nothing to paint on
+    {
+        // Cached renderings stay alive until the whole tree has drawn.
+        sdloo::RenderScope renderings;
+        GuiLock hold;
+        if (treeChangePending_.exchange(false) && root) root->setChanged();
+        if (fullRepaint.exchange(false)) {
+            rgba back = haveDefaultStyle() ? defaultStyle()->backColour : rgba(200, 200, 210, 0);
+            sdloo::SDL_Drawable d(s);
+            d.fill(rect(0, 0, s->w, s->h), back);
+        }
+        if (root) {
+            root->area = rect(0, 0, s->w, s->h);
+            root->draw(s);
+        }
+    }
+    if (pendingPointer) {
+        MouseMoved moved(*pendingPointer);
+        pendingPointer.reset();
+        dispatch(moved);
+        repaint();
+    }
+    SDL_Flip(s);
+    return true;
+}
+
+}  // namespace gui

@@ -1,0 +1,77 @@
+#pragma once
+// gui.sdl_bridge: the bridge over SDL 1.2.
+//
+// sdl_bridge polls SDL's event queue, coalesces mouse motion, turns SDL events
+// into toolkit events, hands them to hooks and the tree, and repaints the tree
+// onto the screen surface (sdloo::screen) when asked.
+//
+// The GUI lock: the loop's thread holds it while it draws the tree and while
+// it dispatches an event; any other thread takes it before it changes the
+// tree. It is recursive, so handlers on the loop's thread may take it again.
+// Only the loop's thread calls SDL video functions.
+#include <SDL/SDL.h>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "gui/base.hpp"
+
+namespace gui {
+
+using GuiMutex = std::recursive_mutex;
+GuiMutex& guiLock();
+// Holds the GUI lock for a scope.
+class GuiLock {
+public:
+    GuiLock() : hold_(guiLock()) {}
+
+private:
+    std::lock_guard<GuiMutex> hold_;
+};
+
+// A text for log lines: "Unused", "Active", ... "Expose" for types 0 to 17,
+// otherwise "Unidentified event " + the number.
+std::string eventName(int type);
+
+class sdl_bridge : public ui_bridge {
+public:
+    explicit sdl_bridge(WidgetPtr root);
+
+    // Only sets flags (and marks the tree changed when called on the loop's
+    // thread; from elsewhere that happens at the next repaint). Any thread.
+    void requestRepaint(bool full) override;
+    // Takes the GUI lock around hooks and the tree.
+    void dispatch(Event& e) override;
+    bool processEvents() override;
+    // Repaints; when there was nothing to repaint, sleeps 1 ms.
+    void idle() override;
+    // Draws the tree onto the screen surface and flips it; false when no
+    // repaint was pending.
+    virtual bool repaint();
+    virtual void handleSDLEvent(const SDL_Event& e);
+
+    std::atomic<bool> needsRepaint{false};
+    std::atomic<bool> fullRepaint{false};
+    // Where the wheel was last turned; a MouseMoved goes there after the
+    // next repaint, so hover states follow content scrolled under the pointer.
+    std::optional<coord> pendingPointer;
+
+private:
+    void resize(int width, int height);
+
+    std::atomic<bool> treeChangePending_{false};
+};
+
+// Largest window side the bridge asks SDL for (its pitch is 16-bit).
+inline constexpr int maxWindowSide = sdloo::maxSurfaceWidth;
+
+// The drawing primitives behind the style's operations. panel fills its
+// inside through innerFill when given (the style's fill field), else with fill.
+void panel(SDL_Surface* target, rect area, rgba border, rgba face, bool openBottom,
+           const style::RectOp& innerFill = {});
+void outline(SDL_Surface* target, rect area, rgba colour);
+void fill(SDL_Surface* target, rect area, rgba colour);
+
+}  // namespace gui
