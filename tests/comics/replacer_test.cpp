@@ -1,0 +1,301 @@
+#include "comics/replacer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "comics/regex.hpp"
+#include "tools/log.hpp"
+
+using comics::replacer;
+using list = std::vector<std::string>;
+
+namespace {
+
+list extract(const std::string& expression, const std::string& text) {
+    return replacer(expression).apply(text);
+}
+
+// Collects what the log writes while it lives.
+class LogCapture {
+public:
+    LogCapture() : file_(std::tmpfile()) { tools::redirectLogOutput(file_); }
+    ~LogCapture() {
+        tools::redirectLogOutput(nullptr);
+        std::fclose(file_);
+    }
+    std::string text() {
+        std::fflush(file_);
+        std::rewind(file_);
+        std::string out;
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, file_)) out.append(buffer, n);
+        return out;
+    }
+
+private:
+    std::FILE* file_;
+};
+
+}  // namespace
+
+TEST(ReplacerGrammar, DesignExamples) {
+    EXPECT_EQ(extract("@(.*)foo@$1", "seafood"), list{"sea"});
+    EXPECT_EQ(extract("@(a)@$1", "banana"), (list{"a", "a", "a"}));
+    EXPECT_EQ(extract("@<b>([^<]*)</b>", "<b>x</b><b>y</b>"), (list{"x", "y"}));
+    EXPECT_EQ(extract("@index.html", "index.html and index.html"),
+              (list{"here to generate a valid match", "here to generate a valid match"}));
+    EXPECT_EQ(extract("@index.html", "nothing here"), list{});
+    EXPECT_EQ(extract("#a@b#x", "a@b a@b"), (list{"x", "x"}));
+}
+
+TEST(ReplacerGrammar, DefaultFormatDependsOnParenthesisOnly) {
+    // A "(" counts even when it opens no capturing group: the default is "$1".
+    EXPECT_EQ(extract("@(?:ab)", "ab"), list{""});
+    EXPECT_EQ(extract("@a\\(b", "a(b"), list{""});
+    // An empty format is a format.
+    EXPECT_EQ(extract("@(a)@", "aa"), (list{"", ""}));
+}
+
+TEST(ReplacerGrammar, RejectsEmptyExpressionAndBadPatterns) {
+    EXPECT_THROW(replacer(""), std::runtime_error);
+    try {
+        replacer("@(abc@$1");
+        FAIL() << "unbalanced group accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("missing closing parenthesis"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_THROW(replacer("@a**"), std::runtime_error);
+    EXPECT_THROW(replacer("@a{2}+"), std::runtime_error);  // no possessive quantifiers
+    EXPECT_THROW(replacer("@(?i)a"), std::runtime_error);  // no inline flags
+    EXPECT_THROW(replacer("@[z-a]"), std::runtime_error);
+    EXPECT_THROW(replacer("@a\\"), std::runtime_error);
+}
+
+TEST(ReplacerApply, LineBreaksBecomeSpacesInCallersText) {
+    std::string text = "foo\r\nbar";
+    replacer r("@foo  bar@ok");
+    EXPECT_EQ(r.apply(text), list{"ok"});
+    EXPECT_EQ(text, "foo  bar");
+    // The const overload leaves the caller's text alone.
+    const std::string constant = "a\nb";
+    EXPECT_EQ(replacer("@a b@y").apply(constant), list{"y"});
+    EXPECT_EQ(constant, "a\nb");
+    // "." spans what were line breaks.
+    EXPECT_EQ(extract("@<p>(.*)</p>", "<p>one\ntwo</p>"), list{"one two"});
+}
+
+TEST(ReplacerApply, EmptyMatchesStepOneWholeCharacter) {
+    EXPECT_EQ(extract("@a*@[$&]", "baaac"), (list{"[]", "[aaa]", "[]", "[]"}));
+    // Two characters of two and four bytes: three empty matches, never a split one.
+    EXPECT_EQ(extract("@x*@[$`]", "\xC3\xA9\xF0\x9F\x98\x80"),
+              (list{"[]", "[\xC3\xA9]", "[\xC3\xA9\xF0\x9F\x98\x80]"}));
+    EXPECT_EQ(extract("@@-", ""), list{"-"});
+    // A lazy empty match is followed by a search one character on, not a retry.
+    EXPECT_EQ(extract("@a??@<$&>", "a"), (list{"<>", "<>"}));
+}
+
+TEST(ReplacerFormat, SubstitutionTable) {
+    EXPECT_EQ(extract("@b(c)@[$&|$`|$'|$1]", "abcd"), list{"[bc|a|d|c]"});
+    EXPECT_EQ(extract("@(a)(b)@$12", "ab"), list{""});  // group 12, not group 1 and "2"
+    EXPECT_EQ(extract("@(a)(b)@$02$2", "ab"), list{"bb"});
+    EXPECT_EQ(extract("@(a)@$0 $00 $$ $x $", "a"), list{"$0 $00 $$ $x $"});
+    EXPECT_EQ(extract("@(a)@$$1", "a"), list{"$$1"});
+    EXPECT_EQ(extract("@(a)|(b)@[$1$2]", "ab"), (list{"[a]", "[b]"}));  // unset group: empty
+    EXPECT_EQ(extract("@(a)@$9", "a"), list{""});
+    EXPECT_EQ(extract("@(a)@\xC2\xB7$1\xC2\xB7", "a"), list{"\xC2\xB7"
+                                                            "a\xC2\xB7"});
+
+    std::string twelve = "@";
+    for (int i = 0; i < 12; ++i) twelve += "(.)";
+    EXPECT_EQ(extract(twelve + "@$12$1", "abcdefghijkl"), list{"la"});
+}
+
+TEST(ReplacerChain, SecondStepSearchesTheWholePage) {
+    const std::string page =
+        "<i id=7></i><i id=9></i> name=9>nine< name=7>seven< name=7>sept< name=8>eight<";
+    LogCapture log;
+    EXPECT_EQ(extract("@id=([0-9]+)@$1@name=\\match>([^<]*)<@$1", page),
+              (list{"seven", "sept", "nine"}));
+    std::string written = log.text();
+    EXPECT_NE(written.find("Chaining log: natch is name=7>([^<]*)<, format: $1"),
+              std::string::npos);
+    EXPECT_NE(written.find("nres@[seven, sept]"), std::string::npos);
+    EXPECT_NE(written.find("Result in names: [seven, sept, nine]"), std::string::npos);
+}
+
+TEST(ReplacerChain, KeysAreInsertedUnescaped) {
+    // "a.c" as a key matches "abc" in the second step.
+    EXPECT_EQ(extract("@k=([^ ]*)@$1@v\\match@ok", "k=a.c vabc"), list{"ok"});
+}
+
+TEST(ReplacerChain, PartCountMustBeTwo) {
+    try {
+        extract("@x@y@z", "x");
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Invalid chain length 1");
+    }
+    try {
+        extract("@x@y@a@b@c", "x");
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Invalid chain length 3");
+    }
+    // "a@" is two parts: the pattern "a" and an empty format.
+    EXPECT_EQ(extract("@x@y@a@", "xa"), list{""});
+    // A bad second-step pattern fails apply, not construction.
+    replacer bad("@(x)@$1@(\\match@$1");
+    EXPECT_THROW(bad.apply(std::string("x")), std::runtime_error);
+}
+
+TEST(ReplacerDialect, EcmaScriptMeanings) {
+    // "." is one whole UTF-8 character and no line terminator.
+    EXPECT_EQ(extract("@(.)", "\xC3\xA9\xF0\x9F\x98\x80"), (list{"\xC3\xA9", "\xF0\x9F\x98\x80"}));
+    EXPECT_EQ(extract("@a.b",
+                      "a\xE2\x80\xA8"
+                      "b"),
+              list{});
+    // White space is ECMAScript's set; digits and word characters are ASCII.
+    EXPECT_EQ(extract("@a\\sb@x",
+                      "a\xC2\xA0"
+                      "b a\xE3\x80\x80"
+                      "b a\xEF\xBB\xBF"
+                      "b"),
+              (list{"x", "x", "x"}));
+    EXPECT_EQ(extract("@a[^\\S]b@x",
+                      "a\xC2\xA0"
+                      "b"),
+              list{"x"});
+    EXPECT_EQ(extract("@\\d+@$&", "\xD9\xA3 42"), list{"42"});
+    EXPECT_EQ(extract("@\\w+@$&", "\xC3\xA9t\xC3\xA9"), list{"t"});
+    EXPECT_EQ(extract("@\\bt\\b@$&", "\xC3\xA9t\xC3\xA9"), list{"t"});
+    // PCRE2-only escapes are the letter itself; "[[:" is no POSIX class.
+    EXPECT_EQ(extract("@\\A\\Z\\h\\R\\Q\\E\\e@ok", "AZhRQEe"), list{"ok"});
+    EXPECT_EQ(extract("@[[:a]+@$&", "a:[x"), list{"a:["});
+    EXPECT_EQ(extract("@\\v@ok", "\v"), list{"ok"});  // vertical tab, not a class
+    // Back-references and octal escapes as ECMAScript reads them.
+    EXPECT_EQ(extract("@(a)\\1@ok", "aa"), list{"ok"});
+    EXPECT_EQ(extract("@\\1(a)@[$&]", "a"), list{"[a]"});  // forward reference: empty
+    EXPECT_EQ(extract("@(a)\\101@ok", "aA"), list{"ok"});  // \101 is octal "A"
+    EXPECT_EQ(extract("@\\8@ok", "8"), list{"ok"});
+    EXPECT_EQ(extract("@\\x41\\u0042\\u{43}\\x4@ok", "ABCx4"), list{"ok"});
+    EXPECT_EQ(extract("@\\uD83D\\uDE00@ok", "\xF0\x9F\x98\x80"), list{"ok"});
+    // Anchors are the ends of the whole text; empty classes.
+    EXPECT_EQ(extract("@^a|a$@$&", "aaa"), (list{"a", "a"}));
+    EXPECT_EQ(extract("@a$@ok", "a\n"), list{});  // the line feed became a space
+    EXPECT_EQ(extract("@a[]@ok", "a"), list{});
+    EXPECT_EQ(extract("@a[^]b@ok", "a\nb"), list{"ok"});
+    // A brace that starts no quantifier is a literal.
+    EXPECT_EQ(extract("@x{,2}@ok", "x{,2}"), list{"ok"});
+    EXPECT_EQ(extract("@a{1,2}@$&", "aaa"), (list{"aa", "a"}));
+    // Lazy quantifiers, look-around, named groups.
+    EXPECT_EQ(extract("@<(.+?)>", "<a><b>"), (list{"a", "b"}));
+    EXPECT_EQ(extract("@a(?=b)@x", "ab ac"), list{"x"});
+    EXPECT_EQ(extract("@(?<=\\$)\\d+@$&", "$5 6"), list{"5"});
+    EXPECT_EQ(extract("@(?<n>[a-z])\\k<n>@$1", "xaab"), list{"a"});
+}
+
+TEST(ReplacerBytes, InvalidUtf8BytesAreOpaqueCharacters) {
+    // Latin-1 title, byte for byte.
+    const std::string latin = "<title>Caf\xE9 \xE0 la cr\xE8me</title>";
+    EXPECT_EQ(extract("@<title>([^<]*)</title>", latin), list{"Caf\xE9 \xE0 la cr\xE8me"});
+    EXPECT_EQ(extract("@<title>([^]*?)</title>", latin), list{"Caf\xE9 \xE0 la cr\xE8me"});
+    EXPECT_EQ(extract("@Caf(.)@[$1]", latin), list{"[\xE9]"});
+    // A pattern holding the same Latin-1 byte finds it.
+    EXPECT_EQ(extract("@cr\xE8(me)", latin), list{"me"});
+    // Truncated sequences: each byte left over is one character.
+    const std::string truncated = "<b>\xE2\x82</b><b>\xF0\x9F\x98</b><b>ok\xC3</b>";
+    EXPECT_EQ(extract("@<b>([^<]*)</b>", truncated), (list{"\xE2\x82", "\xF0\x9F\x98", "ok\xC3"}));
+    EXPECT_EQ(extract("@<b>(.)(.)", truncated), (list{"\xE2", "\xF0", "o"}));
+    // Surrogates and overlong forms are invalid too; valid text around them stays whole.
+    const std::string mixed = "\xED\xA0\x80|\xC0\xAF|\xC3\xA9";
+    EXPECT_EQ(extract("@([^|]+)", mixed), (list{"\xED\xA0\x80", "\xC0\xAF", "\xC3\xA9"}));
+    EXPECT_EQ(extract("@\\|(.)@$`", mixed), (list{"\xED\xA0\x80", "\xED\xA0\x80|\xC0\xAF"}));
+}
+
+TEST(ReplacerBytes, SameResultsAsWithOpaqueCharactersSpelledOut) {
+    // Each invalid byte b stands for one character; spelling it as a real
+    // character (U+E000 + b) must give the same results, mapped back.
+    const std::string page =
+        "<html><title>Stra\xDF"
+        "e \x96 Nr.\xA0"
+        "5</title><a href=\"n\xE4"
+        "chste.html\">next</a>"
+        "<img src=\"comics/\xFC"
+        "ber.png\" alt=\"\xE9t\xE9\"> \xE2\x82</html>";
+    auto spell = [](const std::string& text) {
+        std::string out;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            unsigned char c = static_cast<unsigned char>(text[i]);
+            // Every byte above 0x7F in this page is invalid on its own.
+            if (c < 0x80) {
+                out.push_back(char(c));
+            } else {
+                char32_t cp = 0xE000 + c;
+                out.push_back(char(0xE0 | (cp >> 12)));
+                out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+                out.push_back(char(0x80 | (cp & 0x3F)));
+            }
+        }
+        return out;
+    };
+    for (const char* expression :
+         {"@<title>([^<]*)</title>", "@href=\"([^\"]*)\"", "@(.)t(.)", "@src=\"([^\"]*)\"", "@ (.)",
+          "@[^a-z<>=\" ]+@$&", "@\\s(\\S+)\\s", "@(\\w+)\\W"}) {
+        list raw = extract(expression, page);
+        list spelled = extract(expression, spell(page));
+        for (auto& s : raw) s = spell(s);
+        EXPECT_EQ(raw, spelled) << expression;
+    }
+}
+
+TEST(ReplacerLimits, CatastrophicPatternGivesUpNamingTheExpression) {
+    std::string page(2'000'000, 'a');
+    page += "b c";
+    auto started = std::chrono::steady_clock::now();
+    try {
+        extract("@(a+)+c", page);
+        FAIL() << "no error";
+    } catch (const comics::matchLimitError& e) {
+        EXPECT_NE(std::string(e.what()).find("@(a+)+c"), std::string::npos) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+}
+
+TEST(ReplacerLimits, LongRunsNeedNoStack) {
+    const std::string run(2'000'000, 'a');
+    EXPECT_EQ(extract("@((a|b)*)x@$1", run + "x"), list{run});
+    EXPECT_EQ(extract("@(.*?)x@$1", run + "x"), list{run});
+    EXPECT_EQ(extract("@([^x]*)x@$1", "<" + run + "x").size(), 1u);
+}
+
+TEST(ReplacerThreads, ApplyRunsOnSeveralThreadsAtOnce) {
+    const replacer r("@<a href=\"([^\"]*)\">([^<]*)</a>@$2=$1");
+    std::string page;
+    for (int i = 0; i < 500; ++i)
+        page += "<a href=\"/p" + std::to_string(i) + "\">" + std::to_string(i) + "</a>\r\n";
+    const list expected = r.apply(static_cast<const std::string&>(page));
+    ASSERT_EQ(expected.size(), 500u);
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20; ++i)
+                if (r.apply(static_cast<const std::string&>(page)) != expected) ++mismatches;
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+TEST(ReplacerScript, ScriptFormIsTheScriptsResult) {
+    replacer r("!goe <b>,start,go </b>,end,push");
+    EXPECT_TRUE(r.isScript());
+    EXPECT_EQ(r.apply(std::string("x<b>Title</b>y")), list{"Title"});
+    EXPECT_EQ(r.apply(std::string("nothing")), list{});
+    EXPECT_THROW(replacer("!bogus"), std::runtime_error);
+}
