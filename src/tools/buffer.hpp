@@ -2,6 +2,8 @@
 // Buffer: a thread-safe, size-bounded cache that makes missing values on demand.
 //
 // Every get ages all entries by one; a hit or a freshly made value has age 0.
+// (Ages are kept as the distance to a use clock that every get advances, so a
+// get costs no walk over the entries; an age saturates at UINT32_MAX.)
 // After each make, trim evicts the oldest entries (age at least 1) until the
 // total size fits the capacity. Concurrent gets of one missing key make it
 // once: the others wait until it is stored. A maker that fails leaves nothing
@@ -57,12 +59,11 @@ public:
     // reach the caller and nothing is stored.
     virtual V get(const K& key) {
         std::unique_lock<std::mutex> hold(lock_);
-        for (auto& [k, entry] : entries_)
-            if (entry.age != UINT32_MAX) ++entry.age;  // saturates: never looks fresh again
+        ++clock_;  // ages every entry by one
         for (;;) {
             auto found = entries_.find(key);
             if (found != entries_.end()) {
-                found->second.age = 0;
+                found->second.used = clock_;
                 return found->second.value;
             }
             if (!isPending(key)) break;
@@ -81,7 +82,7 @@ public:
             }
         }();
         hold.lock();
-        auto [it, inserted] = entries_.insert_or_assign(key, Entry{value, 0});
+        auto [it, inserted] = entries_.insert_or_assign(key, Entry{value, clock_});
         (void)it;
         (void)inserted;
         dropPending(key);
@@ -111,8 +112,14 @@ public:
 private:
     struct Entry {
         V value;
-        std::uint32_t age;
+        std::uint64_t used;  // the use clock at the last hit or make
     };
+
+    // Gets since the last hit or make, saturating (never looks fresh again).
+    std::uint32_t age(const Entry& entry) const {
+        return static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(clock_ - entry.used, UINT32_MAX));
+    }
 
     bool isPending(const K& key) const {
         Eq eq;
@@ -132,8 +139,8 @@ private:
         while (total > capacity_) {
             auto victim = entries_.end();
             for (auto it = entries_.begin(); it != entries_.end(); ++it)
-                if (it->second.age >= 1 &&
-                    (victim == entries_.end() || it->second.age >= victim->second.age))
+                if (age(it->second) >= 1 &&
+                    (victim == entries_.end() || age(it->second) >= age(victim->second)))
                     victim = it;
             if (victim == entries_.end()) {
                 logln("No viable deletable entries found");
@@ -151,6 +158,7 @@ private:
     std::condition_variable madeOne_;
     std::unordered_map<K, Entry, Hash, Eq> entries_;
     std::vector<K> pending_;
+    std::uint64_t clock_ = 0;
     Maker maker_;
     SizeOf sizeOf_;
     std::uint64_t capacity_;
