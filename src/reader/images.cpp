@@ -84,14 +84,28 @@ int length(std::string_view bytes) {
 
 // SDL_MapRGBA for a format without a palette, on GD's true-colour value.
 struct Mapping {
-    explicit Mapping(const SDL_PixelFormat* f) : f_(f) {}
+    explicit Mapping(const SDL_PixelFormat* f)
+        : rloss(f->Rloss),
+          gloss(f->Gloss),
+          bloss(f->Bloss),
+          aloss(f->Aloss),
+          rshift(f->Rshift),
+          gshift(f->Gshift),
+          bshift(f->Bshift),
+          ashift(f->Ashift),
+          amask(f->Amask) {}
     Uint32 operator()(int c) const {
         Uint32 r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
         Uint32 a = (c & 0x7F000000) >> 24;
-        return (r >> f_->Rloss) << f_->Rshift | (g >> f_->Gloss) << f_->Gshift |
-               (b >> f_->Bloss) << f_->Bshift | ((a >> f_->Aloss) << f_->Ashift & f_->Amask);
+        return (r >> rloss) << rshift | (g >> gloss) << gshift | (b >> bloss) << bshift |
+               ((a >> aloss) << ashift & amask);
     }
-    const SDL_PixelFormat* f_;
+    // SDL's default 32-bit layout: GD's value with the alpha bits dropped.
+    bool isGdLayout() const {
+        return rloss == 0 && gloss == 0 && bloss == 0 && rshift == 16 && gshift == 8 &&
+               bshift == 0 && amask == 0;
+    }
+    Uint32 rloss, gloss, bloss, aloss, rshift, gshift, bshift, ashift, amask;
 };
 
 }  // namespace
@@ -137,10 +151,14 @@ sdloo::Surface toSurface(gdImagePtr image) {
     auto* pixels = static_cast<Uint8*>(surface->pixels);
     const std::ptrdiff_t pitch = surface->pitch;
     if (gdImageTrueColor(image)) {
+        const bool gdLayout = map.isGdLayout();
         for (int y = 0; y < h; ++y) {
             auto* row = reinterpret_cast<Uint32*>(pixels + 4 * (pitch * y / 4));
             const int* from = image->tpixels[y];
-            for (int x = 0; x < w; ++x) row[x] = map(from[x]);
+            if (gdLayout)
+                for (int x = 0; x < w; ++x) row[x] = static_cast<Uint32>(from[x]) & 0x00FFFFFF;
+            else
+                for (int x = 0; x < w; ++x) row[x] = map(from[x]);
         }
     } else {
         std::array<Uint32, gdMaxColors> palette;
