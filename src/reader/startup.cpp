@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 
@@ -16,6 +17,8 @@
 
 namespace reader {
 namespace {
+
+namespace fs = std::filesystem;
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
@@ -64,8 +67,9 @@ int runInteractive(const interactiveOptions& options) {
         return 1;
     }
     sdloo::startVideo();
-    if (options.fullscreenW != 0) sdloo::desktopWidth = options.fullscreenW;
-    if (options.fullscreenH != 0) sdloo::desktopHeight = options.fullscreenH;
+    // A size that is not positive keeps the desktop's.
+    if (options.fullscreenW > 0) sdloo::desktopWidth = options.fullscreenW;
+    if (options.fullscreenH > 0) sdloo::desktopHeight = options.fullscreenH;
     return run(options);
 }
 
@@ -124,12 +128,28 @@ int exportComics() {
 }
 
 int importComics() {
-    return changeAndSave([](comics::comic& c) {
+    // A re-activated plugin archive may go only once its state is safe in the
+    // storage file. Saving one such plugin on its own writes the whole storage
+    // file each time; here the archives are removed together, after the one
+    // write at the end, so importing many plugins stays linear.
+    std::vector<std::string> archives;
+    int status = changeAndSave([&](comics::comic& c) {
         if (c.active) return false;
         c.active = true;
         c.attachStorage(comics::mainStorage());
-        return true;
+        const comics::regexPlugin* plugin = comics::asPlugin(c);
+        if (!plugin || c.failed || !fs::exists(plugin->path() + ".zip")) return true;
+        c.comic::save();  // the state into the shared storage
+        if (!fs::exists(plugin->path())) tools::writeFileAtomically(plugin->path(), plugin->text());
+        archives.push_back(plugin->path() + ".zip");
+        return false;
     });
+    for (const std::string& archive : archives) {
+        std::error_code ec;
+        fs::remove(archive, ec);
+        if (ec) tools::logln("Cannot delete ", archive, ": ", ec.message());
+    }
+    return status;
 }
 
 int markRead() {

@@ -1,0 +1,313 @@
+// The built reader run from the command line in temporary working directories.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comics/base.hpp"
+#include "comics/serialize.hpp"
+#include "comics/storage.hpp"
+#include "support/temp_dir.hpp"
+
+namespace fs = std::filesystem;
+using comics::comicState;
+using comics::FileStorage;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const std::string tovik = TOVIK_BINARY_DIR "/tovik";
+
+struct result {
+    int status = -1;
+    std::string out;   // everything written to standard output
+    std::string list;  // the lines that are not log lines
+};
+
+bool logLine(const std::string& line) {
+    for (const char* lead : {"| ", "/--[ ", "+--[ ", "\\-"})
+        if (line.rfind(lead, 0) == 0) return true;
+    return false;
+}
+
+// Runs the reader in dir without a display.
+result runTovik(const fs::path& dir, const std::string& args) {
+    std::string command = "cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY '" +
+                          tovik + "' " + args + " 2>/dev/null";
+    result r;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char block[65536];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, pipe)) > 0;) r.out.append(block, n);
+    int raw = pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::size_t at = 0;
+    while (at < r.out.size()) {
+        std::size_t end = r.out.find('\n', at);
+        if (end == std::string::npos) end = r.out.size();
+        std::string line = r.out.substr(at, end - at);
+        if (!logLine(line)) r.list += line + "\n";
+        at = end + 1;
+    }
+    return r;
+}
+
+std::string pluginText(const std::string& name) {
+    return "name=" + name +
+           "\nstart=127.0.0.1:9/start\n"
+           "next=@<a href=\"([^\"]*)\" rel=\"next\">@$1\n"
+           "images=@<img src=\"([^\"]*)\">@$1\n"
+           "title=@<h1>([^<]*)</h1>@$1\n";
+}
+
+comicState pagesOf(const std::string& tag, int count, int position = 0) {
+    comicState state;
+    for (int i = 0; i < count; ++i)
+        state.pages.push_back({"REFER=http://site/" + tag + "/" + std::to_string(i) +
+                                   " http://site/" + tag + "/" + std::to_string(i) + ".png",
+                               "Strip " + std::to_string(i), "", ""});
+    state.position = position;
+    state.custom = "resume at " + tag;
+    return state;
+}
+
+void writeStorage(const fs::path& dir, const std::map<std::string, comicState>& states) {
+    FileStorage storage;
+    for (const auto& [id, state] : states) storage.put(id, comics::serialize::encode(state));
+    writeFile((dir / "storage.dat.zip").string(), storage.build());
+}
+
+std::unique_ptr<FileStorage> readStorage(const fs::path& file) {
+    auto storage = std::make_unique<FileStorage>();
+    storage->read(readFile(file.string()));
+    return storage;
+}
+
+comicState stateIn(const FileStorage& storage, const std::string& id) {
+    return comics::serialize::decode(storage.get(id));
+}
+
+const std::vector<std::string> portal = {
+    "grim.snafu", "ea.snafu",  "www.snafu", "sf.snafu",   "tin.snafu", "titan.snafu", "tw.snafu",
+    "ppg.snafu",  "zim.snafu", "kof.snafu", "soul.snafu", "ft.snafu",  "sugar.snafu"};
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(tovik)) GTEST_SKIP() << "build the tovik target first";
+        fs::create_directory(dir.path() / "plugins");
+    }
+    void plugin(const std::string& base, const std::string& name) {
+        writeFile(dir.file("plugins/" + base + ".re"), pluginText(name));
+    }
+    // An archived plugin as an earlier export would have left it.
+    void archived(const std::string& base, const std::string& name, const comicState& state) {
+        FileStorage zip;
+        zip.put("plugins/" + base + ".re", pluginText(name));
+        zip.put(base, comics::serialize::encode(state));
+        writeFile(dir.file("plugins/" + base + ".re.zip"), zip.build());
+    }
+    testsupport::TempDir dir;
+};
+
+TEST_F(Cli, ListsIdentifiersAndNamesInTheComicListOrder) {
+    plugin("beta", "Beta Comic");
+    plugin("alpha", "Alpha Comic");
+    archived("zeta", "Zeta Comic", pagesOf("z", 1));
+    std::string ids = "applegeeks\nnpwil\nquestionablecontent\nzeta\nalpha\nbeta\n";
+    for (const auto& id : portal) ids += id + "\n";
+    ids += "chisuji\nearthsong\n";
+    result h = runTovik(dir.path(), "-h");
+    EXPECT_EQ(h.status, 0);
+    EXPECT_EQ(h.list, ids);
+
+    result hh = runTovik(dir.path(), "-hh ignored further arguments");
+    EXPECT_EQ(hh.status, 0);
+    EXPECT_EQ(hh.list,
+              "Applegeeks\nNine Planets Without Intelligent Life\nQuestionable Content\n"
+              "Zeta Comic\nAlpha Comic\nBeta Comic\nGrim Tales\nEver After\nsnafu\nSticky "
+              "Floors\nTin\nTitan Sphere\nTraining Wheels\nPPG Doujinshi\nInvader Zim\nKing of "
+              "Fighters\nSoul Frontier\nForgotten Tower\nSugar Bits\nChisuji\nEarthsong\n");
+}
+
+TEST_F(Cli, LogFileAndClosingLine) {
+    result r = runTovik(dir.path(), "-h");
+    ASSERT_EQ(r.status, 0);
+    // Start-up logged before the file opened: the file starts with the message.
+    std::string log = readFile(dir.file("tovik.log"));
+    EXPECT_EQ(log.rfind("| Logfile open\n| Calling actual main function\n| Starting up\n", 0), 0u)
+        << log;
+    EXPECT_EQ(r.out.rfind("/--[ Main Thread ]------\n| Reading storage\n", 0), 0u);
+    std::string closing = "\\" + std::string(23, '-') + "\n";
+    ASSERT_GE(r.out.size(), closing.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - closing.size()), closing);
+    EXPECT_EQ(log.find(closing), std::string::npos);  // standard output only
+}
+
+TEST_F(Cli, DumpWritesOneAddressPerPage) {
+    plugin("alpha", "Alpha Comic");
+    comicState state;
+    state.pages = {{"REFER=http://site/1 http://site/1.png", "One", "", ""},
+                   {"http://site/2.png", "Two", "", ""},
+                   {"site/3.png", "Three", "", ""}};
+    writeStorage(dir.path(), {{"alpha", state}});
+    result r = runTovik(dir.path(), "-dump=alpha");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readFile(dir.file("alpha.dump.txt")),
+              "http://REFER=http://site/1 http://site/1.png\nhttp://site/2.png\n"
+              "http://site/3.png\n");
+
+    // A built-in comic without pages gives an empty file.
+    EXPECT_EQ(runTovik(dir.path(), "-dump=chisuji").status, 0);
+    EXPECT_EQ(readFile(dir.file("chisuji.dump.txt")), "");
+}
+
+TEST_F(Cli, DumpWithoutMatchOrOutsideTheDirectoryWritesNothing) {
+    EXPECT_EQ(runTovik(dir.path(), "-dump=nosuchcomic").status, 1);
+    EXPECT_FALSE(fs::exists(dir.file("nosuchcomic.dump.txt")));
+
+    // A plugin's filename is user data: it never names a file outside.
+    writeFile(dir.file("plugins/evil.re"),
+              "filename=../" + dir.path().filename().string() + "-escaped\n" + pluginText("Evil"));
+    fs::path outside =
+        dir.path().parent_path() / (dir.path().filename().string() + "-escaped.dump.txt");
+    result r = runTovik(dir.path(), "-dump=../" + dir.path().filename().string() + "-escaped");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_NE(r.out.find("may not contain"), std::string::npos);
+}
+
+TEST_F(Cli, ReadSetsEveryPositionToTheLastPage) {
+    plugin("alpha", "Alpha Comic");
+    writeStorage(dir.path(), {{"alpha", pagesOf("a", 3)}, {"npwil", pagesOf("n", 5, 1)}});
+    result r = runTovik(dir.path(), "-read");
+    EXPECT_EQ(r.status, 0) << r.out;
+    auto after = readStorage(dir.path() / "storage.dat.zip");
+    EXPECT_EQ(stateIn(*after, "alpha").position, 2);
+    EXPECT_EQ(stateIn(*after, "npwil").position, 4);
+    EXPECT_EQ(stateIn(*after, "chisuji").position, 0);  // no pages
+    comicState expected = pagesOf("a", 3, 2);
+    EXPECT_EQ(stateIn(*after, "alpha"), expected);
+}
+
+TEST_F(Cli, ExportAndImportMovePluginsIntoArchivesAndBack) {
+    plugin("alpha", "Alpha Comic");
+    plugin("beta", "Beta Comic");
+    writeStorage(dir.path(), {{"alpha", pagesOf("a", 4, 2)},
+                              {"beta", pagesOf("b", 2)},
+                              {"questionablecontent", pagesOf("q", 3)},
+                              {"gone", pagesOf("g", 1)}});
+
+    result out = runTovik(dir.path(), "-export");
+    EXPECT_EQ(out.status, 0) << out.out;
+    EXPECT_FALSE(fs::exists(dir.file("plugins/alpha.re")));
+    ASSERT_TRUE(fs::exists(dir.file("plugins/alpha.re.zip")));
+    auto zip = readStorage(dir.path() / "plugins/alpha.re.zip");
+    EXPECT_EQ(zip->names(), (std::vector<std::string>{"alpha", "plugins/alpha.re"}));
+    EXPECT_EQ(stateIn(*zip, "alpha"), pagesOf("a", 4, 2));
+    auto shared = readStorage(dir.path() / "storage.dat.zip");
+    EXPECT_FALSE(shared->has("alpha"));
+    EXPECT_EQ(stateIn(*shared, "questionablecontent"), pagesOf("q", 3));
+    EXPECT_TRUE(shared->has("gone"));  // members of vanished comics are kept
+    std::string ini = readFile(dir.file("tovik.ini"));
+    EXPECT_NE(ini.find("[QC]\nactive = false"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("[snafu: Sugar Bits]\nactive = false"), std::string::npos);
+
+    result in = runTovik(dir.path(), "-import");
+    EXPECT_EQ(in.status, 0) << in.out;
+    EXPECT_TRUE(fs::exists(dir.file("plugins/alpha.re")));
+    EXPECT_FALSE(fs::exists(dir.file("plugins/alpha.re.zip")));
+    EXPECT_EQ(readFile(dir.file("plugins/beta.re")), pluginText("Beta Comic"));
+    shared = readStorage(dir.path() / "storage.dat.zip");
+    EXPECT_EQ(stateIn(*shared, "alpha"), pagesOf("a", 4, 2));
+    EXPECT_EQ(stateIn(*shared, "beta"), pagesOf("b", 2));
+    ini = readFile(dir.file("tovik.ini"));
+    EXPECT_EQ(ini.find("active = false"), std::string::npos) << ini;
+    EXPECT_EQ(
+        runTovik(dir.path(), "-h")
+            .list.rfind("applegeeks\nnpwil\nquestionablecontent\nalpha\nbeta\ngrim.snafu\n", 0),
+        0u);
+}
+
+TEST_F(Cli, BadActiveValueEndsTheRun) {
+    writeFile(dir.file("tovik.ini"), "[QC]\nactive = yes\n");
+    result r = runTovik(dir.path(), "-h");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("| dead[Main]\n| main failed: Cannot parse yes as bool\n\\---"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.list, "");
+}
+
+TEST_F(Cli, InteractiveRunIsReportedUnavailable) {
+    for (const char* args : {"", "-c", "-unknown"}) {
+        result r = runTovik(dir.path(), args);
+        EXPECT_NE(r.status, 0) << args;
+        EXPECT_NE(r.out.find("reader window is not available"), std::string::npos) << args;
+        EXPECT_FALSE(fs::exists(dir.file("storage.dat.zip")));
+    }
+}
+
+// A user's real data: 1,000 plugin comics of 200 pages each. Every file is
+// flushed to disk when written, so the directory lives on a memory file system
+// where there is one: this test is about the data, not the disk's flush time.
+class BigCli : public Cli {
+protected:
+    void SetUp() override {
+        if (!fs::exists(tovik)) GTEST_SKIP() << "build the tovik target first";
+        std::string pattern =
+            (fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path()) /
+            "tovik-big-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        big = pattern;
+        fs::create_directory(big / "plugins");
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        if (!big.empty()) fs::remove_all(big, ignored);
+    }
+    std::string file(const std::string& name) const { return (big / name).string(); }
+    fs::path big;
+};
+
+TEST_F(BigCli, LargeDataSetSurvivesReadExportAndImport) {
+    std::map<std::string, comicState> states;
+    for (int i = 0; i < 1000; ++i) {
+        std::string id = "comic" + std::to_string(1000 + i);
+        writeFile(file("plugins/" + id + ".re"), pluginText("Comic " + std::to_string(i)));
+        states[id] = pagesOf(id, 200, i % 200);
+    }
+    writeStorage(big, states);
+
+    ASSERT_EQ(runTovik(big, "-read").status, 0);
+    auto shared = readStorage(big / "storage.dat.zip");
+    for (auto& [id, state] : states) {
+        state.position = 199;
+        ASSERT_EQ(stateIn(*shared, id), state) << id;
+    }
+
+    ASSERT_EQ(runTovik(big, "-export").status, 0);
+    shared = readStorage(big / "storage.dat.zip");
+    for (const auto& [id, state] : states) {
+        ASSERT_FALSE(shared->has(id));
+        ASSERT_FALSE(fs::exists(file("plugins/" + id + ".re")));
+        ASSERT_EQ(stateIn(*readStorage(big / ("plugins/" + id + ".re.zip")), id), state);
+    }
+
+    ASSERT_EQ(runTovik(big, "-import").status, 0);
+    shared = readStorage(big / "storage.dat.zip");
+    for (const auto& [id, state] : states) {
+        ASSERT_EQ(stateIn(*shared, id), state) << id;
+        ASSERT_TRUE(fs::exists(file("plugins/" + id + ".re")));
+        ASSERT_FALSE(fs::exists(file("plugins/" + id + ".re.zip")));
+    }
+}
+
+}  // namespace
