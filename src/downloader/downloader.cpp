@@ -515,6 +515,8 @@ std::string download(const std::string& url, Progress progress, bool useCache,
     return {};
 }
 
+bool isCached(const std::string& url) { return pageCache().has(url); }
+
 namespace cbs {
 
 Token add(const std::string& url, Progress cb) {

@@ -24,6 +24,9 @@ using Progress = std::function<void(float)>;
 std::string download(const std::string& url, Progress progress = {}, bool useCache = false,
                      std::string* redirectTarget = nullptr);
 
+// Whether download(url, ..., useCache = true) would answer from the page cache.
+bool isCached(const std::string& url);
+
 // One HTTP exchange with all its retries. Returns the body, or "" when a redirect was
 // reported through `redirectTarget`. Raises on failure.
 std::string fetchUrl(const std::string& url, std::string* redirectTarget = nullptr);

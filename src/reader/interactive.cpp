@@ -1,0 +1,107 @@
+// The interactive run: the reader window from start to the hard exit.
+#include "reader/interactive.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "comics/base.hpp"
+#include "comics/storage.hpp"
+#include "reader/window.hpp"
+#include "sdloo/ttf.hpp"
+#include "sdloo/video.hpp"
+#include "tools/log.hpp"
+#include "tools/thread.hpp"
+#include "tools/threadpool.hpp"
+
+namespace reader {
+
+int interactiveRun(const interactiveOptions&, const interactiveSettings& settings) {
+    // 1. Pools. They run until the process ends (the hard exit below); a test
+    // run stops them after the interface.
+    tools::logln("Spawning pools");
+    auto pagePool = std::make_unique<tools::pool>(settings.pageWorkers);
+    auto updatePool = std::make_unique<tools::pool>(settings.updateWorkers);
+
+    // 2. The window.
+    tools::logln("Creating display surf");
+    sdloo::startTTF();
+    sdloo::screen = SDL_SetVideoMode(640, 480, 32, SDL_ANYFORMAT | SDL_RESIZABLE);
+    if (!sdloo::screen)
+        throw std::runtime_error(std::string("Cannot open the window: ") + SDL_GetError());
+
+    // 4. (before the interface sorts the list by it) Number the comics.
+    const auto list = comics::registry().snapshot();
+    for (std::size_t i = 0; i < list.size(); ++i) list[i]->listIndex = static_cast<std::int32_t>(i);
+
+    // 3. The interface, storing to "storage.dat.zip".
+    auto ui = std::make_unique<user_interface>(*pagePool, *updatePool,
+                                               [] { comics::writeMainStorage(); });
+    // 5.
+    ui->setUp();
+
+    // 6. The event loop. However it ends, the reading positions are saved.
+    tools::logln("UI starting");
+    int status = 0;
+    try {
+        ui->run();
+    } catch (const std::exception& e) {
+        tools::logln("The window's event loop failed: ", e);
+        status = 1;
+    } catch (...) {
+        tools::logln("The window's event loop failed");
+        status = 1;
+    }
+
+    // 7.
+    tools::logln("UI terminating");
+    try {
+        ui->save(nullptr);
+    } catch (const std::exception& e) {
+        tools::logln("Saving at exit failed: ", e);
+        status = 1;
+    }
+
+    // 8. Pause the page pool, waiting for it a bounded time.
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    tools::pool* pages = pagePool.get();
+    tools::Thread shutdown([pages, done] {
+        tools::setThreadName("Shutdown");
+        pages->pause();
+        done->store(true);
+    });
+    for (int i = 0; i < settings.pauseWaits && !done->load(); ++i) {
+        const auto until = std::chrono::steady_clock::now() + settings.pauseWaitStep;
+        while (!done->load() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    // 9. Update workers may still use the comics: they stay until the process ends.
+    tools::logln("Deleting comics");
+
+    // 10.
+    tools::logln("Exit main thread, hard.");
+    if (settings.exitHard) {
+        shutdown.detach();
+        tools::shutdownLog();
+        std::cout.flush();
+        std::cerr.flush();
+        std::fflush(nullptr);
+        // Static destructors must not run under live update workers.
+        ::_exit(status);
+    }
+    shutdown.join();
+    ui.reset();  // pauses both pools
+    return status;
+}
+
+void installInteractiveRun() {
+    setInteractiveRun([](const interactiveOptions& options) { return interactiveRun(options); });
+}
+
+}  // namespace reader
