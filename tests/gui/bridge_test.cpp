@@ -1,0 +1,321 @@
+// The bridge: event translation, motion coalescing, hooks, resize, repaint.
+#include <stdexcept>
+
+#include "gui_fixture.hpp"
+#include "support/log_capture.hpp"
+#include "tools/failure.hpp"
+
+using namespace gui;
+using guitest::Recorder;
+
+namespace {
+
+class Bridge : public guitest::GuiTest {};
+
+// A widget whose handling throws.
+class Thrower : public Recorder {
+public:
+    bool handle(Event& e) override {
+        Recorder::handle(e);
+        throw std::runtime_error("broken widget");
+    }
+};
+
+// A bare container: draws its children where they are.
+class Bare : public containerWidget {
+public:
+    using containerWidget::containerWidget;
+    coord requestedSize() override { return {0, 0}; }
+};
+
+}  // namespace
+
+TEST(EventNames, KnownTypesAndTheRest) {
+    EXPECT_EQ(eventName(0), "Unused");
+    EXPECT_EQ(eventName(SDL_KEYDOWN), "Key down");
+    EXPECT_EQ(eventName(SDL_MOUSEBUTTONDOWN), "Mouse button down");
+    EXPECT_EQ(eventName(SDL_QUIT), "Quit");
+    EXPECT_EQ(eventName(16), "Resize");
+    EXPECT_EQ(eventName(17), "Expose");
+    EXPECT_EQ(eventName(20), "Unidentified event 20");
+    EXPECT_EQ(eventName(-1), "Unidentified event -1");
+}
+
+TEST_F(Bridge, TenMotionsThenAClickGiveOneMoveThenOneDown) {
+    auto root = std::make_shared<Recorder>();
+    sdl_bridge bridge(root);
+    for (int i = 1; i <= 10; ++i) pushMotion(10 * i, 5 * i);
+    pushButton(true, SDL_BUTTON_LEFT, 100, 50);
+    pushMotion(7, 8);  // flushed at the end of the pass
+    EXPECT_TRUE(bridge.processEvents());
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Moved@100,50", "Down@100,50", "Moved@7,8"}));
+    EXPECT_FALSE(bridge.processEvents());
+}
+
+TEST_F(Bridge, MotionToTheCornerIsNeverDelivered) {
+    auto root = std::make_shared<Recorder>();
+    sdl_bridge bridge(root);
+    pushMotion(30, 30);
+    pushMotion(0, 0);
+    EXPECT_TRUE(bridge.processEvents());
+    EXPECT_TRUE(root->events.empty());
+    pushMotion(0, 0);
+    pushKey(SDLK_a);
+    EXPECT_TRUE(bridge.processEvents());
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Key#97"}));
+}
+
+TEST_F(Bridge, ButtonsKeysAndQuit) {
+    auto root = std::make_shared<Recorder>();
+    sdl_bridge bridge(root);
+    pushButton(true, SDL_BUTTON_RIGHT, 3, 4);
+    pushButton(false, SDL_BUTTON_RIGHT, 5, 6);
+    pushKey(SDLK_ESCAPE, KMOD_LALT);
+    pushType(SDL_KEYUP);
+    pushType(SDL_ACTIVEEVENT);
+    EXPECT_TRUE(bridge.processEvents());
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Down@3,4", "Up@5,6", "Key#27"}));
+    EXPECT_TRUE(bridge.running);
+    pushType(SDL_QUIT);
+    EXPECT_TRUE(bridge.processEvents());
+    EXPECT_FALSE(bridge.running);
+}
+
+TEST_F(Bridge, WheelGivesScrollThenAMoveAfterTheRepaint) {
+    auto root = std::make_shared<Recorder>();
+    sdl_bridge bridge(root);
+    pushButton(true, SDL_BUTTON_WHEELDOWN, 40, 41);
+    pushButton(false, SDL_BUTTON_WHEELDOWN, 40, 41);
+    pushButton(true, SDL_BUTTON_WHEELUP, 42, 43);
+    pushButton(false, SDL_BUTTON_WHEELUP, 42, 43);
+    EXPECT_TRUE(bridge.processEvents());
+    EXPECT_EQ(root->events, (std::vector<std::string>{"ScrollDown@40,41", "ScrollUp@42,43"}));
+    ASSERT_TRUE(bridge.pendingPointer.has_value());
+    EXPECT_FALSE(bridge.repaint());  // nothing asked for a repaint yet
+    bridge.requestRepaint(false);
+    EXPECT_TRUE(bridge.repaint());
+    EXPECT_EQ(root->events.back(), "Moved@42,43");
+    EXPECT_FALSE(bridge.pendingPointer.has_value());
+    EXPECT_EQ(root->draws, 1);
+}
+
+TEST_F(Bridge, RepaintFillsOnFullRequestsAndDrawsTheRootOverTheScreen) {
+    auto root = std::make_shared<Recorder>(rgba(0, 255, 0));
+    auto wrapper = std::make_shared<Bare>(WidgetList{root});
+    sdl_bridge bridge(wrapper);
+    clear();
+    EXPECT_FALSE(bridge.repaint());
+    bridge.requestRepaint(false);
+    EXPECT_TRUE(bridge.repaint());
+    EXPECT_EQ(wrapper->area, rect(0, 0, 320, 240));
+    EXPECT_EQ(pixel(0, 0), rgba(0, 0, 0));  // the container draws its child, which has no area yet
+    EXPECT_FALSE(wrapper->changed());
+
+    bridge.requestRepaint(true);
+    EXPECT_TRUE(root->changed());
+    EXPECT_TRUE(bridge.fullRepaint);
+    EXPECT_TRUE(bridge.repaint());
+    EXPECT_FALSE(bridge.fullRepaint);
+    EXPECT_EQ(pixel(319, 239), st->backColour);
+
+    pushType(SDL_VIDEOEXPOSE);
+    bridge.processEvents();
+    EXPECT_TRUE(bridge.needsRepaint);
+    EXPECT_TRUE(bridge.fullRepaint);
+}
+
+TEST_F(Bridge, ResizeKeepsAtLeastTheRequestedSize) {
+    auto root = std::make_shared<Recorder>(rgba(0, 0, 255), coord(300, 200));
+    sdl_bridge bridge(root);
+    pushResize(100, 400);
+    EXPECT_TRUE(bridge.processEvents());
+    ASSERT_NE(sdloo::screen, nullptr);
+    EXPECT_EQ(sdloo::screen->w, 300);
+    EXPECT_EQ(sdloo::screen->h, 400);
+    EXPECT_TRUE(bridge.fullRepaint);
+    EXPECT_TRUE(bridge.repaint());
+    EXPECT_EQ(root->drawnAt.back(), rect(0, 0, 300, 400));
+    EXPECT_EQ(pixel(299, 399), rgba(0, 0, 255));
+}
+
+TEST_F(Bridge, ImpossibleResizeKeepsTheOldSurface) {
+    testsupport::LogCapture log;
+    auto root = std::make_shared<Recorder>(rgba(0, 0, 255));
+    sdl_bridge bridge(root);
+    SDL_Surface* before = sdloo::screen;
+    pushResize(70000, 50);
+    EXPECT_TRUE(bridge.processEvents());
+    EXPECT_EQ(sdloo::screen, before);
+    EXPECT_EQ(sdloo::screen->w, 320);
+    EXPECT_TRUE(log.contains("Can't resize the window to 70000x50"));
+    EXPECT_TRUE(bridge.repaint());  // still paints on the old surface
+    EXPECT_EQ(pixel(319, 239), rgba(0, 0, 255));
+}
+
+TEST_F(Bridge, FailingHandlersAreLoggedAndTheNextEventIsTaken) {
+    testsupport::LogCapture log;
+    auto root = std::make_shared<Thrower>();
+    sdl_bridge bridge(root);
+    pushButton(true, SDL_BUTTON_LEFT, 1, 2);
+    pushMotion(5, 5);
+    pushKey(SDLK_b);
+    EXPECT_TRUE(bridge.processEvents());
+    EXPECT_EQ(root->events.size(), 3u);
+    EXPECT_TRUE(log.hasLine("dead[process-Mouse button down]"));
+    EXPECT_TRUE(log.hasLine("Processing event failed with broken widget!"));
+    EXPECT_TRUE(log.hasLine("dead[process-Mouse moved]"));
+    EXPECT_TRUE(log.hasLine("Processing motion buffer failed with broken widget!"));
+    EXPECT_TRUE(log.hasLine("dead[process-Key down]"));
+}
+
+TEST_F(Bridge, LoopRunsUntilQuitAndPaintsMeanwhile) {
+    auto root = std::make_shared<Recorder>();
+    sdl_bridge bridge(root);
+    bridge.requestRepaint(true);
+    pushKey(SDLK_x);
+    pushType(SDL_QUIT);
+    bridge.loop();
+    EXPECT_FALSE(bridge.running);
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Key#120"}));
+
+    // A failure outside event handling ends the loop with its marker.
+    class BadDraw : public Recorder {
+    public:
+        void draw(SDL_Surface*) override { throw std::runtime_error("bad draw"); }
+    };
+    testsupport::LogCapture log;
+    sdl_bridge broken(std::make_shared<BadDraw>());
+    broken.requestRepaint(false);
+    EXPECT_THROW(broken.loop(), std::runtime_error);
+    EXPECT_TRUE(log.hasLine("dead[loop]"));
+}
+
+TEST_F(Bridge, HooksComeFirstInOrderAndAreRemovedByToken) {
+    auto root = std::make_shared<Recorder>();
+    sdl_bridge bridge(root);
+    std::vector<std::string> seen;
+    int keyA = 0, keyB = 0;
+    HookToken a = bridge.addHook(
+        [&](Event&) {
+            seen.push_back("a");
+            return false;
+        },
+        &keyA);
+    HookToken b = bridge.addHook(
+        [&](Event& e) {
+            seen.push_back("b");
+            return dynamic_cast<KeyPressed*>(&e) != nullptr;
+        },
+        &keyB);
+    EXPECT_THROW(bridge.addHook([](Event&) { return false; }, &keyA), tools::Failure);
+    try {
+        bridge.addHook([](Event&) { return false; }, &keyB);
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Failure");
+    }
+
+    pushKey(SDLK_c);
+    pushButton(true, SDL_BUTTON_LEFT, 9, 9);
+    bridge.processEvents();
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "a", "b"}));
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Down@9,9"}));  // the key was consumed
+
+    bridge.removeHook(a);
+    bridge.removeHook(a);  // absent: nothing
+    EXPECT_EQ(bridge.hooks->size(), 1u);
+    bridge.addHook([](Event&) { return false; }, &keyA);  // free again
+    bridge.removeHook(b);
+    bridge.removeHook(bridge.addHook([](Event&) { return true; }));
+    EXPECT_EQ(bridge.hooks->size(), 1u);
+    bridge.removeHook(1000);
+    EXPECT_EQ(bridge.hooks->size(), 1u);
+
+    HookTable empty;
+    try {
+        empty.remove(1);
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Can't remove stuff from empty array!");
+    }
+}
+
+TEST_F(Bridge, AHookMayRemoveItselfWhileDispatching) {
+    auto root = std::make_shared<Recorder>();
+    sdl_bridge bridge(root);
+    HookToken self = 0;
+    int calls = 0;
+    self = bridge.addHook([&](Event&) {
+        ++calls;
+        bridge.removeHook(self);
+        return true;
+    });
+    MouseMoved m({1, 1});
+    bridge.dispatch(m);
+    bridge.dispatch(m);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Moved@1,1"}));
+}
+
+TEST_F(Bridge, StyleDefaultsTintAndOwnBindings) {
+    EXPECT_EQ(st->gap, 3);
+    EXPECT_EQ(st->unitSize, 16);
+    EXPECT_EQ(st->textColour, rgba(34, 34, 34, 0));
+    EXPECT_EQ(st->backColour, rgba(200, 200, 210, 0));
+    EXPECT_EQ(st->faceColour, rgba(150, 150, 168, 0));
+    EXPECT_EQ(st->accentColour, rgba(32, 96, 96, 0));
+    EXPECT_EQ(st->errorColour, rgba(255, 128, 128, 0));
+    EXPECT_GT(st->hugeFont->height(), st->font->height());
+    EXPECT_GT(st->font->height(), st->tinyFont->height());
+    EXPECT_THROW(st->fontByIndex(5), tools::Failure);
+    EXPECT_THROW(style("no-such-font.ttf"), std::runtime_error);
+
+    auto red = style::tinted(rgba(255, 0, 0, 0));
+    EXPECT_EQ(red->backColour, rgba(200, 0, 0, 0));
+    EXPECT_EQ(red->accentColour, st->accentColour);
+    EXPECT_EQ(red->font, st->font);
+
+    // The tinted copy draws through its own operations: a subclass's fill
+    // reaches the copy's fill field only when that copy is of the subclass.
+    int replaced = 0;
+    auto custom = std::make_shared<style>(*st, rgba(255, 255, 255));
+    custom->fill = [&](SDL_Surface*, rect, rgba) { ++replaced; };
+    auto copy = style::tinted(rgba(255, 255, 255), custom.get());
+    copy->fill(sdloo::screen, rect(0, 0, 1, 1), rgba(1, 2, 3));
+    EXPECT_EQ(replaced, 1);  // a client's function is taken over as it is
+    custom.reset();
+    clear();
+    red->fill(sdloo::screen, rect(0, 0, 2, 2), rgba(9, 8, 7));  // own binding, no dangling
+    EXPECT_EQ(pixel(1, 1), rgba(9, 8, 7));
+}
+
+TEST_F(Bridge, PanelHasRoundedCornersGlossAndAnOptionalOpenBottom) {
+    clear(rgba(0, 0, 0));
+    const rgba border(10, 20, 30), face(100, 100, 100);
+    st->panel(sdloo::screen, rect(10, 10, 40, 30), border, face, false);
+    EXPECT_NE(pixel(10, 10), border);  // corners left out of the border
+    EXPECT_NE(pixel(49, 39), border);
+    EXPECT_NE(pixel(10, 39), border);
+    EXPECT_EQ(pixel(11, 10), border);
+    EXPECT_EQ(pixel(10, 11), border);
+    EXPECT_EQ(pixel(11, 39), border);
+    // The top fades from white-ish to the face; the middle is the face.
+    rgba top = pixel(20, 11), middle = pixel(20, 24);
+    EXPECT_GT(top.red, face.red);
+    EXPECT_EQ(middle, face);
+    EXPECT_GT(pixel(20, 37).red, face.red);
+
+    clear(rgba(0, 0, 0));
+    st->panel(sdloo::screen, rect(10, 10, 40, 30), border, face, true);
+    EXPECT_EQ(pixel(10, 39), border);  // sides reach the bottom row
+    EXPECT_NE(pixel(11, 39), border);  // ... whose ends stay open
+    EXPECT_EQ(pixel(12, 39), border);
+
+    clear(rgba(0, 0, 0));
+    st->panel(sdloo::screen, rect(10, 10, 1, 30), border, face, false);
+    st->panel(sdloo::screen, rect(10, 10, 30, -4), border, face, false);
+    EXPECT_EQ(countNot(rgba(0, 0, 0), rect(0, 0, 60, 60)), 0);
+
+    st->outline(sdloo::screen, rect(5, 5, 3, 3), border);
+    EXPECT_EQ(countNot(rgba(0, 0, 0), rect(0, 0, 60, 60)), 8);
+    EXPECT_EQ(pixel(6, 6), rgba(0, 0, 0));
+}
