@@ -50,11 +50,12 @@ class Socket {
 public:
     Socket() = default;
     explicit Socket(int fd) : fd_(fd) {}
-    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)), timeout_(other.timeout_) {}
     Socket& operator=(Socket&& other) noexcept {
         if (this != &other) {
             reset();
             fd_ = std::exchange(other.fd_, -1);
+            timeout_ = other.timeout_;
         }
         return *this;
     }
@@ -75,29 +76,35 @@ public:
     }
 
     // Up to `length` bytes; 0 when the peer closed; -1 on an error or when nothing
-    // arrived within the timeout.
-    ssize_t receive(char* data, std::size_t length, std::chrono::milliseconds timeout) const {
+    // arrived within the timeout set by setTimeouts.
+    ssize_t receive(char* data, std::size_t length) const {
         for (;;) {
-            pollfd wait{fd_, POLLIN, 0};
-            int ready = ::poll(&wait, 1, static_cast<int>(timeout.count()));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0) return -1;
             ssize_t n = ::recv(fd_, data, length, 0);
             if (n < 0 && errno == EINTR) continue;
             return n;
         }
     }
 
+    // Silence longer than the timeout fails a receive or a send.
+    void setTimeouts(std::chrono::milliseconds timeout) {
+        if (timeout == timeout_) return;
+        timeout_ = timeout;
+        timeval limit{};
+        limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+        limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
+
     // An idle connection is usable when nothing (no close, no stray bytes) arrived on it.
     bool idleAndOpen() const {
         pollfd wait{fd_, POLLIN, 0};
-        int ready = ::poll(&wait, 1, 0);
-        if (ready == 0) return true;
-        return false;
+        return ::poll(&wait, 1, 0) == 0;
     }
 
 private:
     int fd_ = -1;
+    std::chrono::milliseconds timeout_{-1};
 };
 
 Socket connectTo(const ActuallyWorkingInternetAddress& address, const Limits& limits) {
@@ -121,10 +128,7 @@ Socket connectTo(const ActuallyWorkingInternetAddress& address, const Limits& li
     ::fcntl(socket.fd(), F_SETFL, flags & ~O_NONBLOCK);
     int one = 1;
     ::setsockopt(socket.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    timeval sendTimeout{};
-    sendTimeout.tv_sec = limits.receiveTimeout.count() / 1000;
-    sendTimeout.tv_usec = (limits.receiveTimeout.count() % 1000) * 1000;
-    ::setsockopt(socket.fd(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+    socket.setTimeouts(limits.receiveTimeout);
     return socket;
 }
 
@@ -322,6 +326,7 @@ std::string exchange(const std::string& url, std::string* redirectTarget,
         bool pooled = false;
         Socket socket = getConnection(request, requestLine, fresh, pooled, limits);
         fresh = false;
+        socket.setTimeouts(limits.receiveTimeout);  // a pooled one may predate a change
         for (std::size_t i = 0; i < headers.size(); ++i)
             socket.send(headers[i], i + 1 < headers.size());
 
@@ -338,7 +343,7 @@ std::string exchange(const std::string& url, std::string* redirectTarget,
         std::size_t searchFrom = 0;  // where "\r\n\r\n" may still start
         char block[1024];
         for (;;) {
-            ssize_t n = socket.receive(block, sizeof block, limits.receiveTimeout);
+            ssize_t n = socket.receive(block, sizeof block);
             if (n < 0) {
                 failedReceive = true;
                 break;
@@ -445,7 +450,7 @@ std::string exchange(const std::string& url, std::string* redirectTarget,
             result.assign(data);
         }
         if (result.empty()) continue;
-        return detail::convertUtf16(result);
+        return detail::convertUtf16(std::move(result));
     }
 }
 

@@ -196,7 +196,7 @@ ChunkState decodeChunks(ReceiveBuffer& buffer, std::string& body, bool finalMode
     }
 }
 
-std::string convertUtf16(const std::string& body) {
+std::string convertUtf16(std::string body) {
     if (body.size() <= 2) return body;
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(body[i]); };
     bool bigEndian;
@@ -205,7 +205,7 @@ std::string convertUtf16(const std::string& body) {
     else if (byte(0) == 0xFF && byte(1) == 0xFE)
         bigEndian = false;
     else
-        return body;
+        return body;  // moved out, no copy
     auto unit = [&](std::size_t i) -> std::uint32_t {
         return bigEndian ? (byte(i) << 8 | byte(i + 1)) : (byte(i + 1) << 8 | byte(i));
     };

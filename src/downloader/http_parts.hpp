@@ -50,6 +50,6 @@ ChunkState decodeChunks(ReceiveBuffer& buffer, std::string& body, bool finalMode
 
 // A body starting with a UTF-16 byte-order mark (FE FF or FF FE) converted to UTF-8,
 // mark included; anything else unchanged.
-std::string convertUtf16(const std::string& body);
+std::string convertUtf16(std::string body);
 
 }  // namespace downloader::detail

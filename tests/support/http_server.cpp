@@ -1,4 +1,4 @@
-#include "support/http_server.hpp"
+#include "http_server.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
