@@ -7,7 +7,7 @@
 namespace gui {
 
 rect shrunk(rect r, int m) {
-    if (m < r.w && m < r.h) {
+    if (2 * m <= r.w && 2 * m <= r.h) {
         r.shrink(m);
         return r;
     }
