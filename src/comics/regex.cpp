@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace comics {
 
@@ -93,6 +94,14 @@ public:
         std::size_t n = text.size();
         std::size_t i = 0;
         while (i < n) {
+            // Pages are mostly ASCII: skip it eight bytes at a time.
+            while (i + 8 <= n) {
+                std::uint64_t block;
+                std::memcpy(&block, p + i, 8);
+                if (block & 0x8080808080808080ull) break;
+                i += 8;
+            }
+            if (i >= n) break;
             if (p[i] < 0x80) {
                 ++i;
                 continue;
