@@ -99,7 +99,12 @@ void user_interface::showPage(const ComicPtr& k, bool set, int i) {
                 bar->setChanged();
                 requestRepaint();
             };
-        data = downloader::download(ref, std::move(progress), true);
+        try {
+            data = downloader::download(ref, std::move(progress), true);
+        } catch (const std::exception& e) {
+            // Shown as a failed download; selecting the page again retries.
+            tools::logln("Downloading ", ref, " failed: ", e);
+        }
         tools::logln("Done downloading ", data.size());
     }
     bar->setChanged();

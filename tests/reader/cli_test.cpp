@@ -246,11 +246,13 @@ TEST_F(Cli, BadActiveValueEndsTheRun) {
     EXPECT_EQ(r.list, "");
 }
 
-TEST_F(Cli, InteractiveRunIsReportedUnavailable) {
+// The window needs its font: in an empty working directory the interactive run
+// fails cleanly, before the loop, and writes nothing.
+TEST_F(Cli, InteractiveRunWithoutItsFontFailsCleanly) {
     for (const char* args : {"", "-c", "-unknown"}) {
         result r = runTovik(dir.path(), args);
         EXPECT_NE(r.status, 0) << args;
-        EXPECT_NE(r.out.find("reader window is not available"), std::string::npos) << args;
+        EXPECT_NE(r.out.find("main failed: "), std::string::npos) << args;
         EXPECT_FALSE(fs::exists(dir.file("storage.dat.zip")));
     }
 }
