@@ -236,6 +236,16 @@ TEST_F(Cli, ExportAndImportMovePluginsIntoArchivesAndBack) {
         0u);
 }
 
+TEST_F(Cli, UnwritableConfigurationDoesNotStopTheStorage) {
+    fs::create_directory(dir.path() / "tovik.ini");  // no file can replace a directory
+    writeStorage(dir.path(), {{"chisuji", pagesOf("c", 3)}});
+    result r = runTovik(dir.path(), "-read");
+    EXPECT_EQ(r.status, 0) << r.out;
+    auto shared = readStorage(dir.path() / "storage.dat.zip");
+    EXPECT_EQ(stateIn(*shared, "chisuji").position, 2);
+    EXPECT_TRUE(shared->has("earthsong"));
+}
+
 TEST_F(Cli, BadActiveValueEndsTheRun) {
     writeFile(dir.file("tovik.ini"), "[QC]\nactive = yes\n");
     result r = runTovik(dir.path(), "-h");
