@@ -268,7 +268,7 @@ std::string regex_plugin<fp, sk, archive>::next(const std::string& page) {
         const std::string address = withoutHttp(pageAddress(page));
         auto cfg = settings();
         if (!cfg->next) throw std::runtime_error("No next expression in " + path_);
-        std::vector<std::string> found = cfg->next->apply(page);
+        std::vector<std::string> found = nextMatches(*cfg, page, false);
         if (found.empty()) {
             tools::logln("No match for next in ", name(), " ... crashing");
             throw std::runtime_error("No match for next in " + name());
@@ -280,6 +280,29 @@ std::string regex_plugin<fp, sk, archive>::next(const std::string& page) {
 }
 
 template <bool fp, bool sk, bool archive>
+std::vector<std::string> regex_plugin<fp, sk, archive>::nextMatches(const pluginSettings& cfg,
+                                                                    const std::string& page,
+                                                                    bool keep) {
+    // The crawler asks hasNext and then next of the same page; the second
+    // answer comes from the first search, and the page copy goes with it.
+    {
+        std::lock_guard<std::mutex> hold(memoLock_);
+        if (memo_.expression == cfg.next && memo_.page == page) {
+            std::vector<std::string> found = memo_.results;
+            if (!keep) memo_ = {};
+            return found;
+        }
+    }
+    std::vector<std::string> found = cfg.next->apply(page);
+    std::lock_guard<std::mutex> hold(memoLock_);
+    if (keep)
+        memo_ = {cfg.next, page, found};
+    else
+        memo_ = {};
+    return found;
+}
+
+template <bool fp, bool sk, bool archive>
 bool regex_plugin<fp, sk, archive>::hasNext(const std::string& page) {
     const std::string address = pageAddress(page);
     if constexpr (archive) {
@@ -288,7 +311,7 @@ bool regex_plugin<fp, sk, archive>::hasNext(const std::string& page) {
     } else {
         auto cfg = settings();
         if (!cfg->next) throw std::runtime_error("No next expression in " + path_);
-        std::vector<std::string> found = cfg->next->apply(page);
+        std::vector<std::string> found = nextMatches(*cfg, page, true);
         if (found.empty()) {
             tools::logln("No next match");
             return false;

@@ -10,6 +10,7 @@
 // images, redirs, urls, unsafe, frontpage, frontpage_match / fpmatch, archive,
 // skip. The instance (fp, sk, archive) is picked by an exact scan of the keys.
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -92,12 +93,21 @@ protected:
 
 private:
     std::shared_ptr<const std::vector<std::string>> archiveList();
+    std::vector<std::string> nextMatches(const pluginSettings& cfg, const std::string& page,
+                                         bool keep);
     void archiveNow();
 
     const std::string path_;
     std::string pendingText_;                                  // construction only
     std::shared_ptr<const pluginSettings> config_;             // guarded by the comic's lock
     std::shared_ptr<const std::vector<std::string>> archive_;  // guarded by the comic's lock
+    struct nextMemo {
+        std::shared_ptr<const replacer> expression;
+        std::string page;
+        std::vector<std::string> results;
+    };
+    std::mutex memoLock_;
+    nextMemo memo_;  // the last page's next-link search, guarded by memoLock_
 };
 
 // Builds the instance for the flags of text (read from path when empty) and
