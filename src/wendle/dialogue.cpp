@@ -298,7 +298,9 @@ std::string Dialogue::converse() {
         s.typedNextSelector =
             std::make_unique<AdaptiveSelector>("(" + escapePattern(label) + ")", "");
         LinkSelector* found = nullptr;
-        s.nextURL = findLink(s.prevURL, {s.typedNextSelector.get()}, s.prevPage, {}, found);
+        // An empty label would match the first link of the page, whatever it is.
+        if (!label.empty())
+            s.nextURL = findLink(s.prevURL, {s.typedNextSelector.get()}, s.prevPage, {}, found);
         if (!found) {
             tools::logln("Could not use regex \"", s.typedNextSelector->expression(),
                          "\" to get the Next link.",

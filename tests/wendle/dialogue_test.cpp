@@ -302,6 +302,11 @@ TEST_F(GeneratorDialogue, EarlyEndsWriteNoFile) {
     EXPECT_TRUE(unknown.allAnswersUsed);
     EXPECT_TRUE(unknown.said("An error has occured: Adaptive selector not adapted yet!"));
 
+    // No label at all.
+    Outcome none = converse({"Arrow Comic", "1", h + "/q/4.html", "", ""});
+    EXPECT_EQ(none.written, "");
+    EXPECT_TRUE(none.said("An error has occured: Adaptive selector not adapted yet!"));
+
     // A menu answer that is not a number.
     Outcome word = converse({"Arrow Comic", "first", ""});
     EXPECT_EQ(word.written, "");
