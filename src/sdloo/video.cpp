@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "sdloo/ttf.hpp"
 #include "tools/failure.hpp"
 
 namespace sdloo {
@@ -369,5 +370,10 @@ void startVideo() {
 }
 
 void stopVideo() { SDL_Quit(); }
+
+void setCaption(const std::string& title) {
+    std::string fixed = repairUtf8(title);
+    SDL_WM_SetCaption(fixed.c_str(), nullptr);
+}
 
 }  // namespace sdloo

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace sdloo {
 
@@ -210,6 +211,10 @@ struct VideoSystem {
     VideoSystem(const VideoSystem&) = delete;
     VideoSystem& operator=(const VideoSystem&) = delete;
 };
+
+// Sets the window caption (SDL_WM_SetCaption, UTF-8). Bytes that are not valid
+// UTF-8 (page titles are web input) are repaired first, as for rendered text.
+void setCaption(const std::string& title);
 
 // The desktop size that startVideo recorded (full-screen mode uses it).
 // Written once at start-up, before other threads exist.

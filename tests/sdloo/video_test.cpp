@@ -248,6 +248,14 @@ TEST_F(Video, FillClipsAndFlipKeepsTheScreenLocked) {
     EXPECT_EQ(d.get(10, 10).green, 2);
 }
 
+TEST_F(Video, CaptionIsRepairedToUtf8) {
+    setCaption("tovik [Caf\xE9] - \xC3\xA9t\xC3\xA9");
+    char* title = nullptr;
+    SDL_WM_GetCaption(&title, nullptr);
+    ASSERT_NE(title, nullptr);
+    EXPECT_STREQ(title, "tovik [Caf\xC3\xA9] - \xC3\xA9t\xC3\xA9");
+}
+
 TEST_F(Video, MakeSurfaceRefusesWhatSDLCannotHold) {
     Surface s = makeSurface(30, 20);
     EXPECT_EQ(s->format->BitsPerPixel, 32);
