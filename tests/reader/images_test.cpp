@@ -249,3 +249,36 @@ TEST_F(Images, HugeHeadersAreRefusedBeforeDecoding) {
         EXPECT_EQ(toSurface(image.get())->w, 16383);
     }
 }
+
+TEST_F(Images, DamagedImagesNeverEndTheProcess) {
+    IMAGE_OR_SKIP(png, "-size 30x20 gradient:red-blue", "m.png");
+    std::string jpeg = convert("-size 30x20 gradient:red-blue", "m.jpg");
+    std::string gif = convert("-size 30x20 gradient:red-blue", "m.gif");
+    int decoded = 0, refused = 0;
+    for (const std::string* original : {&png, &jpeg, &gif}) {
+        ASSERT_FALSE(original->empty());
+        // Deterministic damage: bytes overwritten past the signature, and cuts.
+        unsigned seed = 7;
+        for (int round = 0; round < 60; ++round) {
+            std::string bytes = *original;
+            for (int k = 0; k < 1 + round % 4; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                std::size_t at = 4 + (seed >> 8) % (bytes.size() - 4);
+                bytes[at] = static_cast<char>(seed >> 24);
+            }
+            if (round % 5 == 0) bytes.resize(4 + (seed >> 4) % (bytes.size() - 4));
+            try {
+                Image image = toImage(bytes);
+                if (image) {
+                    ++decoded;
+                    if (gdImageSX(image.get()) <= maxWidth) toSurface(image.get());
+                } else {
+                    ++refused;
+                }
+            } catch (const ImageTooLarge&) {
+                ++refused;
+            }
+        }
+    }
+    EXPECT_EQ(decoded + refused, 180);
+}
