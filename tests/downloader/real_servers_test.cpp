@@ -1,0 +1,205 @@
+// The client against HTTP servers written by others: Python's http.server in HTTP/1.1 mode
+// and nginx, each serving a directory of pages and images on 127.0.0.1.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "downloader/downloader.hpp"
+#include "log_capture.hpp"
+#include "support/temp_dir.hpp"
+
+extern char** environ;
+
+namespace {
+
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+// A server process started for one test and stopped (by its pid) at the end.
+class Process {
+public:
+    explicit Process(const std::vector<std::string>& argv) {
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Process() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::uint16_t freePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool waitForListener(std::uint16_t port) {
+    for (int i = 0; i < 200; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (up) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// A site: two pages, one with a space in its name, and a binary "image".
+std::string makeSite(const TempDir& dir) {
+    std::filesystem::create_directories(dir.path() / "www" / "strips");
+    writeFile(dir.file("www/index.html"), "<a href=\"strips/1.html\">first</a>\n");
+    writeFile(dir.file("www/strips/1.html"), std::string(50000, 'p') + "\n");
+    writeFile(dir.file("www/a b.html"), "spaced\n");
+    std::string image("\x89PNG\r\n\x1a\n", 8);
+    for (int i = 0; i < 70000; ++i) image += static_cast<char>(i * 31 % 256);
+    writeFile(dir.file("www/strips/1.png"), image);
+    return image;
+}
+
+class RealServers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        downloader::dropIdleConnections();
+        downloader::Limits fast;
+        fast.receiveTimeout = std::chrono::milliseconds(10000);
+        fast.connectRetryWait = std::chrono::milliseconds(100);
+        downloader::setLimits(fast);
+    }
+    void TearDown() override {
+        downloader::dropIdleConnections();
+        downloader::setLimits(downloader::Limits{});
+    }
+
+    // Fetches the site's files through one kept-alive connection.
+    void fetchSite(const TempDir& dir, const std::string& base, const std::string& image) {
+        EXPECT_EQ(downloader::fetchUrl("http://" + base + "/index.html"),
+                  readFile(dir.file("www/index.html")));
+        EXPECT_EQ(downloader::fetchUrl(base + "/strips/1.html"),
+                  readFile(dir.file("www/strips/1.html")));
+        EXPECT_EQ(
+            downloader::download("REFER=" + base + "/strips/1.html " + base + "/strips/1.png"),
+            image);
+        EXPECT_EQ(downloader::fetchUrl(base + "/a b.html"), "spaced\n");
+        EXPECT_EQ(downloader::idleConnectionCount(), 1u);
+    }
+};
+
+}  // namespace
+
+TEST_F(RealServers, PythonHttpServer) {
+    if (!testsupport::haveProgram("python3")) GTEST_SKIP() << "python3 not installed";
+    TempDir dir;
+    std::string image = makeSite(dir);
+    // Each request logs the client's port: one port means one kept-alive connection.
+    writeFile(dir.file("serve.py"),
+              "import http.server, sys\n"
+              "root, port, log = sys.argv[1], int(sys.argv[2]), open(sys.argv[3], 'a')\n"
+              "class Handler(http.server.SimpleHTTPRequestHandler):\n"
+              "    protocol_version = 'HTTP/1.1'\n"
+              "    def __init__(self, *a, **k):\n"
+              "        super().__init__(*a, directory=root, **k)\n"
+              "    def log_message(self, fmt, *args):\n"
+              "        log.write('%d %s\\n' % (self.client_address[1], self.path)); log.flush()\n"
+              "http.server.ThreadingHTTPServer(('127.0.0.1', port), Handler).serve_forever()\n");
+    std::uint16_t port = freePort();
+    Process python({"python3", dir.file("serve.py"), dir.file("www"), std::to_string(port),
+                    dir.file("requests.log")});
+    ASSERT_TRUE(python.started());
+    ASSERT_TRUE(waitForListener(port));
+    std::string base = "127.0.0.1:" + std::to_string(port);
+    fetchSite(dir, base, image);
+
+    std::istringstream log(readFile(dir.file("requests.log")));
+    std::set<std::string> clientPorts;
+    int requests = 0;
+    for (std::string clientPort, path; log >> clientPort >> path;) {
+        clientPorts.insert(clientPort);
+        ++requests;
+    }
+    // The listener probe made one connection of its own without a request.
+    EXPECT_EQ(requests, 4);
+    EXPECT_EQ(clientPorts.size(), 1u);
+}
+
+TEST_F(RealServers, Nginx) {
+    std::string nginx = "/usr/sbin/nginx";
+    if (access(nginx.c_str(), X_OK) != 0) GTEST_SKIP() << "nginx not installed";
+    TempDir dir;
+    std::string image = makeSite(dir);
+    std::filesystem::create_directories(dir.path() / "tmp");
+    std::uint16_t port = freePort();
+    std::string d = dir.path().string();
+    writeFile(dir.file("nginx.conf"),
+              "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+              "pid " +
+                  d + "/nginx.pid;\nerror_log " + d +
+                  "/error.log;\n"
+                  "events { worker_connections 64; }\n"
+                  "http {\n"
+                  "  log_format conn '$connection $connection_requests $request_uri $status';\n"
+                  "  access_log " +
+                  d +
+                  "/access.log conn;\n"
+                  "  client_body_temp_path " +
+                  d +
+                  "/tmp;\n"
+                  "  types { text/html html; image/png png; }\n"
+                  "  keepalive_timeout 60;\n"
+                  "  server { listen 127.0.0.1:" +
+                  std::to_string(port) + "; root " + d +
+                  "/www; }\n"
+                  "}\n");
+    Process server({nginx, "-p", d, "-c", dir.file("nginx.conf"), "-e", d + "/error.log"});
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(waitForListener(port)) << readFile(dir.file("error.log"));
+    std::string base = "127.0.0.1:" + std::to_string(port);
+    fetchSite(dir, base, image);
+    // Error pages come back like any other page.
+    EXPECT_NE(downloader::fetchUrl(base + "/missing.html").find("404"), std::string::npos);
+
+    std::istringstream log(readFile(dir.file("access.log")));
+    std::set<std::string> connections;
+    int last = 0;
+    for (std::string connection, count, uri, status; log >> connection >> count >> uri >> status;) {
+        connections.insert(connection);
+        last = std::stoi(count);
+    }
+    EXPECT_EQ(connections.size(), 1u);
+    EXPECT_EQ(last, 5);  // the fifth request on that one connection
+}
