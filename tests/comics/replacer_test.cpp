@@ -72,6 +72,11 @@ TEST(ReplacerGrammar, RejectsEmptyExpressionAndBadPatterns) {
     EXPECT_THROW(replacer("@a**"), std::runtime_error);
     EXPECT_THROW(replacer("@a{2}+"), std::runtime_error);  // no possessive quantifiers
     EXPECT_THROW(replacer("@(?i)a"), std::runtime_error);  // no inline flags
+    // Nor PCRE2's own groups and verbs.
+    EXPECT_THROW(replacer("@(*ACCEPT)a"), std::runtime_error);
+    EXPECT_THROW(replacer("@(?|(a)|(b))"), std::runtime_error);
+    EXPECT_THROW(replacer("@(?#note)a"), std::runtime_error);
+    EXPECT_THROW(replacer("@(?>a)"), std::runtime_error);
     EXPECT_THROW(replacer("@[z-a]"), std::runtime_error);
     EXPECT_THROW(replacer("@a\\"), std::runtime_error);
 }
@@ -177,7 +182,9 @@ TEST(ReplacerDialect, EcmaScriptMeanings) {
     // PCRE2-only escapes are the letter itself; "[[:" is no POSIX class.
     EXPECT_EQ(extract("@\\A\\Z\\h\\R\\Q\\E\\e@ok", "AZhRQEe"), list{"ok"});
     EXPECT_EQ(extract("@[[:a]+@$&", "a:[x"), list{"a:["});
-    EXPECT_EQ(extract("@\\v@ok", "\v"), list{"ok"});  // vertical tab, not a class
+    EXPECT_EQ(extract("@\\v@ok", "\v"), list{"ok"});         // vertical tab, not a class
+    EXPECT_EQ(extract("@a\\Kb@$&", "aKb ab"), list{"aKb"});  // no match-start reset
+    EXPECT_EQ(extract("@\\G\\z\\X\\N@ok", "GzXN"), list{"ok"});
     // Back-references and octal escapes as ECMAScript reads them.
     EXPECT_EQ(extract("@(a)\\1@ok", "aa"), list{"ok"});
     EXPECT_EQ(extract("@\\1(a)@[$&]", "a"), list{"[a]"});  // forward reference: empty
