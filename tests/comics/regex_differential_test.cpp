@@ -73,7 +73,7 @@ std::string archivePage() {
 }
 
 const std::vector<std::string> expressions = {
-    // From the design's examples.
+    // Basic forms: default formats, other separators, the format table.
     "@(.*)foo@$1",
     "@(a)@$1",
     "@<b>([^<]*)</b>",

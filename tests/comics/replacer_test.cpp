@@ -42,7 +42,7 @@ private:
 
 }  // namespace
 
-TEST(ReplacerGrammar, DesignExamples) {
+TEST(ReplacerGrammar, BasicExpressions) {
     EXPECT_EQ(extract("@(.*)foo@$1", "seafood"), list{"sea"});
     EXPECT_EQ(extract("@(a)@$1", "banana"), (list{"a", "a", "a"}));
     EXPECT_EQ(extract("@<b>([^<]*)</b>", "<b>x</b><b>y</b>"), (list{"x", "y"}));
