@@ -345,6 +345,19 @@ TEST_F(Client, BadAddresses) {
     EXPECT_EQ(errorOf([] { fetchUrl("http://:80/"); }), "No address found");
     EXPECT_EQ(errorOf([] { fetchUrl("127.0.0.1:0/"); }), "Invalid port '0'");
     EXPECT_EQ(errorOf([] { fetchUrl("127.0.0.1:65536/"); }), "Invalid port '65536'");
+    LogCapture log;
+    EXPECT_EQ(errorOf([] { fetchUrl("no-such-host.invalid/x"); }), "Cannot connect to target");
+    EXPECT_EQ(log.count("Socket exception Unable to resolve host 'no-such-host.invalid' "
+                        "occured; tries 0"),
+              1);
+    EXPECT_EQ(log.count("Download failed. This is bad."), 1);
+}
+
+TEST_F(Client, ManyShortConnections) {
+    server.route("/c", "closing", "text/plain", 200, {{"Connection", "close"}});
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(fetchUrl(server.url("/c")), "closing");
+    EXPECT_EQ(server.connections(), 50);
+    EXPECT_EQ(idleConnectionCount(), 0u);
 }
 
 TEST_F(Client, RefusedConnectionTriesFourTimes) {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <sstream>
@@ -92,6 +93,17 @@ std::string makeSite(const TempDir& dir) {
     return image;
 }
 
+// The file once it has `count` lines (or after two seconds).
+std::string readLines(const std::string& path, int count) {
+    std::string text;
+    for (int i = 0; i < 200; ++i) {
+        text = readFile(path);
+        if (std::count(text.begin(), text.end(), '\n') >= count) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return text;
+}
+
 class RealServers : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -145,7 +157,7 @@ TEST_F(RealServers, PythonHttpServer) {
     std::string base = "127.0.0.1:" + std::to_string(port);
     fetchSite(dir, base, image);
 
-    std::istringstream log(readFile(dir.file("requests.log")));
+    std::istringstream log(readLines(dir.file("requests.log"), 4));
     std::set<std::string> clientPorts;
     int requests = 0;
     for (std::string clientPort, path; log >> clientPort >> path;) {
@@ -193,7 +205,9 @@ TEST_F(RealServers, Nginx) {
     // Error pages come back like any other page.
     EXPECT_NE(downloader::fetchUrl(base + "/missing.html").find("404"), std::string::npos);
 
-    std::istringstream log(readFile(dir.file("access.log")));
+    // nginx writes the log line after sending the response.
+    std::string lines = readLines(dir.file("access.log"), 5);
+    std::istringstream log(lines);
     std::set<std::string> connections;
     int last = 0;
     for (std::string connection, count, uri, status; log >> connection >> count >> uri >> status;) {

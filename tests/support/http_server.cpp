@@ -78,12 +78,12 @@ void HttpServer::stop() {
     char wake = 'x';
     (void)!write(wakeFd_[1], &wake, 1);
     if (acceptor_.joinable()) acceptor_.join();
-    std::vector<std::thread> workers;
+    std::vector<Worker> workers;
     {
         std::lock_guard<std::mutex> hold(lock_);
         workers.swap(workers_);
     }
-    for (auto& worker : workers) worker.join();
+    for (auto& worker : workers) worker.thread.join();
     close(listenFd_);
     close(wakeFd_[0]);
     close(wakeFd_[1]);
@@ -186,7 +186,16 @@ void HttpServer::acceptLoop() {
         if (fd < 0) continue;
         connections_.fetch_add(1);
         std::lock_guard<std::mutex> hold(lock_);
-        workers_.emplace_back([this, fd] { serve(fd); });
+        auto stillRunning = std::partition(workers_.begin(), workers_.end(),
+                                           [](const Worker& w) { return !w.done->load(); });
+        for (auto it = stillRunning; it != workers_.end(); ++it) it->thread.join();
+        workers_.erase(stillRunning, workers_.end());
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        workers_.push_back({std::thread([this, fd, done] {
+                                serve(fd);
+                                done->store(true);
+                            }),
+                            done});
     }
 }
 

@@ -109,7 +109,11 @@ private:
     std::vector<std::string> requests_;
     std::vector<std::string> paths_;
     std::vector<int> openFds_;
-    std::vector<std::thread> workers_;
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Worker> workers_;  // finished ones are joined at the next accept
     std::thread acceptor_;
 };
 
