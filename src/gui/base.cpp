@@ -15,7 +15,9 @@ namespace gui {
 namespace {
 
 std::mutex defaultStyleLock;
-std::shared_ptr<style> theDefaultStyle;  // guarded by defaultStyleLock
+// Guarded by defaultStyleLock. Never destroyed: its fonts must not be closed
+// by the exit handlers after SDL_ttf has shut down.
+std::shared_ptr<style>& theDefaultStyle = *new std::shared_ptr<style>;
 
 }  // namespace
 

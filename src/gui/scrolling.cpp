@@ -232,13 +232,14 @@ void fixedscrollbox::draw(SDL_Surface* target) {
         bar_->show(double(selected_) * itemHeight, itemHeight);
         selectionShown_ = true;
     }
-    st.fill(target, a, st.backColour);
+    // The background goes where neither the bar nor an item will be drawn.
+    const int itemWidth = a.w - st.unitSize;
+    const bool noItems = itemHeight <= 0 || a.h <= 0 || itemWidth <= 0;
+    st.fill(target, noItems ? a : bar_->area, st.backColour);
     bar_->setChanged();
     bar_->draw(target);
     offset_ = static_cast<int>(bar_->fraction() * (double(n) * itemHeight - a.h));
-
-    const int itemWidth = a.w - st.unitSize;
-    if (itemHeight <= 0 || a.h <= 0 || itemWidth <= 0) {
+    if (noItems) {
         held_.clear();
         clearChanged();
         return;
@@ -258,6 +259,7 @@ void fixedscrollbox::draw(SDL_Surface* target) {
         ++i;
     }
     const WidgetList items = fetch(i, i + a.h / itemHeight + 1);
+    int covered = a.y;  // items are drawn down to here
     for (int j = i; j < static_cast<int>(items.size()); ++j, top += itemHeight) {
         const WidgetPtr& item = items[j];
         SDL_FillRect(surface.get(), nullptr, back);
@@ -274,11 +276,16 @@ void fixedscrollbox::draw(SDL_Surface* target) {
             dst.h -= cut;
             src.h -= cut;
         }
-        if (!item) continue;
+        covered = dst.y + dst.h;
+        if (!item) {
+            st.fill(target, dst, st.backColour);
+            continue;
+        }
         item->setChanged();
         item->draw(surface.get());
         sdloo::blit(surface.get(), &src, target, dst);
     }
+    st.fill(target, rect(a.x, covered, itemWidth, a.y + a.h - covered), st.backColour);
     clearChanged();
 }
 

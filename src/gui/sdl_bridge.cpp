@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <map>
+#include <optional>
+#include <vector>
 
 #include "tools/log.hpp"
 
@@ -38,24 +41,86 @@ std::string eventName(int type) {
 
 // ---- drawing primitives ----
 
+namespace {
+
+void fillLine(SDL_Surface* target, int x, int y, int w, int h, Uint32 colour) {
+    if (w <= 0 || h <= 0) return;
+    SDL_Rect r = rect(x, y, w, h).toSDLRect();
+    SDL_FillRect(target, &r, colour);
+}
+
+Uint32 mapped(SDL_Surface* target, rgba c) {
+    return SDL_MapRGBA(target->format, c.red, c.green, c.blue, c.alpha);
+}
+
+// The gloss of a panel as runs of rows, each row in the colour of the last
+// band that covers it: the bands' result with one fill per run instead of
+// 202 overlapping fills. Offsets are from the top given to the bands.
+struct GlossRun {
+    int offset;
+    int count;
+    rgba colour;
+};
+
+std::vector<GlossRun> computeGloss(int height, rgba face, int top) {
+    const rgba white(255, 255, 255, 0);
+    const double h = height;
+    const double halfPi = M_PI / 2;
+    std::vector<std::optional<rgba>> rows(static_cast<std::size_t>(height) + height / 100 + 4);
+    auto band = [&](double start, double length, rgba colour) {
+        const int first = static_cast<int>(std::trunc(start)) - top;
+        const int count = static_cast<int>(std::trunc(length)) + 1;
+        for (int r = std::max(first, 0); r < first + count; ++r) {
+            if (r >= static_cast<int>(rows.size())) rows.resize(r + 1);
+            rows[r] = colour;
+        }
+    };
+    for (float f = 0.0f; f < 1.0f; f += 0.01f) {
+        const double fd = f;
+        band(h * fd * 0.4 + h * 0.6 + top, h * 0.004,
+             face.blend(white, static_cast<float>((1.0 - std::cos(fd * halfPi)) * 0.4)));
+        band(h * fd * 0.2 + top, h * 0.002,
+             face.blend(white, static_cast<float>((1.0 - std::sin(fd * halfPi)) * 0.6)));
+    }
+    std::vector<GlossRun> runs;
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        if (!rows[r]) continue;
+        if (!runs.empty() && runs.back().offset + runs.back().count == r &&
+            runs.back().colour == *rows[r])
+            ++runs.back().count;
+        else
+            runs.push_back(GlossRun{r, 1, *rows[r]});
+    }
+    return runs;
+}
+
+// Panels of the same height and face look alike: their gloss is kept.
+// (Exact for tops at or below 0; trunc moves the other way above it.)
+const std::vector<GlossRun>& glossFor(int height, rgba face) {
+    thread_local std::map<std::pair<int, std::uint32_t>, std::vector<GlossRun>> known;
+    const std::uint32_t key = std::uint32_t(face.red) << 24 | std::uint32_t(face.green) << 16 |
+                              std::uint32_t(face.blue) << 8 | face.alpha;
+    auto it = known.find({height, key});
+    if (it != known.end()) return it->second;
+    if (known.size() >= 256) known.clear();
+    return known.emplace(std::make_pair(height, key), computeGloss(height, face, 0)).first->second;
+}
+
+}  // namespace
+
 void outline(SDL_Surface* target, rect a, rgba colour) {
     if (a.w <= 0 || a.h <= 0) return;
-    sdloo::SDL_Drawable d(target);
-    for (int i = a.x; i < a.x + a.w; ++i) {
-        d.put(i, a.y, colour);
-        d.put(i, a.y + a.h - 1, colour);
-    }
-    for (int j = a.y; j < a.y + a.h; ++j) {
-        d.put(a.x, j, colour);
-        d.put(a.x + a.w - 1, j, colour);
-    }
+    const Uint32 c = mapped(target, colour);
+    fillLine(target, a.x, a.y, a.w, 1, c);
+    fillLine(target, a.x, a.y + a.h - 1, a.w, 1, c);
+    fillLine(target, a.x, a.y, 1, a.h, c);
+    fillLine(target, a.x + a.w - 1, a.y, 1, a.h, c);
 }
 
 void fill(SDL_Surface* target, rect a, rgba colour) {
     if (a.w <= 0 || a.h <= 0) return;
     SDL_Rect r = a.toSDLRect();
-    SDL_FillRect(target, &r,
-                 SDL_MapRGBA(target->format, colour.red, colour.green, colour.blue, colour.alpha));
+    SDL_FillRect(target, &r, mapped(target, colour));
 }
 
 void panel(SDL_Surface* target, rect a, rgba border, rgba face, bool openBottom,
@@ -68,38 +133,29 @@ void panel(SDL_Surface* target, rect a, rgba border, rgba face, bool openBottom,
     else
         fill(target, inner, face);
 
-    // The gloss: bands of the full width, the upper fifth fading from 60 %
-    // white to the face, the lower two fifths brightening toward 40 % white.
-    const rgba white(255, 255, 255, 0);
-    const double h = a.h;
-    const double halfPi = M_PI / 2;
-    auto band = [&](double top, double height, rgba colour) {
-        rect r(a.x, static_cast<std::int32_t>(std::trunc(top)), a.w,
-               static_cast<std::int32_t>(std::trunc(height)) + 1);
-        SDL_Rect sr = r.toSDLRect();
-        SDL_FillRect(target, &sr,
-                     SDL_MapRGBA(target->format, colour.red, colour.green, colour.blue, 0));
-    };
-    for (float f = 0.0f; f < 1.0f; f += 0.01f) {
-        const double fd = f;
-        band(h * fd * 0.4 + h * 0.6 + a.y, h * 0.004,
-             face.blend(white, static_cast<float>((1.0 - std::cos(fd * halfPi)) * 0.4)));
-        band(h * fd * 0.2 + a.y, h * 0.002,
-             face.blend(white, static_cast<float>((1.0 - std::sin(fd * halfPi)) * 0.6)));
+    // The gloss: full-width bands, the upper fifth fading from 60 % white to
+    // the face, the lower two fifths brightening toward 40 % white.
+    std::vector<GlossRun> own;
+    const std::vector<GlossRun>& runs =
+        a.y >= 0 ? glossFor(a.h, face) : (own = computeGloss(a.h, face, a.y));
+    for (const GlossRun& run : runs) {
+        SDL_Rect r = rect(a.x, a.y + run.offset, a.w, run.count).toSDLRect();
+        SDL_FillRect(
+            target, &r,
+            SDL_MapRGBA(target->format, run.colour.red, run.colour.green, run.colour.blue, 0));
     }
 
     // The border; without an open bottom the four corners stay unpainted.
-    sdloo::SDL_Drawable d(target);
+    const Uint32 c = mapped(target, border);
     const int right = a.x + a.w - 1, bottom = a.y + a.h - 1;
-    for (int i = a.x + 1; i <= right - 1; ++i) {
-        d.put(i, a.y, border);
-        if (!(openBottom && (i == a.x + 1 || i == right - 1))) d.put(i, bottom, border);
-    }
+    fillLine(target, a.x + 1, a.y, a.w - 2, 1, c);
+    if (openBottom)
+        fillLine(target, a.x + 2, bottom, a.w - 4, 1, c);
+    else
+        fillLine(target, a.x + 1, bottom, a.w - 2, 1, c);
     const int lastRow = openBottom ? bottom : bottom - 1;
-    for (int j = a.y + 1; j <= lastRow; ++j) {
-        d.put(a.x, j, border);
-        d.put(right, j, border);
-    }
+    fillLine(target, a.x, a.y + 1, 1, lastRow - a.y, c);
+    fillLine(target, right, a.y + 1, 1, lastRow - a.y, c);
 }
 
 // ---- bridge ----

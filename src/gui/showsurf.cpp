@@ -64,9 +64,9 @@ void showsurf::draw(SDL_Surface* target) {
     gui::style& st = style();
     const int u = st.unitSize;
     const rect a = area;
-    st.fill(target, a, st.backColour);
     view = a;
     if (!surface_) {
+        st.fill(target, a, st.backColour);
         image = rect();
         vbar_.reset();
         hbar_.reset();
@@ -97,31 +97,39 @@ void showsurf::draw(SDL_Surface* target) {
     if (!wide) hbar_.reset();
     if (tall && !vbar_) vbar_ = makeBar(false);
     if (!tall) vbar_.reset();
-
-    if (hbar_) {
-        hbar_->area = rect(a.x, a.y + a.h - u, a.w - u, u);
-        hbar_->setChanged();
-        hbar_->draw(target);
-    }
-    if (vbar_) {
-        vbar_->area = rect(a.x + a.w - u, a.y, u, a.h - u);
-        vbar_->setChanged();
-        vbar_->draw(target);
-    }
+    if (hbar_) hbar_->area = rect(a.x, a.y + a.h - u, a.w - u, u);
+    if (vbar_) vbar_->area = rect(a.x + a.w - u, a.y, u, a.h - u);
 
     const int vw = std::min(image.w, view.w), vh = std::min(image.h, view.h);
-    if (vw <= 0 || vh <= 0) {
-        clearChanged();
-        return;
-    }
     const bool centred = centre && centre();
     const int srcX = hbar_ ? static_cast<int>(hbar_->fraction() * (image.w - view.w)) : 0;
     const int srcY = vbar_ ? static_cast<int>(vbar_->fraction() * (image.h - view.h)) : 0;
     // Centred within the view, so the image never covers a bar.
     const int offX = !hbar_ && centred ? (view.w - vw) / 2 : 0;
     const int offY = !vbar_ && centred ? (view.h - vh) / 2 : 0;
-    rect src(srcX, srcY, vw, vh);
-    sdloo::blit(surface_.get(), &src, target, rect(a.x + offX, a.y + offY, vw, vh));
+    const rect shown(a.x + offX, a.y + offY, std::max(vw, 0), std::max(vh, 0));
+
+    // The background where the image does not cover it (all of it under an
+    // image that is not opaque).
+    if (surface_->flags & (SDL_SRCALPHA | SDL_SRCCOLORKEY) || shown.w == 0 || shown.h == 0) {
+        st.fill(target, a, st.backColour);
+    } else {
+        const int right = a.x + a.w, bottom = a.y + a.h;
+        const int shownRight = shown.x + shown.w, shownBottom = shown.y + shown.h;
+        st.fill(target, rect(a.x, a.y, a.w, shown.y - a.y), st.backColour);
+        st.fill(target, rect(a.x, shownBottom, a.w, bottom - shownBottom), st.backColour);
+        st.fill(target, rect(a.x, shown.y, shown.x - a.x, shown.h), st.backColour);
+        st.fill(target, rect(shownRight, shown.y, right - shownRight, shown.h), st.backColour);
+    }
+    for (const auto& bar : {hbar_, vbar_})
+        if (bar) {
+            bar->setChanged();
+            bar->draw(target);
+        }
+    if (shown.w > 0 && shown.h > 0) {
+        rect src(srcX, srcY, vw, vh);
+        sdloo::blit(surface_.get(), &src, target, shown);
+    }
     clearChanged();
 }
 

@@ -1,4 +1,6 @@
 // The bridge: event translation, motion coalescing, hooks, resize, repaint.
+#include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "gui_fixture.hpp"
@@ -318,4 +320,60 @@ TEST_F(Bridge, PanelHasRoundedCornersGlossAndAnOptionalOpenBottom) {
     st->outline(sdloo::screen, rect(5, 5, 3, 3), border);
     EXPECT_EQ(countNot(rgba(0, 0, 0), rect(0, 0, 60, 60)), 8);
     EXPECT_EQ(pixel(6, 6), rgba(0, 0, 0));
+}
+
+namespace {
+
+// The panel drawn the plain way: the inner fill, 101 pairs of overlapping
+// band fills, the border pixel by pixel.
+void referencePanel(SDL_Surface* t, rect a, rgba border, rgba face, bool openBottom) {
+    if (a.w <= 1 || a.h <= 1) return;
+    auto fillRect = [t](rect r, rgba c) {
+        SDL_Rect s = r.toSDLRect();
+        SDL_FillRect(t, &s, SDL_MapRGBA(t->format, c.red, c.green, c.blue, c.alpha));
+    };
+    fillRect(rect(a.x + 1, a.y + 1, a.w - 2, a.h - 2), face);
+    const rgba white(255, 255, 255, 0);
+    const double h = a.h;
+    for (float f = 0.0f; f < 1.0f; f += 0.01f) {
+        double fd = f;
+        fillRect(rect(a.x, int(std::trunc(h * fd * 0.4 + h * 0.6 + a.y)), a.w,
+                      int(std::trunc(h * 0.004)) + 1),
+                 face.blend(white, float((1.0 - std::cos(fd * M_PI / 2)) * 0.4)));
+        fillRect(
+            rect(a.x, int(std::trunc(h * fd * 0.2 + a.y)), a.w, int(std::trunc(h * 0.002)) + 1),
+            face.blend(white, float((1.0 - std::sin(fd * M_PI / 2)) * 0.6)));
+    }
+    sdloo::SDL_Drawable d(t);
+    for (int i = a.x + 1; i <= a.x + a.w - 2; ++i) {
+        d.put(i, a.y, border);
+        if (!(openBottom && (i == a.x + 1 || i == a.x + a.w - 2))) d.put(i, a.y + a.h - 1, border);
+    }
+    for (int j = a.y + 1; j <= (openBottom ? a.y + a.h - 1 : a.y + a.h - 2); ++j) {
+        d.put(a.x, j, border);
+        d.put(a.x + a.w - 1, j, border);
+    }
+}
+
+}  // namespace
+
+TEST_F(Bridge, PanelsMatchTheBandByBandDrawingPixelForPixel) {
+    sdloo::Surface mine = sdloo::makeSurface(120, 1100), plain = sdloo::makeSurface(120, 1100);
+    const rgba border(34, 34, 34), faces[] = {rgba(150, 150, 168), rgba(200, 200, 210)};
+    int compared = 0;
+    for (int h : {2, 3, 7, 16, 20, 37, 250, 251, 1022})
+        for (int y : {0, 1, 5})
+            for (int w : {2, 5, 60})
+                for (bool open : {false, true})
+                    for (rgba face : faces) {
+                        clear(rgba(0, 0, 0), mine.get());
+                        clear(rgba(0, 0, 0), plain.get());
+                        panel(mine.get(), rect(3, y, w, h), border, face, open);
+                        referencePanel(plain.get(), rect(3, y, w, h), border, face, open);
+                        ASSERT_EQ(0, std::memcmp(mine->pixels, plain->pixels,
+                                                 std::size_t(mine->pitch) * mine->h))
+                            << "h " << h << " y " << y << " w " << w << " open " << open;
+                        ++compared;
+                    }
+    EXPECT_EQ(compared, 9 * 3 * 3 * 2 * 2);
 }
