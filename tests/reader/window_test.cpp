@@ -343,11 +343,11 @@ TEST_F(Window, LinkBarForComicsWithAddresses) {
     c->links = {{"Home", "example.org/"}};
     start();
     ui->selectComic(c, -1);
+    ASSERT_TRUE(settle());
     ui->bridge.requestRepaint(true);
     ui->bridge.repaint();
     auto strip = ui->stripView();
     EXPECT_NEAR(strip->area.y, 20 + 32, 1);
-    settle();
 }
 
 TEST_F(Window, FullScreenTwiceReturnsToTheWindowSize) {
