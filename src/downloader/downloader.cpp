@@ -286,9 +286,10 @@ std::string followRedirect(const std::string& url, const Request& request, std::
         throw std::runtime_error("Too many redirects");
     // A chain that comes back to an address already forwarded adds no second forwarder,
     // so notify cannot go round in circles.
-    bool forwarding = target == url || std::find(chain.begin(), chain.end(), target) != chain.end();
+    bool alreadyForwarded =
+        target == url || std::find(chain.begin(), chain.end(), target) != chain.end();
     Progress forward;
-    if (!forwarding) forward = [url](float fraction) { cbs::notify(url, fraction); };
+    if (!alreadyForwarded) forward = [url](float fraction) { cbs::notify(url, fraction); };
     Registration registration(target, forward);
     chain.push_back(url);
     struct Pop {
