@@ -252,6 +252,12 @@ TEST(PluginFiles, ArchiveLoadAndReactivate) {
         std::string listing = testsupport::capture("unzip -l plugins/z.re.zip");
         EXPECT_NE(listing.find("2 files"), std::string::npos) << listing;
     }
+    if (testsupport::haveProgram("python3")) {
+        std::string names = testsupport::capture(
+            "python3 -c \"import zipfile; print(sorted(zipfile.ZipFile('plugins/z.re.zip')"
+            ".namelist()))\"");
+        EXPECT_EQ(names, "['plugins/z.re', 'zipped_rt']\n");
+    }
 
     // A stray .re beside the archive is ignored; the archive loads inactive.
     writeFile("plugins/z.re", "name=Stray\n");
@@ -277,6 +283,25 @@ TEST(PluginFiles, ArchiveLoadAndReactivate) {
     written.read(readFile("storage.dat.zip"));
     EXPECT_EQ(comics::serialize::decode(written.get("zipped_rt")), state);
     comics::mainStorage().remove("zipped_rt");
+    comics::registry().clearForTests();
+}
+
+TEST(PluginFiles, ArchiveStaysWhenTheStorageFileCannotBeWritten) {
+    testsupport::TempDir dir(true);
+    fs::create_directories("plugins");
+    comics::FileStorage packed;
+    packed.put("plugins/w.re", "name=W\nfilename=w_rt\n");
+    packed.put("w_rt", comics::serialize::encode({}));
+    writeFile("plugins/w.re.zip", packed.build());
+    fs::create_directories("storage.dat.zip/blocked");  // a directory: writing fails
+    comics::registry().clearForTests();
+    comics::loadPlugins();
+    auto list = comics::registry().snapshot();
+    ASSERT_EQ(list.size(), 1u);
+    list[0]->active = true;
+    EXPECT_THROW(list[0]->save(), std::exception);
+    EXPECT_TRUE(fs::exists("plugins/w.re.zip"));
+    comics::mainStorage().remove("w_rt");
     comics::registry().clearForTests();
 }
 
