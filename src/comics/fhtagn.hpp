@@ -11,6 +11,10 @@
 //
 // Every concrete operation gets the page as the crawler hands it over: the page's
 // address immediately followed by the downloaded text.
+//
+// A strip already listed is not listed again: pages are compared by the strip's
+// own address, so the copy of the newest strip taken from the front page and the
+// same strip reached later through the chain are one page.
 #include <cstdint>
 #include <string>
 #include <string_view>
