@@ -221,6 +221,11 @@ void fixedscrollbox::setStyle(std::shared_ptr<gui::style> s) {
     widget::setStyle(std::move(s));
 }
 
+void fixedscrollbox::setHover(const WidgetPtr& w) {
+    compositeWidget::setHover(w);
+    hoverKeep_ = w;
+}
+
 void fixedscrollbox::draw(SDL_Surface* target) {
     gui::style& st = style();
     const rect a = area;

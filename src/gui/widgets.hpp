@@ -348,6 +348,9 @@ public:
     void setChanged() override;
     void clearChanged() override;
     void setStyle(std::shared_ptr<gui::style> s) override;
+    // Keeps the hovered item alive: items are rebuilt at every draw, and the
+    // one under the pointer must still hear that the pointer left it.
+    void setHover(const WidgetPtr& w) override;
 
     // Scrolls the item into view at the next draw.
     void select(int i);
@@ -364,6 +367,7 @@ private:
     bool selectionShown_ = false;
     int count_ = 0;
     std::shared_ptr<scrollbar> bar_;
+    WidgetPtr hoverKeep_;
 };
 
 // ---- leaves ----

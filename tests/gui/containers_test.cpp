@@ -467,3 +467,28 @@ TEST_F(Containers, ScrollBoxOverDegenerateListsAndAreas) {
     drawAt(shortList, rect(0, 0, 100, 5));  // lower than one item
     EXPECT_EQ(shortList->requestedSize(), coord(16, 16));
 }
+
+TEST_F(Containers, RebuiltScrollBoxItemsStillHearThatThePointerLeft) {
+    // Like the reader's rows: new item widgets at every request.
+    int made = 0;
+    auto box = std::make_shared<fixedscrollbox>(20, [&](int from, int to) {
+        WidgetList out(5);
+        for (int i = std::max(from, 0); i <= to && i < 5; ++i) {
+            auto r = rec({}, {}, "item" + std::to_string(i) + "#" + std::to_string(made++));
+            out[i] = r;
+        }
+        return out;
+    });
+    drawAt(box, rect(0, 0, 120, 100));
+    MouseMoved over({30, 30});
+    box->handle(over);
+    ASSERT_EQ(journal.size(), 2u);
+    const std::string hovered = journal[0].substr(0, journal[0].find(':'));
+    EXPECT_EQ(journal[0], hovered + ":Entered");
+    drawAt(box, rect(0, 0, 120, 100));  // every item made anew
+    journal.clear();
+    MouseLeft left;
+    box->handle(left);
+    EXPECT_EQ(journal, (std::vector<std::string>{hovered + ":Left"}));
+    EXPECT_EQ(box->hover(), nullptr);
+}
