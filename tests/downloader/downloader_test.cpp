@@ -1,6 +1,10 @@
 #include "downloader/downloader.hpp"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -373,6 +377,36 @@ TEST_F(Client, RefusedConnectionTriesFourTimes) {
                             std::to_string(tries)),
                   1);
     EXPECT_EQ(log.count("Waiting 1s before retry"), 3);
+}
+
+TEST_F(Client, ConnectThatNeverCompletesTimesOut) {
+    // A listener that accepts nothing with a full queue drops further handshakes.
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(fd);
+    }
+    Limits l = limits();
+    l.connectTimeout = std::chrono::milliseconds(200);
+    setLimits(l);
+    LogCapture log;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        errorOf([&] { fetchUrl("127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"); }),
+        "Cannot connect to target");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(log.count("Socket exception Connection timed out occured; tries 0"), 1);
+    for (int fd : fillers) close(fd);
+    close(listener);
 }
 
 TEST_F(Client, DownloadWithAndWithoutTheCache) {
