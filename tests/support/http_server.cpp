@@ -235,7 +235,13 @@ HttpServer::Reply HttpServer::answer(const std::string& request, const std::stri
             handler = fallback_;
     }
     if (!handler) return Reply(response("not found", 404));
-    return handler(request);
+    try {
+        return handler(request);
+    } catch (const std::exception& e) {  // a failing handler must not end the server thread
+        Reply failed(response(std::string("handler failed: ") + e.what(), 500));
+        failed.close = true;
+        return failed;
+    }
 }
 
 void HttpServer::serve(int fd) {
