@@ -3,6 +3,7 @@
 #include "reader/page_loading.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
@@ -47,6 +48,45 @@ downloadsInProgress& downloads() {
 }
 
 bool isCached(const std::string& ref) { return downloader::isCached(ref); }
+
+// ---- strips decoded ahead ----
+
+libgd::Image decodedAhead::take(const std::string& ref) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto it = items_.begin(); it != items_.end(); ++it)
+        if (it->first == ref) {
+            libgd::Image image = std::move(it->second);
+            items_.erase(it);
+            return image;
+        }
+    return nullptr;
+}
+
+void decodedAhead::put(const std::string& ref, libgd::Image image) {
+    if (!image) return;
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& item : items_)
+        if (item.first == ref) return;
+    items_.emplace_back(ref, std::move(image));
+    while (items_.size() > capacity) items_.pop_front();
+}
+
+bool decodedAhead::has(const std::string& ref) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& item : items_)
+        if (item.first == ref) return true;
+    return false;
+}
+
+std::size_t decodedAhead::size() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return items_.size();
+}
+
+decodedAhead& ahead() {
+    static decodedAhead* store = new decodedAhead;  // outlives every worker
+    return *store;
+}
 
 // ---- selecting and showing pages ----
 
@@ -110,15 +150,28 @@ void user_interface::showPage(const ComicPtr& k, bool set, int i) {
     bar->setChanged();
     requestRepaint();
 
-    if (currentComic() != k || currentIndex_.load() != i) return;  // left in the cache
+    if (currentComic() != k || currentIndex_.load() != i) {
+        // Not shown: the data stays in the download cache. A near neighbour of
+        // the page shown is decoded now, so that paging to it only draws.
+        const int shown = currentIndex_.load();
+        if (currentComic() == k && !data.empty() && i != shown && std::abs(i - shown) <= 2 &&
+            !ahead().has(ref)) {
+            try {
+                ahead().put(ref, libgd::toImage(data));
+            } catch (const std::exception&) {
+                // The load that shows the page decodes again and reports it.
+            }
+        }
+        return;
+    }
     k->setPosition(i);
     tools::logln("Image length: ", data.size());
     if (data.empty()) {
         setStripView(std::make_shared<gui::textbox>(emptyDownloadText));
         return;
     }
-    libgd::Image image;
-    {
+    libgd::Image image = ahead().take(ref);
+    if (!image) {
         std::lock_guard<std::recursive_mutex> decoding(libgd::decodingLock());
         image = libgd::toImage(data);
     }

@@ -241,7 +241,8 @@ void user_interface::selectComic(const ComicPtr& c, int page) {
     tools::logln("Clicked on comic ", c->name(), ", file ", c->id(), ", type ", c->typeName(), "!");
     if (page == -1) page = c->position();
     selectPage(c, std::max(page, 0), false);
-    selectPage(c, page + 1, true);
+    // A damaged stored position below -1 must not prefetch a negative index.
+    if (page + 1 >= 0) selectPage(c, page + 1, true);
     requestRepaint();
 }
 

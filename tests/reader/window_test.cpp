@@ -516,6 +516,24 @@ TEST_F(Window, ThreeQuickPageDownsShowOnlyTheLastAndCacheTheRest) {
     EXPECT_EQ(downloads().size(), 0u);
 }
 
+TEST_F(Window, PrefetchedNeighboursAreDecodedAheadAndTakenWhenShown) {
+    auto a = servedComic("Ahead", 5, 0);
+    start();
+    ui->selectComic(a, -1);
+    ASSERT_TRUE(settle());
+    const std::vector<page> ps = a->pagesCopy();
+    EXPECT_TRUE(ahead().has(ps[1].image));
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(shownCaption(), "tovik [Ahead] - Strip 2");
+    EXPECT_FALSE(ahead().has(ps[1].image));  // taken by the load that showed it
+    EXPECT_TRUE(ahead().has(ps[2].image));
+    EXPECT_TRUE(ahead().has(ps[3].image));
+    EXPECT_LE(ahead().size(), decodedAhead::capacity);
+    // A far page is never decoded ahead.
+    EXPECT_FALSE(ahead().has(ps[4].image));
+}
+
 TEST_F(Window, EmptyDownloadAndWebPageShowTheirTexts) {
     auto c = comic("Broken");
     server.route("/empty.png", "", "image/png");
@@ -553,6 +571,13 @@ TEST_F(Window, EmptyComicAndNegativeIndexDoNothing) {
     ui->prefetch(-1);
     ui->prefetch(5);
     EXPECT_FALSE(log.contains("Downloading "));
+    // Selecting at a page below -1 shows page 0 and prefetches nothing negative.
+    auto some = comic("Some", 3);
+    ui->selectComic(some, -4);
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(log.contains("Switch to #1 of Some, live"));
+    EXPECT_FALSE(log.contains("of Some, prefetching"));
+    EXPECT_EQ(ui->currentIndex(), 0);
 }
 
 TEST_F(Window, ALatePageTaskNeverMovesAnotherComic) {
