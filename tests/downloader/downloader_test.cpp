@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "log_capture.hpp"
+#include "log_counter.hpp"
 #include "support/http_server.hpp"
 #include "tools/failure.hpp"
 
@@ -151,7 +151,7 @@ TEST_F(Client, BadChunkSize) {
     });
     EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/bad")); }),
               "Invalid character 'g' in hex string");
-    LogCapture log;
+    LogCounter log;
     EXPECT_EQ(download(server.url("/bad")), "");
     EXPECT_EQ(log.count("Downloading " + server.url("/bad") +
                         " failed: Invalid character 'g' in hex string"),
@@ -192,7 +192,7 @@ TEST_F(Client, RedirectChainsAreBounded) {
         return Reply(HttpServer::response("", 302, "text/html",
                                           {{"Location", "/" + std::to_string(n + 1)}}));
     });
-    LogCapture log;
+    LogCounter log;
     EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/0")); }), "Too many redirects");
     EXPECT_EQ(server.requestCount(), 11u);  // the first request and ten redirects
     server.clearRecords();
@@ -229,7 +229,7 @@ TEST_F(Client, BodyUntilThePeerCloses) {
         r.close = true;
         return r;
     });
-    LogCapture log;
+    LogCounter log;
     EXPECT_EQ(fetchUrl(server.url("/old")), "no length here");
     EXPECT_EQ(log.count("Connection closed at 14"), 1);
     EXPECT_EQ(idleConnectionCount(), 0u);
@@ -237,7 +237,7 @@ TEST_F(Client, BodyUntilThePeerCloses) {
 
 TEST_F(Client, ServerClosingWithoutAnswerCostsThreeAttempts) {
     server.fallback([](const std::string&) { return Reply::drop(); });
-    LogCapture log;
+    LogCounter log;
     EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/x")); }), "Can't download page.");
     EXPECT_EQ(log.count("Connection closed, but no body found. Presuming invalid persistant "
                         "connection; retrying ... "),
@@ -268,7 +268,7 @@ TEST_F(Client, ConnectionClosedWhileIdleIsNotUsed) {
     });
     EXPECT_EQ(fetchUrl(server.url("/once")), "x");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    LogCapture log;
+    LogCounter log;
     EXPECT_EQ(fetchUrl(server.url("/once")), "x");
     EXPECT_EQ(log.count("no body found"), 0);
     EXPECT_EQ(server.connections(), 2);
@@ -349,7 +349,7 @@ TEST_F(Client, BadAddresses) {
     EXPECT_EQ(errorOf([] { fetchUrl("http://:80/"); }), "No address found");
     EXPECT_EQ(errorOf([] { fetchUrl("127.0.0.1:0/"); }), "Invalid port '0'");
     EXPECT_EQ(errorOf([] { fetchUrl("127.0.0.1:65536/"); }), "Invalid port '65536'");
-    LogCapture log;
+    LogCounter log;
     EXPECT_EQ(errorOf([] { fetchUrl("no-such-host.invalid/x"); }), "Cannot connect to target");
     EXPECT_EQ(log.count("Socket exception Unable to resolve host 'no-such-host.invalid' "
                         "occured; tries 0"),
@@ -370,7 +370,7 @@ TEST_F(Client, RefusedConnectionTriesFourTimes) {
         HttpServer gone;  // a port that nobody listens on any more
         url = gone.url("/x");
     }
-    LogCapture log;
+    LogCounter log;
     EXPECT_EQ(errorOf([&] { fetchUrl(url); }), "Cannot connect to target");
     for (int tries = 3; tries >= 0; --tries)
         EXPECT_EQ(log.count("Socket exception Connection refused occured; tries " +
@@ -398,7 +398,7 @@ TEST_F(Client, ConnectThatNeverCompletesTimesOut) {
     Limits l = limits();
     l.connectTimeout = std::chrono::milliseconds(200);
     setLimits(l);
-    LogCapture log;
+    LogCounter log;
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(
         errorOf([&] { fetchUrl("127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"); }),

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log_capture.hpp"
+#include "log_counter.hpp"
 
 using downloader::followLink;
 
@@ -26,7 +26,7 @@ TEST(FollowLink, ParentDirectories) {
 }
 
 TEST(FollowLink, ParentAboveTheHostIsIgnoredWithALogLine) {
-    LogCapture log;
+    LogCounter log;
     EXPECT_EQ(followLink("host/c.html", "../x.html"), "host/x.html");
     EXPECT_EQ(log.count("Link error - cannot find parent directory of |host/c.html|. Ignoring .."),
               1);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log_capture.hpp"
+#include "log_counter.hpp"
 
 using namespace downloader::detail;
 
@@ -40,7 +40,7 @@ TEST(ParseUrl, HostPortAndPath) {
 }
 
 TEST(ParseUrl, Annotations) {
-    LogCapture log;
+    LogCounter log;
     Request r = parseUrl("POST=a=1&b=2 REFER=ref/index.html 1.0 http://host/form");
     EXPECT_TRUE(r.post);
     EXPECT_EQ(r.form, "a=1&b=2");

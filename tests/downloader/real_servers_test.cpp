@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "downloader/downloader.hpp"
-#include "log_capture.hpp"
+#include "log_counter.hpp"
 #include "support/temp_dir.hpp"
 
 extern char** environ;

@@ -1,19 +1,20 @@
 #pragma once
-// Collects what the log writes while it lives (the log goes back to standard output after).
+// Collects what the log writes while it lives and counts lines (the log goes back to standard
+// output after).
 #include <cstdio>
 #include <string>
 
 #include "tools/log.hpp"
 
-class LogCapture {
+class LogCounter {
 public:
-    LogCapture() : file_(std::tmpfile()) { tools::redirectLogOutput(file_); }
-    ~LogCapture() {
+    LogCounter() : file_(std::tmpfile()) { tools::redirectLogOutput(file_); }
+    ~LogCounter() {
         tools::redirectLogOutput(nullptr);
         std::fclose(file_);
     }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    LogCounter(const LogCounter&) = delete;
+    LogCounter& operator=(const LogCounter&) = delete;
 
     std::string text() {
         tools::flushLog();
