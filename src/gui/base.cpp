@@ -189,6 +189,9 @@ ui_bridge::ui_bridge(WidgetPtr r) : root(std::move(r)) {}
 ui_bridge::~ui_bridge() {
     // Widgets that drag still find the hook table while the tree goes away.
     root.reset();
+    // The default style must not lead grips to a bridge that is gone.
+    std::lock_guard<std::mutex> hold(defaultStyleLock);
+    if (theDefaultStyle && theDefaultStyle->bridge == this) theDefaultStyle->bridge = nullptr;
 }
 
 void ui_bridge::dispatch(Event& e) {

@@ -377,3 +377,14 @@ TEST_F(Bridge, PanelsMatchTheBandByBandDrawingPixelForPixel) {
                     }
     EXPECT_EQ(compared, 9 * 3 * 3 * 2 * 2);
 }
+
+TEST_F(Bridge, AStyleForgetsABridgeThatIsGone) {
+    {
+        sdl_bridge bridge(std::make_shared<Recorder>());
+        st->bridge = &bridge;
+    }
+    EXPECT_EQ(st->bridge, nullptr);
+    auto grip = std::make_shared<draggable>([](coord) {}, [] {});
+    MouseDown down({1, 1});
+    EXPECT_THROW(grip->handle(down), tools::Failure);
+}
