@@ -1,11 +1,11 @@
 #include "comics/builtin/earthsong.hpp"
 
 #include <algorithm>
-#include <regex>
 #include <set>
 #include <stdexcept>
 
 #include "comics/builtin/archive.hpp"
+#include "comics/regex.hpp"
 #include "tools/log.hpp"
 
 namespace comics {
@@ -78,13 +78,13 @@ std::vector<std::string> earthsong::strips(const std::string& archive) {
 }
 
 page earthsong::pageFrom(const std::string& entry, const std::string& text) const {
-    static const std::regex imageName("^[0-9]+\\.(jpg|png|gif|jpeg)$");
-    static const std::regex date("[^> ]* [0-9]{1,2}[ ]{0,1}, [0-9]{4}");
+    static const ecmaRegex imageName("^[0-9]+\\.(jpg|png|gif|jpeg)$");
+    static const ecmaRegex date("[^> ]* [0-9]{1,2}[ ]{0,1}, [0-9]{4}");
     std::string image;
     for (const std::string& source : allBetween(text, "img src=\"../", "\"")) {
         std::string file =
             source.substr(source.rfind('/') == std::string::npos ? 0 : source.rfind('/') + 1);
-        if (std::regex_match(file, imageName)) {
+        if (imageName.first(file, [](const regexMatch&) {})) {
             image = site_.root + "/" + source;
             break;
         }
@@ -95,8 +95,7 @@ page earthsong::pageFrom(const std::string& entry, const std::string& text) cons
     if (marker != std::string::npos) {
         std::size_t from = marker >= 100 ? marker - 100 : 0;
         std::string around = text.substr(from, 400);
-        std::smatch found;
-        if (std::regex_search(around, found, date)) title = found.str();
+        date.first(around, [&](const regexMatch& m) { title = std::string(m.groups[0]); });
     }
     return page{image, title, "", ""};
 }
