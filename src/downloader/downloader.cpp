@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "downloader/http_parts.hpp"
+#include "downloader/tls.hpp"
 #include "tools/buffer.hpp"
 #include "tools/failure.hpp"
 #include "tools/log.hpp"
@@ -46,16 +47,23 @@ Limits currentLimits;  // guarded by limitsLock
 // ---------------------------------------------------------------------------------------
 // Sockets
 
+// A TCP connection, with a TLS session on top for "https://" addresses.
 class Socket {
 public:
     Socket() = default;
     explicit Socket(int fd) : fd_(fd) {}
-    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)), timeout_(other.timeout_) {}
+    Socket(Socket&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1)),
+          timeout_(other.timeout_),
+          ssl_(std::move(other.ssl_)),
+          unsent_(std::move(other.unsent_)) {}
     Socket& operator=(Socket&& other) noexcept {
         if (this != &other) {
             reset();
             fd_ = std::exchange(other.fd_, -1);
             timeout_ = other.timeout_;
+            ssl_ = std::move(other.ssl_);
+            unsent_ = std::move(other.unsent_);
         }
         return *this;
     }
@@ -66,18 +74,35 @@ public:
     int fd() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     void reset() {
+        ssl_.reset();
+        unsent_.clear();
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
 
-    // One send; more=true lets the kernel join it with the sends that follow.
-    ssize_t send(const std::string& bytes, bool more) const {
+    // The TLS handshake for `host`, within `timeout`; then the socket speaks TLS.
+    void startTls(const std::string& host, std::chrono::milliseconds timeout) {
+        ssl_ = detail::startTls(fd_, host, timeout);
+        timeout_ = timeout;
+    }
+
+    // One send; more=true lets the kernel join it with the sends that follow. With TLS
+    // the pieces are gathered and written as one record when more=false.
+    ssize_t send(const std::string& bytes, bool more) {
+        if (ssl_) {
+            unsent_ += bytes;
+            if (more) return static_cast<ssize_t>(bytes.size());
+            std::string whole = std::move(unsent_);
+            unsent_.clear();
+            return detail::tlsSend(ssl_.get(), whole) > 0 ? static_cast<ssize_t>(bytes.size()) : -1;
+        }
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | (more ? MSG_MORE : 0));
     }
 
     // Up to `length` bytes; 0 when the peer closed; -1 on an error or when nothing
     // arrived within the timeout set by setTimeouts.
     ssize_t receive(char* data, std::size_t length) const {
+        if (ssl_) return detail::tlsReceive(ssl_.get(), data, length);
         for (;;) {
             ssize_t n = ::recv(fd_, data, length, 0);
             if (n < 0 && errno == EINTR) continue;
@@ -98,6 +123,7 @@ public:
 
     // An idle connection is usable when nothing (no close, no stray bytes) arrived on it.
     bool idleAndOpen() const {
+        if (ssl_ && detail::tlsPending(ssl_.get())) return false;
         pollfd wait{fd_, POLLIN, 0};
         return ::poll(&wait, 1, 0) == 0;
     }
@@ -105,9 +131,15 @@ public:
 private:
     int fd_ = -1;
     std::chrono::milliseconds timeout_{-1};
+    detail::SslPtr ssl_;
+    std::string unsent_;  // TLS: request pieces not yet written
 };
 
-Socket connectTo(const ActuallyWorkingInternetAddress& address, const Limits& limits) {
+// A connected socket; with `tlsHost` also the TLS handshake, which shares the connect
+// time-out with the TCP connect.
+Socket connectTo(const ActuallyWorkingInternetAddress& address, const Limits& limits,
+                 const std::string* tlsHost) {
+    const auto started = std::chrono::steady_clock::now();
     Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket) throw std::runtime_error(errnoText(errno));
     int result = ::connect(socket.fd(), address.socketAddress(), address.length());
@@ -128,16 +160,22 @@ Socket connectTo(const ActuallyWorkingInternetAddress& address, const Limits& li
     ::fcntl(socket.fd(), F_SETFL, flags & ~O_NONBLOCK);
     int one = 1;
     ::setsockopt(socket.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (tlsHost) {
+        auto left = limits.connectTimeout - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                std::chrono::steady_clock::now() - started);
+        socket.startTls(*tlsHost, std::max(left, std::chrono::milliseconds(1)));
+    }
     socket.setTimeouts(limits.receiveTimeout);
     return socket;
 }
 
 // ---------------------------------------------------------------------------------------
-// Connection pool: idle keep-alive connections per host and port.
+// Connection pool: idle keep-alive connections per scheme, host and port.
 
 struct Pool {
     std::mutex lock;
-    std::unordered_map<std::string, std::deque<Socket>> idle;  // "host:port" -> oldest first
+    // "host:port" or "https://host:port" -> oldest first
+    std::unordered_map<std::string, std::deque<Socket>> idle;
 };
 
 Pool& pool() {
@@ -145,8 +183,8 @@ Pool& pool() {
     return *instance;
 }
 
-std::string poolKey(const std::string& host, std::uint16_t port) {
-    return host + ":" + std::to_string(port);
+std::string poolKey(const Request& request) {
+    return (request.tls ? "https://" : "") + request.host + ":" + std::to_string(request.port);
 }
 
 Socket takeIdle(const std::string& key) {
@@ -170,7 +208,7 @@ void putIdle(const std::string& key, Socket socket) {
 // when one works, else a new one (4 connect attempts).
 Socket getConnection(const Request& request, const std::string& requestLine, bool fresh,
                      bool& pooled, const Limits& limits) {
-    std::string key = poolKey(request.host, request.port);
+    std::string key = poolKey(request);
     if (!fresh) {
         // Taken out of the pool before anything is sent: no two threads share a socket.
         while (Socket socket = takeIdle(key)) {
@@ -186,9 +224,13 @@ Socket getConnection(const Request& request, const std::string& requestLine, boo
         std::string problem;
         try {
             ActuallyWorkingInternetAddress address(request.port, request.host);
-            Socket socket = connectTo(address, limits);
+            Socket socket = connectTo(address, limits, request.tls ? &request.host : nullptr);
             socket.send(requestLine, true);
             return socket;
+        } catch (const detail::TlsError&) {
+            throw;  // a certificate that fails now fails again
+        } catch (const detail::HandshakeStalled&) {
+            throw;  // costs a request attempt
         } catch (const std::exception& e) {
             problem = e.what();
         } catch (...) {
@@ -277,7 +319,8 @@ std::string followRedirect(const std::string& url, const Request& request, std::
                            const Limits& limits) {
     tools::logln("Following redirect");
     if (startsWith(target, "/"))
-        target = request.host + ":" + std::to_string(request.port) + target;
+        target = (request.tls ? "https://" : "") + request.host + ":" +
+                 std::to_string(request.port) + target;
     if (redirectTarget) {
         *redirectTarget = target;
         return {};
@@ -316,7 +359,7 @@ std::string exchange(const std::string& url, std::string* redirectTarget,
                           std::to_string(request.form.size()) + "\r\n");
     if (!request.referrer.empty()) headers.push_back("Referer: " + request.referrer + "\r\n");
     headers.push_back("\r\n" + request.form);
-    const std::string key = poolKey(request.host, request.port);
+    const std::string key = poolKey(request);
 
     int attemptsLeft = 3;
     bool staleRetryUsed = false;
@@ -325,7 +368,13 @@ std::string exchange(const std::string& url, std::string* redirectTarget,
         if (attemptsLeft == 0) throw std::runtime_error("Can't download page.");
         --attemptsLeft;
         bool pooled = false;
-        Socket socket = getConnection(request, requestLine, fresh, pooled, limits);
+        Socket socket;
+        try {
+            socket = getConnection(request, requestLine, fresh, pooled, limits);
+        } catch (const detail::HandshakeStalled& e) {
+            tools::logln(e.what());
+            continue;
+        }
         fresh = false;
         socket.setTimeouts(limits.receiveTimeout);  // a pooled one may predate a change
         for (std::size_t i = 0; i < headers.size(); ++i)

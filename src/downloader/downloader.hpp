@@ -1,11 +1,12 @@
 #pragma once
-// The HTTP/1.1 client over plain TCP: keep-alive connection pool per host and port,
-// retries, chunked bodies, redirects, progress callbacks, UTF-16 to UTF-8 conversion and
-// a 32 MiB page cache.
+// The HTTP/1.1 client over TCP, with TLS for "https://" addresses: keep-alive connection
+// pool per scheme, host and port, retries, chunked bodies, redirects, progress callbacks,
+// UTF-16 to UTF-8 conversion and a 32 MiB page cache.
 //
 // URLs may carry annotations in front, in this order: "POST=" + form data + " ",
-// "REFER=" + referrer + " ", "1.0 " (HTTP/1.0 request line). Then an optional "http://",
-// the host, an optional ":" + port and the path.
+// "REFER=" + referrer + " ", "1.0 " (HTTP/1.0 request line). Then an optional "http://"
+// (plain, port 80) or "https://" (TLS, port 443), the host, an optional ":" + port and
+// the path.
 #include <netinet/in.h>
 
 #include <chrono>
@@ -52,6 +53,12 @@ struct Limits {
 };
 Limits limits();
 void setLimits(const Limits& limits);  // tests lower the timeouts
+
+// One more CA certificate file (PEM) that TLS connections trust beside the system's store;
+// "" for none. Without it the environment variable TOVIK_EXTRA_CA names the file.
+void setExtraCaFile(const std::string& path);
+// TLS handshakes made so far by this process (tests, benchmarks).
+std::size_t tlsHandshakeCount();
 
 // Closes every idle pooled connection; the number of idle ones (tests, benchmarks).
 void dropIdleConnections();

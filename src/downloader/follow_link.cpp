@@ -86,7 +86,14 @@ bool looksLikeHost(const std::string& part) {
 std::string followLink(const std::string& givenOldAddress, const std::string& givenLink) {
     std::string link = normalise(givenLink);
     std::string oldAddress = givenOldAddress;
-    if (oldAddress.size() > 7 && startsWith(oldAddress, "http://")) oldAddress.erase(0, 7);
+    // Links on a TLS page lead to TLS addresses; plain addresses never get a scheme.
+    std::string scheme;
+    if (oldAddress.size() > 7 && startsWith(oldAddress, "http://")) {
+        oldAddress.erase(0, 7);
+    } else if (oldAddress.size() > 8 && startsWith(oldAddress, "https://")) {
+        oldAddress.erase(0, 8);
+        scheme = "https://";
+    }
     // A bare host is its root page; without this a relative link would start with "/".
     if (!oldAddress.empty() && oldAddress.find('/') == std::string::npos) oldAddress += '/';
 
@@ -98,14 +105,18 @@ std::string followLink(const std::string& givenOldAddress, const std::string& gi
     }
 
     if (link.size() > 7 && startsWith(link, "http://")) return prefix + link.substr(7);
+    if (link.size() > 8 && startsWith(link, "https://")) return prefix + link;
     if (link.empty()) throw std::runtime_error("Empty newAddr found! Aborting followLink.");
+    // A scheme-relative link ("//cdn.host/x") on a TLS page names another host.
+    if (!scheme.empty() && link.size() > 2 && startsWith(link, "//"))
+        return prefix + scheme + link.substr(2);
     if (link[0] == '/') {
         if (oldAddress.empty()) lackingSlashes(oldAddress);
-        return prefix + oldAddress.substr(0, oldAddress.find('/')) + link;
+        return prefix + scheme + oldAddress.substr(0, oldAddress.find('/')) + link;
     }
     if (link[0] == '?') {
         if (oldAddress.empty()) lackingSlashes(oldAddress);
-        return prefix + oldAddress.substr(0, oldAddress.find('?')) + link;
+        return prefix + scheme + oldAddress.substr(0, oldAddress.find('?')) + link;
     }
 
     while (link.size() > 3 && startsWith(link, "../")) {
@@ -121,9 +132,9 @@ std::string followLink(const std::string& givenOldAddress, const std::string& gi
     while (link.size() > 2 && startsWith(link, "./")) link.erase(0, 2);
 
     if (link.find('/') != std::string::npos && looksLikeHost(link.substr(0, link.find('/'))))
-        return prefix + link;
+        return prefix + scheme + link;
     if (oldAddress.empty()) lackingSlashes(oldAddress);
-    return prefix + oldAddress.substr(0, oldAddress.rfind('/')) + "/" + link;
+    return prefix + scheme + oldAddress.substr(0, oldAddress.rfind('/')) + "/" + link;
 }
 
 }  // namespace downloader

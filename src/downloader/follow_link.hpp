@@ -1,6 +1,7 @@
 #pragma once
 // Link resolution: turns a link found on a page into the address of the next request,
-// in the form the HTTP client accepts (no "http://", annotations kept in front).
+// in the form the HTTP client accepts (no "http://", annotations kept in front). Links on
+// an "https://" page, and links that carry "https://" themselves, give "https://" addresses.
 #include <string>
 
 namespace downloader {

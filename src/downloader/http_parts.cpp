@@ -87,7 +87,8 @@ Request parseUrl(const std::string& url) {
     if (startsWith(rest, "REFER=")) {
         std::string referrer = takeAnnotation(rest, "REFER=", url);
         tools::logln("Refer ", referrer);
-        if (referrer.size() < 7 || !startsWith(referrer, "http://"))
+        if ((referrer.size() < 7 || !startsWith(referrer, "http://")) &&
+            !startsWith(referrer, "https://"))
             referrer = "http://" + referrer;
         request.referrer = encodeControls(referrer);
     }
@@ -96,7 +97,13 @@ Request parseUrl(const std::string& url) {
         rest.erase(0, 4);
         tools::logln("Fallback to HTTP 1.0");
     }
-    if (startsWith(rest, "http://")) rest.erase(0, 7);
+    if (startsWith(rest, "http://")) {
+        rest.erase(0, 7);
+    } else if (startsWith(rest, "https://")) {
+        rest.erase(0, 8);
+        request.tls = true;
+        request.port = 443;
+    }
     if (rest.find('/') == std::string::npos) rest += '/';
     std::string spaced;
     spaced.reserve(rest.size());

@@ -15,11 +15,12 @@ namespace downloader::detail {
 struct Request {
     bool post = false;
     std::string form;      // POST data
-    std::string referrer;  // with "http://" in front; empty when none
+    std::string referrer;  // with "http://" (or its own "https://") in front; empty when none
     bool http10 = false;
+    bool tls = false;  // "https://"
     std::string host;
-    std::uint16_t port = 80;
-    std::string path;  // starts with "/"
+    std::uint16_t port = 80;  // 443 with TLS
+    std::string path;         // starts with "/"
 };
 Request parseUrl(const std::string& url);
 

@@ -81,3 +81,23 @@ TEST(FollowLink, Errors) {
     // An absolute link needs no old address.
     EXPECT_EQ(followLink("", "http://h/x"), "h/x");
 }
+
+TEST(FollowLink, LinksOnTlsPagesStayTls) {
+    const std::string page = "https://host:8443/comic/p1.html";
+    EXPECT_EQ(followLink(page, "p2.html"), "https://host:8443/comic/p2.html");
+    EXPECT_EQ(followLink(page, "/archive.html"), "https://host:8443/archive.html");
+    EXPECT_EQ(followLink(page, "?id=4"), "https://host:8443/comic/p1.html?id=4");
+    EXPECT_EQ(followLink(page, "../x.html"), "https://host:8443/x.html");
+    EXPECT_EQ(followLink(page, "cdn.host/y.png"), "https://cdn.host/y.png");
+    EXPECT_EQ(followLink(page, "//cdn.host/y.png"), "https://cdn.host/y.png");
+    EXPECT_EQ(followLink(page, "http://other/q.html"), "other/q.html");
+    EXPECT_EQ(followLink(page, "REFER=" + page + " 1.0 next.html"),
+              "REFER=" + page + " 1.0 https://host:8443/comic/next.html");
+    EXPECT_EQ(followLink("https://host", "a.html"), "https://host/a.html");
+    // An https link keeps its scheme wherever it is found.
+    EXPECT_EQ(followLink("host/p.html", "https://other/q.html"), "https://other/q.html");
+    EXPECT_EQ(followLink("http://host/p.html", "REFER=host/p.html https://other/q.html"),
+              "REFER=host/p.html https://other/q.html");
+    // Plain pages are unchanged, scheme-relative links included.
+    EXPECT_EQ(followLink("host/p.html", "//cdn/y.png"), "host//cdn/y.png");
+}

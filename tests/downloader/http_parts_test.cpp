@@ -54,9 +54,26 @@ TEST(ParseUrl, Annotations) {
 
     EXPECT_EQ(parseUrl("REFER=http://r/ h/").referrer, "http://r/");
     EXPECT_EQ(parseUrl("REFER=ab h/").referrer, "http://ab");
-    EXPECT_EQ(parseUrl("REFER=https://r/ h/").referrer, "http://https://r/");
+    EXPECT_EQ(parseUrl("REFER=https://r/ h/").referrer, "https://r/");
+    EXPECT_EQ(parseUrl("REFER=httpsx h/").referrer, "http://httpsx");
     EXPECT_THROW(parseUrl("POST=a=1"), std::runtime_error);
     EXPECT_THROW(parseUrl("REFER=x"), std::runtime_error);
+}
+
+TEST(ParseUrl, HttpsAddresses) {
+    Request r = parseUrl("https://host/a b?x=1");
+    EXPECT_TRUE(r.tls);
+    EXPECT_EQ(r.host, "host");
+    EXPECT_EQ(r.port, 443);
+    EXPECT_EQ(r.path, "/a%20b?x=1");
+    EXPECT_EQ(parseUrl("https://host:8443").port, 8443);
+    EXPECT_EQ(parseUrl("https://host:8443").path, "/");
+    Request annotated = parseUrl("POST=a=1 REFER=https://p/ 1.0 https://host/f");
+    EXPECT_TRUE(annotated.tls && annotated.post && annotated.http10);
+    EXPECT_EQ(annotated.referrer, "https://p/");
+    EXPECT_FALSE(parseUrl("http://host/").tls);
+    EXPECT_FALSE(parseUrl("host/").tls);
+    EXPECT_EQ(errorOf([] { parseUrl("https:///x"); }), "No address found");
 }
 
 TEST(ParseUrl, BadAddressesAreErrors) {
