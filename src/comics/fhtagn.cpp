@@ -229,7 +229,7 @@ void fhtagn<fp, sk, internal>::crawl(const Callback& onChanged, const Callback& 
 
 template <bool fp, bool sk, bool internal>
 std::vector<page> fhtagn<fp, sk, internal>::extract(std::string url, const std::string& text) {
-    if (!url.starts_with("http://")) url = "http://" + url;
+    if (!url.starts_with("http://") && !url.starts_with("https://")) url = "http://" + url;
     std::size_t blank = url.rfind(' ');
     std::string referrer = blank == std::string::npos ? url : url.substr(blank + 1);
     std::vector<page> found;

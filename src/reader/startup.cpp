@@ -108,7 +108,8 @@ int dump(const std::string& identifier) {
         if (c->id() != identifier) continue;
         std::string text;
         for (const auto& p : c->pagesCopy()) {
-            if (p.image.rfind("http://", 0) != 0) text += "http://";
+            if (p.image.rfind("http://", 0) != 0 && p.image.rfind("https://", 0) != 0)
+                text += "http://";
             text += p.image;
             text += "\n";
         }

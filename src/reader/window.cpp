@@ -107,7 +107,8 @@ std::string searchKey(const std::string& name) {
 
 std::vector<std::string> openerCommand(const std::string& address) {
     std::string target = address;
-    if (target.rfind("http://", 0) != 0) target = "http://" + target;
+    if (target.rfind("http://", 0) != 0 && target.rfind("https://", 0) != 0)
+        target = "http://" + target;
     return {"xdg-open", target};
 }
 

@@ -21,7 +21,7 @@ namespace wendle {
 
 // The web search: a result page that works without scripts, asked over plain
 // HTTP as host + path; the query goes into the key "q".
-inline constexpr std::string_view defaultSearchEndpoint = "www.mojeek.com/search";
+inline constexpr std::string_view defaultSearchEndpoint = "https://www.mojeek.com/search";
 
 struct DialogueSettings {
     std::string searchEndpoint{defaultSearchEndpoint};

@@ -156,13 +156,14 @@ TEST_F(Cli, DumpWritesOneAddressPerPage) {
     comicState state;
     state.pages = {{"REFER=http://site/1 http://site/1.png", "One", "", ""},
                    {"http://site/2.png", "Two", "", ""},
-                   {"site/3.png", "Three", "", ""}};
+                   {"site/3.png", "Three", "", ""},
+                   {"https://site/4.png", "Four", "", ""}};
     writeStorage(dir.path(), {{"alpha", state}});
     result r = runTovik(dir.path(), "-dump=alpha");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(readFile(dir.file("alpha.dump.txt")),
               "http://REFER=http://site/1 http://site/1.png\nhttp://site/2.png\n"
-              "http://site/3.png\n");
+              "http://site/3.png\nhttps://site/4.png\n");
 
     // A built-in comic without pages gives an empty file.
     EXPECT_EQ(runTovik(dir.path(), "-dump=chisuji").status, 0);

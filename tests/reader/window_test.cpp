@@ -256,6 +256,7 @@ TEST(Opener, ArgumentVectorWithoutShell) {
     EXPECT_EQ(openerCommand("example.org/a b;rm -rf ~"),
               (std::vector<std::string>{"xdg-open", "http://example.org/a b;rm -rf ~"}));
     EXPECT_EQ(openerCommand("http://x/").at(1), "http://x/");
+    EXPECT_EQ(openerCommand("https://x/").at(1), "https://x/");
 }
 
 class CombSortTest : public ::testing::Test {
