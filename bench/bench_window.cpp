@@ -15,10 +15,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -34,6 +36,7 @@
 #include "reader/window.hpp"
 #include "sdloo/ttf.hpp"
 #include "sdloo/video.hpp"
+#include "tools/files.hpp"
 #include "tools/ini.hpp"
 #include "tools/log.hpp"
 
@@ -232,7 +235,7 @@ void setUpVideo() {
             tools::useConfigFile(std::string(dir) + "/tovik.ini");
             if (chdir(dir) != 0) std::perror("chdir");
         }
-        tools::redirectLogOutput(std::fopen("/dev/null", "w"));
+        if (!std::getenv("BENCH_LOG")) tools::redirectLogOutput(std::fopen("/dev/null", "w"));
         sdloo::startVideo();
         sdloo::startTTF();
         gui::setDefaultStyle(std::make_shared<gui::style>(veraPath));
@@ -355,6 +358,8 @@ std::string sitePage(const std::string& path) {
     return text + std::string(2000, ' ') + "</body></html>\n";
 }
 
+std::vector<double> gaps;  // the longest gap of every run
+
 void BM_LongestLoopGapDuringGlobalUpdate(benchmark::State& state) {
     setUpVideo();
     static Server site(sitePage);
@@ -368,24 +373,28 @@ void BM_LongestLoopGapDuringGlobalUpdate(benchmark::State& state) {
                                "\nnext=@<a href=\"([^\"]*)\" rel=\"next\">@$1\n"
                                "images=@<img src=\"([^\"]*)\" class=\"strip\">@$1\n"
                                "title=@<h1 class=\"title\">([^<]*)</h1>@$1\n";
-            auto c = comics::makePlugin(benchStorage(), "plugins/bench" + std::to_string(k) + ".re",
-                                        text);
+            const std::string path = "plugins/bench" + std::to_string(k) + ".re";
+            std::filesystem::create_directories("plugins");
+            tools::writeFileAtomically(path, text);
+            auto c = comics::makePlugin(benchStorage(), path, text);
             c->listIndex = k;
             c->expanded = k == 0;
             list.push_back(c);
         }
         Window w(list, 8, 64);
         state.ResumeTiming();
+        // Every update task was queued by globalUpdate and clears its flag when done.
         auto allDone = [&] {
             for (const auto& c : list)
-                if (c->pageCount() < 50 || c->updating || c->queued) return false;
+                if (c->queued || c->updating) return false;
             return true;
         };
+        const auto limit = Clock::now() + std::chrono::seconds(120);
         w.ui->globalUpdate();
         double longest = 0, total = 0;
         long passes = 0;
         auto last = Clock::now();
-        while (!allDone()) {
+        while (!allDone() && Clock::now() < limit) {
             if (!w.ui->bridge.processEvents()) w.ui->bridge.idle();
             const auto now = Clock::now();
             const double gap = std::chrono::duration<double, std::milli>(now - last).count();
@@ -394,12 +403,15 @@ void BM_LongestLoopGapDuringGlobalUpdate(benchmark::State& state) {
             ++passes;
             last = now;
         }
+        std::size_t fewest = 1000000;
+        for (const auto& c : list) fewest = std::min(fewest, c->pageCount());
+        state.counters["fewest_pages"] = double(fewest);
         state.counters["longest_gap_ms"] = longest;
         state.counters["mean_gap_ms"] = passes ? total / double(passes) : 0;
-        figures["longest_gap_ms"] = std::max(figures["longest_gap_ms"], longest);
+        gaps.push_back(longest);
     }
 }
-BENCHMARK(BM_LongestLoopGapDuringGlobalUpdate)->Iterations(2)->Unit(benchmark::kSecond);
+BENCHMARK(BM_LongestLoopGapDuringGlobalUpdate)->Iterations(7)->Unit(benchmark::kSecond);
 
 }  // namespace
 
@@ -422,16 +434,19 @@ int main(int argc, char** argv) {
     if (pageDown > 0 && base > 0)
         std::printf("Page Down to the frame / (toSurface + blit): %.2fx (target <= 1.5x)\n",
                     pageDown / base);
-    if (figures.count("longest_gap_ms"))
+    if (!gaps.empty()) {
+        std::sort(gaps.begin(), gaps.end());
         std::printf(
-            "Longest event-loop gap during a global update of 64 x 50 pages: %.1f ms "
-            "(target < 50 ms)\n",
-            figures["longest_gap_ms"]);
+            "Longest event-loop gap during a global update of 64 x 50 pages, over %zu runs: "
+            "median %.1f ms, best %.1f ms, worst %.1f ms (target < 50 ms)\n",
+            gaps.size(), gaps[gaps.size() / 2], gaps.front(), gaps.back());
+    }
     if (figures.count("peak_MB"))
         std::printf(
             "After paging 300 strips of 900 x 3000: peak %.0f MB, resident %.0f MB "
             "(target < 400 MB)\n",
             figures["peak_MB"], figures["resident_MB"]);
     benchmark::Shutdown();
+    std::fflush(stdout);
     _exit(0);  // detached server threads and pool workers end with the process
 }

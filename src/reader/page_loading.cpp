@@ -2,6 +2,9 @@
 // window.
 #include "reader/page_loading.hpp"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -289,12 +292,26 @@ void user_interface::queueSave(const ComicPtr& c) {
 
 // ---- updates ----
 
+namespace {
+
+// Update workers yield the processor to the window: dozens of crawls at once
+// must not starve the event loop (on Linux a thread has its own nice value).
+void lowerPriority() {
+    thread_local const bool lowered = [] {
+        return ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) == 0;
+    }();
+    (void)lowered;
+}
+
+}  // namespace
+
 void user_interface::update(const ComicPtr& c, const std::string& taskName) {
     // Marked queued from here until the task ends, so a second request while
     // it waits for a worker does not crawl the comic twice.
     bool idle = false;
     if (!c->queued.compare_exchange_strong(idle, true)) return;
     updatePool_.addTask(taskName, [this, c] {
+        lowerPriority();
         struct Done {
             comics::comic& c;
             ~Done() { c.queued = false; }
