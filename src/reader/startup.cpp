@@ -10,6 +10,7 @@
 #include "comics/builtin/all.hpp"
 #include "comics/re.hpp"
 #include "comics/storage.hpp"
+#include "downloader/downloader.hpp"
 #include "sdloo/video.hpp"
 #include "tools/files.hpp"
 #include "tools/ini.hpp"
@@ -81,7 +82,14 @@ void setInteractiveRun(InteractiveRun run) {
 }
 
 void startUp() {
-    tools::config();  // reads "tovik.ini"
+    tools::iniFile& ini = tools::config();  // reads "tovik.ini"
+    // One more CA certificate file to trust for "https://" sites (a private CA, a proxy).
+    if (ini.has("", "extra_ca_file")) {
+        std::string file = ini.get("", "extra_ca_file");
+        file.erase(0, file.find_first_not_of(" \t"));
+        file.erase(file.find_last_not_of(" \t\r") + 1);
+        downloader::setExtraCaFile(file);
+    }
     comics::loadMainStorage();
     comics::builtin::appendAll(comics::mainStorage(), [] { comics::loadPlugins(); });
     // The video subsystem starts with the interactive run only.

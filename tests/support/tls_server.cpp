@@ -1,7 +1,8 @@
-#include "support/tls_server.hpp"
+#include "tls_server.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -9,16 +10,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
 #include <stdexcept>
-
-#include "support/temp_dir.hpp"
 
 namespace testsupport {
 
 namespace {
 
 void openssl(const std::string& arguments) {
-    if (run("openssl " + arguments + " >/dev/null 2>&1") != 0)
+    if (std::system(("openssl " + arguments + " >/dev/null 2>&1").c_str()) != 0)
         throw std::runtime_error("openssl " + arguments + " failed");
 }
 
@@ -34,7 +35,7 @@ void makeCa(const std::string& base, const std::string& name) {
 TestCertificates::Pair makeLeaf(const std::string& directory, const std::string& name,
                                 const std::string& ca, const std::string& altNames, int days) {
     std::string base = directory + "/" + name;
-    writeFile(base + ".ext", "subjectAltName=" + altNames + "\n");
+    std::ofstream(base + ".ext") << "subjectAltName=" << altNames << "\n";
     openssl(std::string("req ") + newKey + " -keyout " + quoted(base + ".key") + " -out " +
             quoted(base + ".csr") + " -subj '/CN=" + name + "'");
     openssl("x509 -req -in " + quoted(base + ".csr") + " -CA " + quoted(ca + ".pem") + " -CAkey " +
@@ -116,6 +117,8 @@ void TlsFront::acceptLoop() {
         if (stopping_.load() || (fds[1].revents & POLLIN)) return;
         int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) continue;
+        int one = 1;  // replies go out as they come, without waiting for acknowledgements
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::lock_guard<std::mutex> hold(lock_);
         workers_.emplace_back([this, fd] { serve(fd); });
     }

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/http_server.hpp"
+#include "http_server.hpp"
 
 namespace testsupport {
 
