@@ -251,8 +251,6 @@ void user_interface::selectComic(const ComicPtr& c, int page) {
 
 namespace {
 
-const gui::rgba black(0, 0, 0, 0);
-
 std::shared_ptr<gui::formattedText> formatted(const std::vector<std::string>& parts,
                                               gui::rgba colour, WidgetPtr background = nullptr) {
     std::vector<gui::dgValue<std::string>> values;
