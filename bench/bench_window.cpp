@@ -345,6 +345,22 @@ void BM_ToSurfaceAndBlit(benchmark::State& state) {
 }
 BENCHMARK(BM_ToSurfaceAndBlit)->Unit(benchmark::kMillisecond);
 
+// For the breakdown: one full repaint of the window around a strip already
+// converted (what a frame costs beyond the conversion).
+void BM_FullRepaintWithStripShown(benchmark::State& state) {
+    setUpVideo();
+    auto c = std::make_shared<stripComic>(benchStorage(), 2, 0);
+    Window w({c});
+    w.ui->selectComic(c, 0);
+    w.settle();
+    w.pump([&] { return w.shown(0); });
+    for (auto _ : state) {
+        w.ui->bridge.requestRepaint(true);
+        w.ui->bridge.repaint();
+    }
+}
+BENCHMARK(BM_FullRepaintWithStripShown)->Unit(benchmark::kMillisecond);
+
 // ---- a global update of 64 plugin comics of 50 pages ----
 
 std::string sitePage(const std::string& path) {
