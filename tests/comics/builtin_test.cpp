@@ -6,6 +6,7 @@
 
 #include "comics/base.hpp"
 #include "comics/builtin/applegeeks.hpp"
+#include "comics/builtin/archive.hpp"
 #include "comics/builtin/chisuji.hpp"
 #include "comics/builtin/earthsong.hpp"
 #include "comics/builtin/npwil.hpp"
@@ -311,3 +312,11 @@ TEST_F(Builtin, ArchiveReadersKeepTheirActiveFlagInTheirSection) {
 }
 
 }  // namespace
+
+TEST(ArchiveAddresses, AbsoluteAddressesOfEitherSchemeStay) {
+    using comics::builtin::onSite;
+    EXPECT_EQ(onSite("http://host", "/a.html"), "http://host/a.html");
+    EXPECT_EQ(onSite("http://host", "a.html"), "http://host/a.html");
+    EXPECT_EQ(onSite("http://host", "http://cdn/x.png"), "http://cdn/x.png");
+    EXPECT_EQ(onSite("http://host", "https://cdn/x.png"), "https://cdn/x.png");
+}

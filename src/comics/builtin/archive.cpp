@@ -19,7 +19,7 @@ std::string trimmed(const std::string& text) {
 }
 
 std::string onSite(const std::string& root, const std::string& address) {
-    if (address.rfind("http://", 0) == 0) return address;
+    if (address.rfind("http://", 0) == 0 || address.rfind("https://", 0) == 0) return address;
     if (!address.empty() && address.front() == '/') return root + address;
     return root + "/" + address;
 }
