@@ -147,8 +147,8 @@ protected:
         ASSERT_FALSE(display.empty());
         xvfb = std::make_unique<Child>("Xvfb " + display +
                                        " -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1");
-        ASSERT_TRUE(
-            waitFor([&] { return fs::exists("/tmp/.X11-unix/X" + display.substr(1)); }, 10000))
+        // Ready when it answers a client, not merely when its socket exists.
+        ASSERT_TRUE(waitFor([&] { return !x("getdisplaygeometry").empty(); }, 15000))
             << "Xvfb did not start";
 
         // The fixture site: five pages, strips of known colours.
@@ -188,7 +188,8 @@ protected:
             display + " sh -c 'cd \"" + work.path().string() + "\" && exec stdbuf -oL \"" + tovik +
             "\" > out.txt 2>&1'");
         ASSERT_TRUE(waitFor([&] { return !x("search --name 'TOVIK.2 ready'").empty(); }, 15000))
-            << "no window";
+            << "no window; the reader wrote:\n"
+            << readFile(work.file("out.txt")).substr(0, 4000);
         window = x("search --name 'TOVIK.2 ready'");
         window = window.substr(0, window.find('\n'));
         x("windowfocus " + window);
