@@ -88,7 +88,9 @@ int interactiveRun(const interactiveOptions&, const interactiveSettings& setting
     tools::logln("Exit main thread, hard.");
     if (settings.exitHard) {
         shutdown.detach();
-        tools::shutdownLog();
+        // The process ends directly: streams are flushed, but this is no
+        // orderly shutdown, so the log writes no closing line.
+        tools::flushLog();
         std::cout.flush();
         std::cerr.flush();
         std::fflush(nullptr);
