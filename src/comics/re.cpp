@@ -13,31 +13,17 @@
 #include "downloader/follow_link.hpp"
 #include "tools/files.hpp"
 #include "tools/log.hpp"
+#include "tools/text.hpp"
 
 namespace comics {
+
+using tools::lowered;
+using tools::replaceAll;
 
 namespace fs = std::filesystem;
 using Hold = std::lock_guard<std::recursive_mutex>;
 
 namespace {
-
-std::string lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-    std::string out;
-    std::size_t at = 0;
-    for (std::size_t found; (found = text.find(from, at)) != std::string::npos;) {
-        out.append(text, at, found - at);
-        out.append(to);
-        at = found + from.size();
-    }
-    if (at == 0) return;
-    out.append(text, at, std::string::npos);
-    text = std::move(out);
-}
 
 // Calls f(key, value) for every line holding "=" (one trailing CR dropped).
 template <class F>

@@ -6,21 +6,15 @@
 #include "comics/regex.hpp"
 #include "comics/script.hpp"
 #include "tools/log.hpp"
+#include "tools/text.hpp"
 
 namespace comics {
+
+using tools::replaceAll;
 
 namespace {
 
 const char* const fixedFormat = "here to generate a valid match";
-
-void replaceAll(std::string& text, std::string_view what, std::string_view with) {
-    if (what.empty()) return;
-    std::size_t at = 0;
-    while ((at = text.find(what, at)) != std::string::npos) {
-        text.replace(at, what.size(), with);
-        at += with.size();
-    }
-}
 
 // Carriage returns and line feeds become spaces (memchr is much faster than a
 // byte loop on long pages).

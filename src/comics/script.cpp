@@ -39,8 +39,11 @@
 #include "comics/replacer.hpp"
 #include "tools/failure.hpp"
 #include "tools/log.hpp"
+#include "tools/text.hpp"
 
 namespace comics {
+
+using tools::replaceAll;
 
 using program = std::vector<std::shared_ptr<const script::command>>;
 
@@ -69,15 +72,6 @@ using commandPtr = std::shared_ptr<const command>;
 
 commandPtr make(std::function<void(run&, std::string&)> exec, bool tryskip = false) {
     return std::make_shared<const command>(command{std::move(exec), tryskip});
-}
-
-void replaceAll(std::string& text, std::string_view what, std::string_view with) {
-    if (what.empty()) return;
-    std::size_t at = 0;
-    while ((at = text.find(what, at)) != std::string::npos) {
-        text.replace(at, what.size(), with);
-        at += with.size();
-    }
 }
 
 // Decimal, leading blanks skipped, stopping at the first non-digit, no digits

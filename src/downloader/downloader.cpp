@@ -23,8 +23,11 @@
 #include "tools/buffer.hpp"
 #include "tools/failure.hpp"
 #include "tools/log.hpp"
+#include "tools/text.hpp"
 
 namespace downloader {
+
+using tools::lowered;
 
 namespace {
 
@@ -281,12 +284,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::vector<std::string> headerLines(const std::string& header) {
     std::vector<std::string> lines;
     std::size_t at = 0;
@@ -424,7 +421,7 @@ std::string exchange(const std::string& url, std::string* redirectTarget,
                 header.assign(data.substr(0, end + 4));
                 buffer.cut(end + 4);
                 headerSeen = true;
-                std::string lowHeader = lower(header);
+                std::string lowHeader = lowered(header);
                 std::size_t at = lowHeader.find("\r\ncontent-length:");
                 if (at != std::string::npos) {
                     std::size_t valueAt = at + 17;
@@ -486,7 +483,8 @@ std::string exchange(const std::string& url, std::string* redirectTarget,
         }
 
         for (const std::string& line : headerLines(header))
-            if (startsWith(line, "Connection: ") && lower(line).find("close") != std::string::npos)
+            if (startsWith(line, "Connection: ") &&
+                lowered(line).find("close") != std::string::npos)
                 keepAlive = false;
         if (hasLength && buffer.length() > expected) keepAlive = false;  // stray bytes follow
         if (keepAlive) putIdle(key, std::move(socket));

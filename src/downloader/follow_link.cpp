@@ -4,26 +4,16 @@
 #include <vector>
 
 #include "tools/log.hpp"
+#include "tools/text.hpp"
 
 namespace downloader {
+
+using tools::replaceAll;
 
 namespace {
 
 bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t at = 0;
-    for (std::size_t found; (found = text.find(from, at)) != std::string::npos;) {
-        out.append(text, at, found - at);
-        out += to;
-        at = found + from.size();
-    }
-    out.append(text, at, std::string::npos);
-    text.swap(out);
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {

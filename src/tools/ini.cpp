@@ -14,6 +14,7 @@
 
 #include "tools/files.hpp"
 #include "tools/log.hpp"
+#include "tools/text.hpp"
 
 namespace tools {
 namespace {
@@ -28,11 +29,6 @@ std::string trim(const std::string& text) {
     return text.substr(b, e - b);
 }
 
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The section name of a header line: between "[" and the first "]" (or the
 // line's end when it has none), trimmed.
 std::string sectionName(const std::string& line) {
@@ -43,7 +39,7 @@ std::string sectionName(const std::string& line) {
 }  // namespace
 
 bool parseBool(const std::string& value) {
-    std::string v = lower(trim(value));
+    std::string v = lowered(trim(value));
     if (v == "true") return true;
     if (v == "false") return false;
     throw std::runtime_error("Cannot parse " + value + " as bool");

@@ -14,8 +14,11 @@
 #include "downloader/follow_link.hpp"
 #include "tools/files.hpp"
 #include "tools/log.hpp"
+#include "tools/text.hpp"
 
 namespace wendle {
+
+using tools::lowered;
 
 namespace {
 
@@ -33,23 +36,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 
 std::string withoutHttp(const std::string& address) {
     return startsWith(address, "http://") ? address.substr(7) : address;
-}
-
-std::string lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-    std::string out;
-    std::size_t at = 0;
-    for (std::size_t found; (found = text.find(from, at)) != std::string::npos;) {
-        out.append(text, at, found - at);
-        out += to;
-        at = found + from.size();
-    }
-    out.append(text, at, std::string::npos);
-    return out;
 }
 
 std::vector<std::string> results(const std::string& expression, const std::string& page) {
@@ -494,7 +480,7 @@ std::vector<std::string> unique(const std::vector<std::string>& list) {
 }
 
 std::string pluginBaseName(const std::string& name) {
-    std::string base = replaceAll(lowered(name), "..", "_");
+    std::string base = tools::replacedAll(lowered(name), "..", "_");
     bool usable = false;
     for (char& c : base) {
         auto byte = static_cast<unsigned char>(c);
@@ -532,7 +518,7 @@ std::vector<std::string> searchResultLinks(const std::string& resultPage,
              host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
              host[host.size() - domain.size() - 1] == '.'))
             continue;
-        links.push_back(withoutHttp(replaceAll(link, "&amp;", "&")));
+        links.push_back(withoutHttp(tools::replacedAll(link, "&amp;", "&")));
     }
     return unique(links);
 }
