@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "comics/regex.hpp"
+#include "support/log_capture.hpp"
 #include "tools/log.hpp"
 
 using comics::replacer;
@@ -18,27 +19,6 @@ namespace {
 list extract(const std::string& expression, const std::string& text) {
     return replacer(expression).apply(text);
 }
-
-// Collects what the log writes while it lives.
-class LogCapture {
-public:
-    LogCapture() : file_(std::tmpfile()) { tools::redirectLogOutput(file_); }
-    ~LogCapture() {
-        tools::redirectLogOutput(nullptr);
-        std::fclose(file_);
-    }
-    std::string text() {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string out;
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, file_)) out.append(buffer, n);
-        return out;
-    }
-
-private:
-    std::FILE* file_;
-};
 
 }  // namespace
 
@@ -123,7 +103,7 @@ TEST(ReplacerFormat, SubstitutionTable) {
 TEST(ReplacerChain, SecondStepSearchesTheWholePage) {
     const std::string page =
         "<i id=7></i><i id=9></i> name=9>nine< name=7>seven< name=7>sept< name=8>eight<";
-    LogCapture log;
+    testsupport::LogCapture log;
     EXPECT_EQ(extract("@id=([0-9]+)@$1@name=\\match>([^<]*)<@$1", page),
               (list{"seven", "sept", "nine"}));
     std::string written = log.text();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "comics/replacer.hpp"
+#include "support/log_capture.hpp"
 #include "tools/failure.hpp"
 #include "tools/log.hpp"
 
@@ -27,26 +28,6 @@ std::string error(const std::string& program, const std::string& text = "") {
     return "(no error)";
 }
 
-class LogCapture {
-public:
-    LogCapture() : file_(std::tmpfile()) { tools::redirectLogOutput(file_); }
-    ~LogCapture() {
-        tools::redirectLogOutput(nullptr);
-        std::fclose(file_);
-    }
-    std::string text() {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string out;
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, file_)) out.append(buffer, n);
-        return out;
-    }
-
-private:
-    std::FILE* file_;
-};
-
 }  // namespace
 
 TEST(ScriptParse, CommasBlanksAndKeywords) {
@@ -62,7 +43,7 @@ TEST(ScriptParse, CommasBlanksAndKeywords) {
 }
 
 TEST(ScriptParse, GroupsAndTheirBalance) {
-    LogCapture log;
+    testsupport::LogCapture log;
     script s("do,goe <a,goe >,done,start");
     EXPECT_EQ(s.size(), 2u);
     EXPECT_NE(log.text().find("Generated subfunction with length 2"), std::string::npos);
@@ -87,7 +68,7 @@ TEST(ScriptSearch, MarksAndPush) {
 }
 
 TEST(ScriptSearch, LogLines) {
-    LogCapture log;
+    testsupport::LogCapture log;
     run("cur 2,go b,goe c,gore a,cur -1,start,end", "xxabcab");
     std::string written = log.text();
     for (const char* line : {"Go b from 2", "Found at 1", "Go End c", "Go c from 3", "Found at 1",

@@ -17,14 +17,7 @@ using testsupport::readFile;
 using testsupport::run;
 using testsupport::writeFile;
 
-std::string messageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using testsupport::errorOf;
 
 TEST(Serialize, EmptyStateIsTwelveZeroBytes) {
     EXPECT_EQ(comics::serialize::encode(comicState{}), std::string(12, '\0'));
@@ -57,7 +50,7 @@ TEST(Serialize, RoundTripIsByteExact) {
 TEST(Serialize, HugePageCountIsRefusedBeforeAllocating) {
     std::string bytes("\xff\xff\xff\x7f", 4);
     bytes += std::string(40, '\0');
-    std::string message = messageOf([&] { comics::serialize::decode(bytes); });
+    std::string message = errorOf([&] { comics::serialize::decode(bytes); });
     EXPECT_EQ(message.rfind("Problem: can't splinter ", 0), 0u) << message;
 }
 
@@ -67,7 +60,7 @@ TEST(Serialize, TruncatedStringFails) {
     std::string bytes = comics::serialize::encode(state);
     bytes.resize(bytes.size() - 10);
     EXPECT_EQ(
-        messageOf([&] { comics::serialize::decode(bytes); }).rfind("Problem: can't splinter ", 0),
+        errorOf([&] { comics::serialize::decode(bytes); }).rfind("Problem: can't splinter ", 0),
         0u);
 }
 
@@ -78,7 +71,7 @@ TEST(FileStorage, PutGetRemove) {
     EXPECT_EQ(s.get("a"), "2");
     s.remove("missing");
     s.remove("a");
-    EXPECT_EQ(messageOf([&] { s.get("a"); }), "a not a file");
+    EXPECT_EQ(errorOf([&] { s.get("a"); }), "a not a file");
 }
 
 TEST(FileStorage, EmptyArchiveRoundTrip) {

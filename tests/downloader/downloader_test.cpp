@@ -13,6 +13,7 @@
 
 #include "log_counter.hpp"
 #include "support/http_server.hpp"
+#include "support/log_capture.hpp"
 #include "tools/failure.hpp"
 
 using namespace downloader;
@@ -23,14 +24,7 @@ namespace {
 
 const std::string agent = "User-Agent: Mozilla/5.0 (TOVIK.2; tovik.example.org)\r\n";
 
-std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using testsupport::errorOf;
 
 class Client : public ::testing::Test {
 protected:

@@ -3,19 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "log_counter.hpp"
+#include "support/log_capture.hpp"
 
 using namespace downloader::detail;
 
 namespace {
 
-std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using testsupport::errorOf;
 
 }  // namespace
 

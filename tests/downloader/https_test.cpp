@@ -8,6 +8,7 @@
 #include "downloader/follow_link.hpp"
 #include "log_counter.hpp"
 #include "support/http_server.hpp"
+#include "support/log_capture.hpp"
 #include "support/temp_dir.hpp"
 #include "support/tls_server.hpp"
 
@@ -21,14 +22,7 @@ namespace {
 
 const std::string agent = "User-Agent: Mozilla/5.0 (TOVIK.2; tovik.example.org)\r\n";
 
-std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using testsupport::errorOf;
 
 class Https : public ::testing::Test {
 protected:

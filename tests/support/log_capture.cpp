@@ -6,7 +6,11 @@
 
 namespace testsupport {
 
-LogCapture::LogCapture() : file_(std::tmpfile()) { tools::redirectLogOutput(file_); }
+LogCapture::LogCapture(bool freshRun) : file_(std::tmpfile()) {
+    tools::flushLog();
+    tools::redirectLogOutput(file_);
+    if (freshRun) tools::resetLogForTests();
+}
 
 LogCapture::~LogCapture() {
     tools::redirectLogOutput(nullptr);
@@ -36,6 +40,15 @@ bool LogCapture::hasLine(const std::string& message) {
 
 bool LogCapture::contains(const std::string& needle) {
     return text().find(needle) != std::string::npos;
+}
+
+std::string errorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no error)";
 }
 
 }  // namespace testsupport

@@ -2,13 +2,16 @@
 // Captures what the log writes while it lives (the log goes back to standard
 // output afterwards).
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace testsupport {
 
 class LogCapture {
 public:
-    LogCapture();
+    // With freshRun the log also forgets its last writer, so the next line
+    // starts with a header as at the start of a run.
+    explicit LogCapture(bool freshRun = false);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -23,5 +26,8 @@ public:
 private:
     std::FILE* file_;
 };
+
+// The message of what the call throws, or "(no error)".
+std::string errorOf(const std::function<void()>& call);
 
 }  // namespace testsupport

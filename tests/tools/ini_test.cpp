@@ -12,14 +12,7 @@ namespace {
 using testsupport::readFile;
 using testsupport::writeFile;
 
-std::string messageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using testsupport::errorOf;
 
 TEST(Ini, LookupBySectionAndKey) {
     testsupport::TempDir dir;
@@ -27,8 +20,8 @@ TEST(Ini, LookupBySectionAndKey) {
     tools::iniFile ini(dir.file("t.ini"));
     EXPECT_EQ(ini.get("a", "x"), "1");
     EXPECT_EQ(ini.get("a", "y"), "2");
-    EXPECT_EQ(messageOf([&] { ini.get("", "x"); }), "Label x not found!");
-    EXPECT_EQ(messageOf([&] { ini.get("b", "x"); }), "Label x not found in section b!");
+    EXPECT_EQ(errorOf([&] { ini.get("", "x"); }), "Label x not found!");
+    EXPECT_EQ(errorOf([&] { ini.get("b", "x"); }), "Label x not found in section b!");
     EXPECT_TRUE(ini.has("a", "x"));
     EXPECT_FALSE(ini.has("", "x"));
 }
@@ -73,7 +66,7 @@ TEST(Ini, CommentSurvivesRewrite) {
 TEST(Ini, TypedValues) {
     EXPECT_TRUE(tools::parseBool("TRUE"));
     EXPECT_FALSE(tools::parseBool(" False "));
-    EXPECT_EQ(messageOf([] { tools::parseBool("yes"); }), "Cannot parse yes as bool");
+    EXPECT_EQ(errorOf([] { tools::parseBool("yes"); }), "Cannot parse yes as bool");
     EXPECT_EQ(tools::parseInt("12abc"), 12);
     EXPECT_EQ(tools::parseInt("-7"), -7);
     EXPECT_EQ(tools::parseInt("abc"), 0);

@@ -10,38 +10,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/log_capture.hpp"
 #include "tools/log.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Sends the log into a temporary file while it lives.
-class LogCapture {
-public:
-    LogCapture() : file_(std::tmpfile()) {
-        tools::flushLog();
-        tools::redirectLogOutput(file_);
-        tools::resetLogForTests();
-    }
-    ~LogCapture() {
-        tools::redirectLogOutput(nullptr);
-        std::fclose(file_);
-    }
-    std::string text() {
-        tools::flushLog();
-        std::string out;
-        std::rewind(file_);
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) out.append(buffer, n);
-        std::fseek(file_, 0, SEEK_END);
-        return out;
-    }
-
-private:
-    std::FILE* file_;
-};
 
 template <class Pred>
 bool waitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
@@ -75,7 +49,7 @@ TEST(ThreadPool, IdlePoolHasNoWork) {
 }
 
 TEST(ThreadPool, RunsTasksInOrderUnderTheirNames) {
-    LogCapture capture;
+    testsupport::LogCapture capture(true);
     std::mutex lock;
     std::vector<int> order;
     std::atomic<bool> go{false};
@@ -120,7 +94,7 @@ TEST(ThreadPool, RunsTasksInOrderUnderTheirNames) {
 }
 
 TEST(ThreadPool, FailingTaskIsLoggedAndWorkerGoesOn) {
-    LogCapture capture;
+    testsupport::LogCapture capture(true);
     std::atomic<int> ran{0};
     {
         tools::pool p(1);
@@ -147,7 +121,7 @@ TEST(ThreadPool, RunOneTaskHereUsesTheCallingThread) {
 }
 
 TEST(ThreadPool, PauseOfIdlePoolReturnsAtOnce) {
-    LogCapture capture;
+    testsupport::LogCapture capture(true);
     tools::pool p(4);
     std::this_thread::sleep_for(30ms);
     auto started = std::chrono::steady_clock::now();
@@ -160,7 +134,7 @@ TEST(ThreadPool, PauseOfIdlePoolReturnsAtOnce) {
 }
 
 TEST(ThreadPool, PauseWaitsForRunningTaskAndHoldsQueue) {
-    LogCapture capture;
+    testsupport::LogCapture capture(true);
     tools::pool p(2);
     std::atomic<bool> release{false};
     std::atomic<bool> inside{false};
