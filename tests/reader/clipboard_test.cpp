@@ -54,8 +54,8 @@ public:
                 int quiet = open("/dev/null", O_WRONLY);
                 if (quiet >= 0) dup2(quiet, 2);
                 std::string display = ":" + std::to_string(n);
-                execlp("Xvfb", "Xvfb", display.c_str(), "-nolisten", "tcp", "-screen", "0",
-                       "320x200x24", static_cast<char*>(nullptr));
+                execlp("Xvfb", "Xvfb", display.c_str(), "-nolisten", "tcp", "-noreset", "-screen",
+                       "0", "320x200x24", static_cast<char*>(nullptr));
                 _exit(127);
             }
             for (int i = 0; i < 500 && !std::filesystem::exists(socket); ++i)

@@ -145,8 +145,8 @@ protected:
             break;
         }
         ASSERT_FALSE(display.empty());
-        xvfb = std::make_unique<Child>("Xvfb " + display +
-                                       " -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1");
+        xvfb = std::make_unique<Child>(
+            "Xvfb " + display + " -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1");
         // Ready when it answers a client, not merely when its socket exists.
         ASSERT_TRUE(waitFor([&] { return !x("getdisplaygeometry").empty(); }, 15000))
             << "Xvfb did not start";
