@@ -17,7 +17,7 @@
 #include <regex>
 #include <sstream>
 
-#include "comics/replacer.hpp"
+#include "extract/replacer.hpp"
 
 namespace {
 
@@ -108,8 +108,8 @@ public:
                                                  : std::string_view());
             std::string piece;
             auto start = std::size_t(m.position(0));
-            comics::expandFormat(piece, format_, groups, std::string_view(text).substr(0, start),
-                                 std::string_view(text).substr(start + m.length(0)));
+            extract::expandFormat(piece, format_, groups, std::string_view(text).substr(0, start),
+                                  std::string_view(text).substr(start + m.length(0)));
             out.push_back(std::move(piece));
         }
         return out;
@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
             std::string key = std::string(e.name) + "/" + sizes[s].first;
             // Sanity: every engine finds the same number of results.
             std::string copy = pages()[s];
-            std::size_t ours = comics::replacer(e.text).apply(copy).size();
+            std::size_t ours = extract::replacer(e.text).apply(copy).size();
             if (s + 1 < sizes.size()) {
                 copy = pages()[s];
                 std::size_t theirs = stdReplacer(e.text).apply(copy).size();
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
                              nodeCounts[key], ours);
 
             benchmark::RegisterBenchmark(("ours/" + key).c_str(), [e, s](benchmark::State& state) {
-                comics::replacer r(e.text);
+                extract::replacer r(e.text);
                 std::string text = pages()[s];
                 for (auto _ : state) benchmark::DoNotOptimize(r.apply(text));
             })->Unit(benchmark::kMicrosecond);

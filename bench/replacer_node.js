@@ -6,7 +6,7 @@
 const fs = require('fs');
 
 // The expression grammar and the format expansion are the differential test's.
-const { expand, parse } = require('../tests/comics/replacer_node.js');
+const { expand, parse } = require('../tests/extract/replacer_node.js');
 
 function compile(expression) {
   const { regex, format } = parse(expression);

@@ -72,7 +72,7 @@ pluginSettings parsePlugin(const std::string& path, const std::string& text, plu
             const std::string value(rawValue);
             auto build = [&](const char* label) {
                 try {
-                    return std::make_shared<const replacer>(value);
+                    return std::make_shared<const extract::replacer>(value);
                 } catch (...) {
                     tools::logln(label);
                     throw;
@@ -352,7 +352,7 @@ void regex_plugin<fp, sk, archive>::loadArchive() {
     if constexpr (archive) {
         auto cfg = settings();
         std::string text = downloader::download(cfg->start);
-        replacer expression(cfg->archiveExpression);
+        extract::replacer expression(cfg->archiveExpression);
         auto list = std::make_shared<const std::vector<std::string>>(expression.apply(text));
         Hold hold(this->lock());
         archive_ = std::move(list);

@@ -16,7 +16,7 @@
 
 #include "comics/base.hpp"
 #include "comics/fhtagn.hpp"
-#include "comics/replacer.hpp"
+#include "extract/replacer.hpp"
 
 namespace comics {
 
@@ -36,7 +36,7 @@ struct pluginSettings {
     std::string name, filename, start, frontpage, archiveExpression;
     LinkList urls;
     bool redirects = false;
-    std::shared_ptr<const replacer> next, title, images, unsafe, frontpageMatch, skip;
+    std::shared_ptr<const extract::replacer> next, title, images, unsafe, frontpageMatch, skip;
 };
 // Parses a plugin text (keys of flags that are off are ignored). A bad
 // expression logs the key's label and "Regex::construct with " + path + " failed"
@@ -102,7 +102,7 @@ private:
     std::shared_ptr<const pluginSettings> config_;             // guarded by the comic's lock
     std::shared_ptr<const std::vector<std::string>> archive_;  // guarded by the comic's lock
     struct nextMemo {
-        std::shared_ptr<const replacer> expression;
+        std::shared_ptr<const extract::replacer> expression;
         std::string page;
         std::vector<std::string> results;
     };

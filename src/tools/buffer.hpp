@@ -117,8 +117,7 @@ private:
 
     // Gets since the last hit or make, saturating (never looks fresh again).
     std::uint32_t age(const Entry& entry) const {
-        return static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(clock_ - entry.used, UINT32_MAX));
+        return static_cast<std::uint32_t>(std::min<std::uint64_t>(clock_ - entry.used, UINT32_MAX));
     }
 
     bool isPending(const K& key) const {

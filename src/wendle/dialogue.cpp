@@ -9,9 +9,9 @@
 #include <istream>
 #include <set>
 
-#include "comics/replacer.hpp"
 #include "downloader/downloader.hpp"
 #include "downloader/follow_link.hpp"
+#include "extract/replacer.hpp"
 #include "tools/files.hpp"
 #include "tools/log.hpp"
 #include "tools/text.hpp"
@@ -39,7 +39,7 @@ std::string withoutHttp(const std::string& address) {
 }
 
 std::vector<std::string> results(const std::string& expression, const std::string& page) {
-    comics::replacer extract(expression);
+    extract::replacer extract(expression);
     return extract.apply(page);
 }
 
@@ -84,7 +84,7 @@ std::string refineImageExpression(const std::string& part, const std::string& pa
 // refuses to start on a plugin whose expression does not compile.
 void checkExpression(const std::string& key, const std::string& expression) {
     try {
-        comics::replacer probe(expression);
+        extract::replacer probe(expression);
     } catch (const std::exception& e) {
         throw std::runtime_error("The " + key + " expression " + expression +
                                  " cannot be used: " + e.what());
@@ -246,7 +246,7 @@ std::string Dialogue::askExpression(const std::string& prompt) {
     for (;;) {
         std::string expression = ask(prompt);
         try {
-            comics::replacer probe(expression);
+            extract::replacer probe(expression);
             return expression;
         } catch (const std::exception& e) {
             tools::logln("This expression cannot be used (", e.what(), "). Please retry.");

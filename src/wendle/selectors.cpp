@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "comics/replacer.hpp"
+#include "extract/replacer.hpp"
 #include "tools/log.hpp"
 
 namespace wendle {
@@ -11,7 +11,7 @@ namespace wendle {
 namespace {
 
 std::vector<std::string> applyExpression(const std::string& expression, const std::string& page) {
-    comics::replacer probe(expression);
+    extract::replacer probe(expression);
     return probe.apply(page);
 }
 

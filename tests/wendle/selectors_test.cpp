@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "comics/replacer.hpp"
+#include "extract/replacer.hpp"
 #include "support/log_capture.hpp"
 
 namespace {
@@ -23,7 +23,7 @@ std::string errorOf(wendle::LinkSelector& selector, const std::string& page) {
 }
 
 std::vector<std::string> applied(const std::string& expression, const std::string& page) {
-    comics::replacer r(expression);
+    extract::replacer r(expression);
     return r.apply(page);
 }
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "comics/builtin/archive.hpp"
-#include "comics/regex.hpp"
+#include "extract/regex.hpp"
 #include "tools/log.hpp"
 
 namespace comics {
@@ -78,13 +78,13 @@ std::vector<std::string> earthsong::strips(const std::string& archive) {
 }
 
 page earthsong::pageFrom(const std::string& entry, const std::string& text) const {
-    static const ecmaRegex imageName("^[0-9]+\\.(jpg|png|gif|jpeg)$");
-    static const ecmaRegex date("[^> ]* [0-9]{1,2}[ ]{0,1}, [0-9]{4}");
+    static const extract::ecmaRegex imageName("^[0-9]+\\.(jpg|png|gif|jpeg)$");
+    static const extract::ecmaRegex date("[^> ]* [0-9]{1,2}[ ]{0,1}, [0-9]{4}");
     std::string image;
     for (const std::string& source : allBetween(text, "img src=\"../", "\"")) {
         std::string file =
             source.substr(source.rfind('/') == std::string::npos ? 0 : source.rfind('/') + 1);
-        if (imageName.first(file, [](const regexMatch&) {})) {
+        if (imageName.first(file, [](const extract::regexMatch&) {})) {
             image = site_.root + "/" + source;
             break;
         }
@@ -95,7 +95,7 @@ page earthsong::pageFrom(const std::string& entry, const std::string& text) cons
     if (marker != std::string::npos) {
         std::size_t from = marker >= 100 ? marker - 100 : 0;
         std::string around = text.substr(from, 400);
-        date.first(around, [&](const regexMatch& m) { title = std::string(m.groups[0]); });
+        date.first(around, [&](const extract::regexMatch& m) { title = std::string(m.groups[0]); });
     }
     return page{image, title, "", ""};
 }

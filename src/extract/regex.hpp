@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-namespace comics {
+namespace extract {
 
 // Raised when a search gives up on the match limit.
 class matchLimitError : public std::runtime_error {
@@ -86,4 +86,4 @@ private:
 // ECMAScript rejects that PCRE2 would read otherwise.
 std::string translateEcmaPattern(std::string_view pattern);
 
-}  // namespace comics
+}  // namespace extract

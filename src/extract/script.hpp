@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace comics {
+namespace extract {
 
 class script {
 public:
@@ -39,4 +39,4 @@ private:
     std::vector<std::shared_ptr<const command>> program_;
 };
 
-}  // namespace comics
+}  // namespace extract

@@ -1,14 +1,14 @@
-#include "comics/replacer.hpp"
+#include "extract/replacer.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "comics/regex.hpp"
-#include "comics/script.hpp"
+#include "extract/regex.hpp"
+#include "extract/script.hpp"
 #include "tools/log.hpp"
 #include "tools/text.hpp"
 
-namespace comics {
+namespace extract {
 
 using tools::replaceAll;
 
@@ -159,4 +159,4 @@ std::vector<std::string> replacer::apply(std::string& text) const {
     }
 }
 
-}  // namespace comics
+}  // namespace extract

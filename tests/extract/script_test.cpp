@@ -1,15 +1,15 @@
-#include "comics/script.hpp"
+#include "extract/script.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "comics/replacer.hpp"
+#include "extract/replacer.hpp"
 #include "support/log_capture.hpp"
 #include "tools/failure.hpp"
 #include "tools/log.hpp"
 
-using comics::script;
+using extract::script;
 using list = std::vector<std::string>;
 
 namespace {

@@ -9,9 +9,9 @@
 //       search per first-step result, "\match" in the second pattern standing for
 //       that result.
 //   "!" script
-//       A selector script (comics/script.hpp) does all the work.
+//       A selector script (extract/script.hpp) does all the work.
 //
-// Patterns follow the ECMAScript dialect (see comics/regex.hpp); formats know
+// Patterns follow the ECMAScript dialect (see extract/regex.hpp); formats know
 // "$&", "$`", "$'", "$1".."$9" and "$10".."$99".
 //
 // A replacer is immutable once built; apply may run on several threads at once.
@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-namespace comics {
+namespace extract {
 
 class ecmaRegex;
 class script;
@@ -61,4 +61,4 @@ void expandFormat(std::string& out, std::string_view format,
                   const std::vector<std::string_view>& groups, std::string_view before,
                   std::string_view after);
 
-}  // namespace comics
+}  // namespace extract

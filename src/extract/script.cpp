@@ -28,20 +28,20 @@
 // (a cursor outside the text, marks out of order, an empty stack for the bare
 // searches and "ccs"), and raise an error when they are mistakes in the script
 // itself (see parse()).
-#include "comics/script.hpp"
+#include "extract/script.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <limits>
 
-#include "comics/regex.hpp"
-#include "comics/replacer.hpp"
+#include "extract/regex.hpp"
+#include "extract/replacer.hpp"
 #include "tools/failure.hpp"
 #include "tools/log.hpp"
 #include "tools/text.hpp"
 
-namespace comics {
+namespace extract {
 
 using tools::replaceAll;
 
@@ -541,4 +541,4 @@ std::vector<std::string> script::apply(std::string& text) const {
     return r.stack;
 }
 
-}  // namespace comics
+}  // namespace extract

@@ -1,5 +1,5 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
-#include "comics/regex.hpp"
+#include "extract/regex.hpp"
 
 #include <pcre2.h>
 
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace comics {
+namespace extract {
 
 namespace {
 
@@ -799,4 +799,4 @@ bool ecmaRegex::search(std::string_view text, bool all, visitor visit, void* con
     return found;
 }
 
-}  // namespace comics
+}  // namespace extract

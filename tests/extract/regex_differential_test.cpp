@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "comics/replacer.hpp"
+#include "extract/replacer.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -223,7 +223,7 @@ TEST(ReplacerDifferential, SameResultsAsJavaScriptRegExp) {
     for (const auto& e : expressions) input += "E " + hex(spell(e)) + "\n";
     for (const auto& p : pages) input += "P " + hex(spell(p)) + "\n";
     testsupport::writeFile(dir.file("input.txt"), input);
-    const std::string script = std::string(TOVIK_SOURCE_DIR) + "/tests/comics/replacer_node.js";
+    const std::string script = std::string(TOVIK_SOURCE_DIR) + "/tests/extract/replacer_node.js";
     ASSERT_EQ(testsupport::run("node '" + script + "' '" + dir.file("input.txt") + "' '" +
                                dir.file("output.txt") + "'"),
               0);
@@ -236,7 +236,7 @@ TEST(ReplacerDifferential, SameResultsAsJavaScriptRegExp) {
             ASSERT_TRUE(std::getline(output, expected)) << "node wrote too few lines";
             std::string ours;
             try {
-                std::vector<std::string> results = comics::replacer(expression).apply(pages[p]);
+                std::vector<std::string> results = extract::replacer(expression).apply(pages[p]);
                 ours = "R " + std::to_string(results.size());
                 for (const auto& r : results) ours += " " + hex(spell(r));
                 if (!results.empty()) ++matched;
