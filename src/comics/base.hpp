@@ -78,15 +78,12 @@ public:
     FileStorage& storage() const { return *storage_.load(); }
     void attachStorage(FileStorage& storage) { storage_.store(&storage); }
 
-    // View flags and state flags shared between the window and the workers.
-    std::atomic<bool> changed{false};
-    std::atomic<bool> expanded{false};
+    // State flags shared between the reader and the workers.
     std::atomic<bool> failed{false};
     std::atomic<bool> active{true};
     std::atomic<bool> updating{false};
     // Set when an update has been queued and not yet finished.
     std::atomic<bool> queued{false};
-    std::atomic<std::int32_t> listIndex{0};
 
 protected:
     comicState state_;  // guarded by lock()

@@ -11,7 +11,7 @@
 #include "comics/re.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
-#include "sdloo/video.hpp"
+#include "sdloo/window.hpp"
 #include "tools/files.hpp"
 #include "tools/ini.hpp"
 #include "tools/log.hpp"
