@@ -9,6 +9,10 @@
 // Ownership: widgets are held by std::shared_ptr (WidgetPtr). A widget that
 // another thread replaces goes to retire(), so that it is freed on the loop's
 // thread (where surfaces may be freed), never while the loop draws it.
+//
+// Threads: widgets are drawn and handle events on the loop's thread; the
+// default style, the hook table, retire and requestRepaint are safe from any
+// thread.
 #include <SDL/SDL.h>
 
 #include <atomic>

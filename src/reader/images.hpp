@@ -6,7 +6,10 @@
 // "PNG" at 1; "<html" anywhere means a web page (no image); anything else is
 // logged and refused with "Unidentified image type". Before GD sees the bytes,
 // the size in the image's header is checked, so a hostile header cannot make
-// GD allocate gigabytes. Every decode runs under the process-wide decoding lock.
+// GD allocate gigabytes.
+//
+// Threads: toImage from any thread (every decode runs under the process-wide
+// decoding lock); the conversions on the interface thread, like all surfaces.
 #include <gd.h>
 
 #include <memory>

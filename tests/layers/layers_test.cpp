@@ -1,9 +1,11 @@
 // The layers of the source tree and which of them each may include. A file
 // under src/<layer>/ may include project headers of the layers listed for it and
 // the system headers its layer is allowed to touch (SDL only in the drawing
-// layers, GD only in the reader).
+// layers, GD only in the reader). Outside the drawing layers the code does not
+// name SDL either (SDL_..., SDLK_..., KMOD_...), not even through their headers.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -37,18 +39,78 @@ const std::map<std::string, Layer>& layerTable() {
     return table;
 }
 
-// One include that crosses the table, as "file:line: message".
+bool identifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+
+// Where a scan stands between lines: inside a block comment, or inside a raw
+// string (then the text that ends it).
+struct Scan {
+    bool inComment = false;
+    std::string rawEnd;
+};
+
+// The code of a line with comments and string and character literals blanked.
+std::string codeOf(const std::string& line, Scan& scan) {
+    std::string code;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        if (scan.inComment || !scan.rawEnd.empty()) {
+            const std::string end = scan.inComment ? "*/" : scan.rawEnd;
+            std::size_t at = line.find(end, i);
+            if (at == std::string::npos) return code;
+            i = at + end.size();
+            scan.inComment = false;
+            scan.rawEnd.clear();
+            code += ' ';
+            continue;
+        }
+        const char c = line[i];
+        const char next = i + 1 < line.size() ? line[i + 1] : '\0';
+        const bool startsWord = i == 0 || !identifierChar(line[i - 1]);
+        if (c == '/' && next == '/') return code;
+        if (c == '/' && next == '*') {
+            scan.inComment = true;
+            i += 2;
+        } else if (c == 'R' && next == '"' && startsWord) {
+            std::size_t open = line.find('(', i + 2);
+            if (open == std::string::npos) return code;
+            scan.rawEnd = ")" + line.substr(i + 2, open - i - 2) + "\"";
+            i = open + 1;
+        } else if (c == '"' || (c == '\'' && startsWord)) {  // 1'000 is a number
+            std::size_t j = i + 1;
+            while (j < line.size() && line[j] != c) j += line[j] == '\\' ? 2 : 1;
+            i = j + 1;
+            code += ' ';
+        } else {
+            code += c;
+            ++i;
+        }
+    }
+    return code;
+}
+
+// One include that crosses the table, or a use of SDL outside the drawing
+// layers, as "file:line: message".
 std::vector<std::string> violationsIn(const fs::path& file, const std::string& layerName,
                                       const std::string& shownName) {
     static const std::regex project(R"re(^\s*#\s*include\s*"([^"]+)")re");
     static const std::regex system(R"re(^\s*#\s*include\s*<([^>]+)>)re");
+    static const std::regex sdlName(R"re(\b(SDL_\w+|SDLK_\w+|KMOD_\w+)\b)re");
     const Layer& layer = layerTable().at(layerName);
     std::vector<std::string> found;
     std::ifstream in(file);
     std::string line;
+    Scan scan;
     for (int number = 1; std::getline(in, line); ++number) {
         std::smatch m;
         std::string where = shownName + ":" + std::to_string(number) + ": ";
+        const std::string code = codeOf(line, scan);
+        if (!layer.sdl) {
+            std::set<std::string> named;
+            for (auto it = std::sregex_iterator(code.begin(), code.end(), sdlName);
+                 it != std::sregex_iterator(); ++it)
+                if (named.insert((*it)[1]).second)
+                    found.push_back(where + layerName + " may not use " + (*it)[1].str());
+        }
         if (std::regex_search(line, m, project)) {
             std::string header = m[1];
             auto slash = header.find('/');
@@ -111,6 +173,17 @@ TEST(Layers, TheCheckCatchesUpwardAndSidewaysIncludes) {
     std::ofstream(root / "wendle" / "d.cpp") << "#include \"sdloo/video.hpp\"\n#include <gd.h>\n";
     std::ofstream(root / "tools" / "t.cpp")
         << "#include \"extract/regex.hpp\"\n#include <vector>\n";
+    // SDL's names: in code outside the drawing layers only; comments and
+    // literals (also over several lines) do not count.
+    fs::create_directories(root / "reader");
+    std::ofstream(root / "reader" / "r.cpp")
+        << "// SDL_Surface in a comment\n"
+           "const char* t = \"SDL_Quit\"; char q = '\\''; int n = 1'000; // SDL_Init\n"
+           "SDL_Surface* s = sdloo::setVideoMode(1, 1); SDL_Surface* t;\n"
+           "int k = SDLK_ESCAPE | KMOD_ALT; /* SDL_Delay\n"
+           "   SDL_Flip */ auto raw = R\"x(SDL_GetError\n"
+           ")x\"; bool mySDL_thing = sdloo::SDL_Drawable::ok;\n";
+    std::ofstream(root / "gui" / "b.cpp") << "SDL_Surface* s = SDL_GetVideoSurface();\n";
     auto found = violationsUnder(root);
     fs::remove_all(root);
     std::set<std::string> got(found.begin(), found.end());
@@ -121,6 +194,10 @@ TEST(Layers, TheCheckCatchesUpwardAndSidewaysIncludes) {
         "src/wendle/d.cpp:1: wendle may not include \"sdloo/video.hpp\"",
         "src/wendle/d.cpp:2: wendle may not include <gd.h>",
         "src/tools/t.cpp:1: tools may not include \"extract/regex.hpp\"",
+        "src/reader/r.cpp:3: reader may not use SDL_Surface",
+        "src/reader/r.cpp:4: reader may not use SDLK_ESCAPE",
+        "src/reader/r.cpp:4: reader may not use KMOD_ALT",
+        "src/reader/r.cpp:6: reader may not use SDL_Drawable",
     };
     EXPECT_EQ(got, expected);
 }
