@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -88,31 +88,71 @@ std::string codeOf(const std::string& line, Scan& scan) {
     return code;
 }
 
+// Whether the line is an include directive; form is '"' or '<', header the
+// name between the quotes or brackets. (Parsed by hand: g++ 12 warns inside
+// std::regex in the sanitizer builds.)
+bool includeOf(const std::string& line, char& form, std::string& header) {
+    std::size_t i = 0;
+    auto skipSpace = [&] {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    };
+    skipSpace();
+    if (i >= line.size() || line[i] != '#') return false;
+    ++i;
+    skipSpace();
+    if (line.compare(i, 7, "include") != 0) return false;
+    i += 7;
+    skipSpace();
+    if (i >= line.size() || (line[i] != '"' && line[i] != '<')) return false;
+    form = line[i];
+    const std::size_t end = line.find(form == '"' ? '"' : '>', i + 1);
+    if (end == std::string::npos || end == i + 1) return false;
+    header = line.substr(i + 1, end - i - 1);
+    return true;
+}
+
+// The identifiers of SDL in a line of code: SDL_..., SDLK_..., KMOD_...
+std::vector<std::string> sdlNames(const std::string& code) {
+    std::vector<std::string> names;
+    std::size_t i = 0;
+    while (i < code.size()) {
+        if (!identifierChar(code[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < code.size() && identifierChar(code[end])) ++end;
+        const std::string word = code.substr(i, end - i);
+        for (const char* prefix : {"SDL_", "SDLK_", "KMOD_"})
+            if (word.rfind(prefix, 0) == 0 && word.size() > std::strlen(prefix))
+                names.push_back(word);
+        i = end;
+    }
+    return names;
+}
+
 // One include that crosses the table, or a use of SDL outside the drawing
 // layers, as "file:line: message".
 std::vector<std::string> violationsIn(const fs::path& file, const std::string& layerName,
                                       const std::string& shownName) {
-    static const std::regex project(R"re(^\s*#\s*include\s*"([^"]+)")re");
-    static const std::regex system(R"re(^\s*#\s*include\s*<([^>]+)>)re");
-    static const std::regex sdlName(R"re(\b(SDL_\w+|SDLK_\w+|KMOD_\w+)\b)re");
     const Layer& layer = layerTable().at(layerName);
     std::vector<std::string> found;
     std::ifstream in(file);
     std::string line;
     Scan scan;
     for (int number = 1; std::getline(in, line); ++number) {
-        std::smatch m;
         std::string where = shownName + ":" + std::to_string(number) + ": ";
         const std::string code = codeOf(line, scan);
         if (!layer.sdl) {
             std::set<std::string> named;
-            for (auto it = std::sregex_iterator(code.begin(), code.end(), sdlName);
-                 it != std::sregex_iterator(); ++it)
-                if (named.insert((*it)[1]).second)
-                    found.push_back(where + layerName + " may not use " + (*it)[1].str());
+            for (const std::string& name : sdlNames(code))
+                if (named.insert(name).second)
+                    found.push_back(where + layerName + " may not use " + name);
         }
-        if (std::regex_search(line, m, project)) {
-            std::string header = m[1];
+        char form = 0;
+        std::string header;
+        if (!includeOf(line, form, header)) continue;
+        if (form == '"') {
             auto slash = header.find('/');
             if (slash == std::string::npos) continue;  // beside the including file
             std::string target = header.substr(0, slash);
@@ -121,8 +161,7 @@ std::vector<std::string> violationsIn(const fs::path& file, const std::string& l
             } else if (!layer.mayInclude.count(target)) {
                 found.push_back(where + layerName + " may not include \"" + header + "\"");
             }
-        } else if (std::regex_search(line, m, system)) {
-            std::string header = m[1];
+        } else {
             bool sdl = header.rfind("SDL", 0) == 0;
             bool gd = header.rfind("gd.h", 0) == 0 || header.rfind("gd_", 0) == 0 ||
                       header.rfind("gdfont", 0) == 0;
