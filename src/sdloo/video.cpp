@@ -278,15 +278,6 @@ Surface surfaceFromRows(int width, int height, const RowFiller& fillRow) {
     return surface;
 }
 
-Surface surfaceFromPixels(int width, int height,
-                          const std::function<rgba(int x, int y)>& colourAt) {
-    Surface surface = makeSurface(width, height);
-    SDL_Drawable drawable(surface.get());
-    for (int x = 0; x < width; ++x)
-        for (int y = 0; y < height; ++y) drawable.put(x, y, colourAt(x, y));
-    return surface;
-}
-
 // ---- blit ----
 
 namespace {

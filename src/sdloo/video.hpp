@@ -191,9 +191,16 @@ using RowFiller = std::function<void(int y, std::uint32_t* row)>;
 Surface surfaceFromRows(int width, int height, const RowFiller& fillRow);
 
 // A new surface (as makeSurface) painted pixel by pixel, column by column,
-// through SDL_Drawable::put with colourAt(x, y): the slow reference for
-// surfaceFromRows.
-Surface surfaceFromPixels(int width, int height, const std::function<rgba(int x, int y)>& colourAt);
+// through SDL_Drawable::put with colourAt(x, y) (an rgba): the slow reference
+// for surfaceFromRows.
+template <class ColourAt>
+Surface surfaceFromPixels(int width, int height, ColourAt colourAt) {
+    Surface surface = makeSurface(width, height);
+    SDL_Drawable drawable(surface.get());
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y) drawable.put(x, y, colourAt(x, y));
+    return surface;
+}
 
 // SDL 1.2 keeps a surface's pitch in 16 bits: a 32-bit surface must stay at or
 // below this width.
