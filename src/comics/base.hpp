@@ -53,9 +53,9 @@ public:
     virtual void update(const Callback& onChanged, const Callback& onNewPages);
     virtual LinkList urls() const;
     // Marks the comic failed (never saved again this run) and logs the message.
-    virtual void fail(const std::string& message);
+    void fail(const std::string& message);
     // Pages minus position.
-    virtual std::int32_t remaining() const;
+    std::int32_t remaining() const;
     // Persists the state into the storage (nothing when failed).
     virtual void save();
     virtual std::string toString() const { return name(); }

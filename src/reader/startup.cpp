@@ -8,6 +8,7 @@
 
 #include "comics/base.hpp"
 #include "comics/builtin/all.hpp"
+#include "comics/plugin_loading.hpp"
 #include "comics/re.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
