@@ -73,10 +73,10 @@ std::string pluginText(int comic) {
 }
 
 // A fresh comic with its own storage (it is not re-read from a file).
-struct freshComic {
+struct FreshComic {
     comics::FileStorage storage;
     std::shared_ptr<comics::comic> comic;
-    explicit freshComic(int number) {
+    explicit FreshComic(int number) {
         comic = comics::makePlugin(storage, "plugins/bench.re", pluginText(number));
         comic->active = false;
     }
@@ -112,7 +112,7 @@ void BM_CrawlAgainstDownload300(benchmark::State& state) {
         auto t1 = std::chrono::steady_clock::now();
         double c1 = threadCpu();
 
-        freshComic c(longComic);
+        FreshComic c(longComic);
         downloader::dropIdleConnections();
         auto t2 = std::chrono::steady_clock::now();
         double c2 = threadCpu();
@@ -137,13 +137,13 @@ void BM_CrawlAgainstDownload300(benchmark::State& state) {
 const int manyComics = 64;
 const int manyPages = 50;
 
-std::vector<std::unique_ptr<freshComic>> makeMany() {
-    std::vector<std::unique_ptr<freshComic>> list;
-    for (int i = 0; i < manyComics; ++i) list.push_back(std::make_unique<freshComic>(i));
+std::vector<std::unique_ptr<FreshComic>> makeMany() {
+    std::vector<std::unique_ptr<FreshComic>> list;
+    for (int i = 0; i < manyComics; ++i) list.push_back(std::make_unique<FreshComic>(i));
     return list;
 }
 
-bool allComplete(const std::vector<std::unique_ptr<freshComic>>& list) {
+bool allComplete(const std::vector<std::unique_ptr<FreshComic>>& list) {
     for (const auto& c : list)
         if (c->comic->pageCount() != manyPages) return false;
     return true;

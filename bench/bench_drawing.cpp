@@ -119,12 +119,12 @@ SDL_Color black() {
     return c;
 }
 
-std::unique_ptr<sdloo::TTF_FontClass> openFont(benchmark::State& state) {
+std::unique_ptr<sdloo::Font> openFont(benchmark::State& state) {
     if (!std::filesystem::exists(veraPath)) {
         state.SkipWithError("no Vera.ttf");
         return nullptr;
     }
-    return std::make_unique<sdloo::TTF_FontClass>(veraPath, 12);
+    return std::make_unique<sdloo::Font>(veraPath, 12);
 }
 
 void BM_ListRowsUncached(benchmark::State& state) {

@@ -43,11 +43,11 @@ std::string countText(int i) { return std::to_string(i % 50) + "/" + std::to_str
 std::string nameText(int i) { return "Comic number " + std::to_string(i); }
 
 WidgetPtr makeRow(int i) {
-    auto parts = std::make_shared<formattedText>(
-        std::vector<dgValue<std::string>>{countText(i), nameText(i)});
+    auto parts = std::make_shared<FormattedText>(
+        std::vector<BoundValue<std::string>>{countText(i), nameText(i)});
     parts->settings[0].bold = i % 2 == 0;
     auto comic = std::make_shared<button>(parts, false, [] {});
-    return std::make_shared<fixedSplit>(false, 16, std::make_shared<text>(i % 3 ? "+" : "-"),
+    return std::make_shared<FixedSplit>(false, 16, std::make_shared<text>(i % 3 ? "+" : "-"),
                                         comic);
 }
 
@@ -56,7 +56,7 @@ struct Window {
         if (!SDL_SetVideoMode(screenW, screenH, 32, SDL_RESIZABLE)) std::abort();
         auto theme = std::make_shared<style>(fontFile());
         setDefaultStyle(theme);
-        list = std::make_shared<fixedscrollbox>(rowHeight, [](int from, int to) {
+        list = std::make_shared<FixedScrollBox>(rowHeight, [](int from, int to) {
             WidgetList rows(rowCount);
             for (int i = std::max(from, 0); i <= to && i < rowCount; ++i) rows[i] = makeRow(i);
             return rows;
@@ -67,11 +67,11 @@ struct Window {
             SDL_FillRect(strip.get(), &band,
                          SDL_MapRGB(strip->format, static_cast<Uint8>(y), 100, 200));
         }
-        image = std::make_shared<showsurf>(std::move(strip));
-        root = std::make_shared<splitWidget>(true, list, image, splitAt);
-        bridge = std::make_unique<sdl_bridge>(root);
+        image = std::make_shared<ImageView>(std::move(strip));
+        root = std::make_shared<SplitWidget>(true, list, image, splitAt);
+        bridge = std::make_unique<SdlBridge>(root);
         theme->bridge = bridge.get();
-        sdl_bridge* b = bridge.get();
+        SdlBridge* b = bridge.get();
         theme->requestRepaint = [b] { b->requestRepaint(false); };
         bridge->requestRepaint(true);
         bridge->repaint();  // first paint: renderings made and cached
@@ -81,10 +81,10 @@ struct Window {
         setDefaultStyle(nullptr);
     }
 
-    std::shared_ptr<fixedscrollbox> list;
-    std::shared_ptr<showsurf> image;
-    std::shared_ptr<splitWidget> root;
-    std::unique_ptr<sdl_bridge> bridge;
+    std::shared_ptr<FixedScrollBox> list;
+    std::shared_ptr<ImageView> image;
+    std::shared_ptr<SplitWidget> root;
+    std::unique_ptr<SdlBridge> bridge;
 };
 
 Window& window() {
@@ -138,13 +138,13 @@ void BM_SdlBlitsOfTheSameSurfaces(benchmark::State& state) {
         blits.push_back(
             {marker, {0, 0, Uint16(marker->w), Uint16(marker->h)}, {Sint16(4), Sint16(y), 0, 0}});
         for (const std::string& part : {countText(i), nameText(i)}) {
-            SDL_Surface* r = st.font->renderCached(part, rgba(0, 0, 0).toSDLColor());
+            SDL_Surface* r = st.font->renderCached(part, Rgba(0, 0, 0).toSDLColor());
             blits.push_back({r, {0, 0, Uint16(r->w), Uint16(r->h)}, {Sint16(x), Sint16(y), 0, 0}});
             x += r->w;
         }
     }
     SDL_Surface* strip = w.image->surface();
-    const rect view = w.image->view;
+    const Rect view = w.image->view;
     blits.push_back({strip,
                      {0, 0, Uint16(std::min(view.w, strip->w)), Uint16(std::min(view.h, strip->h))},
                      {Sint16(view.x), Sint16(view.y), 0, 0}});

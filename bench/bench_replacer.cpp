@@ -82,9 +82,9 @@ const std::vector<std::string>& pages() {
 }
 
 // The same loop and format with std::regex.
-class stdReplacer {
+class StdReplacer {
 public:
-    explicit stdReplacer(const std::string& expression) {
+    explicit StdReplacer(const std::string& expression) {
         char separator = expression[0];
         std::string rest = expression.substr(1);
         if (rest.find(separator) == std::string::npos)
@@ -173,7 +173,7 @@ void timeNode() {
 }
 
 // Collects the per-iteration times for the summary.
-class summaryReporter : public benchmark::ConsoleReporter {
+class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
@@ -200,10 +200,10 @@ int main(int argc, char** argv) {
             std::string key = std::string(e.name) + "/" + sizes[s].first;
             // Sanity: every engine finds the same number of results.
             std::string copy = pages()[s];
-            std::size_t ours = extract::replacer(e.text).apply(copy).size();
+            std::size_t ours = extract::Replacer(e.text).apply(copy).size();
             if (s + 1 < sizes.size()) {
                 copy = pages()[s];
-                std::size_t theirs = stdReplacer(e.text).apply(copy).size();
+                std::size_t theirs = StdReplacer(e.text).apply(copy).size();
                 if (theirs != ours)
                     std::fprintf(stderr, "%s: std::regex finds %zu, we find %zu\n", key.c_str(),
                                  theirs, ours);
@@ -213,14 +213,14 @@ int main(int argc, char** argv) {
                              nodeCounts[key], ours);
 
             benchmark::RegisterBenchmark(("ours/" + key).c_str(), [e, s](benchmark::State& state) {
-                extract::replacer r(e.text);
+                extract::Replacer r(e.text);
                 std::string text = pages()[s];
                 for (auto _ : state) benchmark::DoNotOptimize(r.apply(text));
             })->Unit(benchmark::kMicrosecond);
             if (s + 1 < sizes.size()) {
                 benchmark::RegisterBenchmark(("std_regex/" + key).c_str(),
                                              [e, s](benchmark::State& state) {
-                                                 stdReplacer r(e.text);
+                                                 StdReplacer r(e.text);
                                                  std::string text = pages()[s];
                                                  for (auto _ : state)
                                                      benchmark::DoNotOptimize(r.apply(text));
@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
             }
         }
     }
-    summaryReporter reporter;
+    SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     std::printf("\n%-14s %-5s %12s %12s %12s %10s %10s\n", "expression", "page", "ours us",

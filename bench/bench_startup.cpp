@@ -32,9 +32,9 @@ void writeFile(const fs::path& path, const std::string& data) {
 }
 
 // The data set, built once.
-struct dataSet {
+struct DataSet {
     fs::path dir;
-    dataSet() {
+    DataSet() {
         std::string pattern = (fs::temp_directory_path() / "tovik-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         dir = pattern;
@@ -47,7 +47,7 @@ struct dataSet {
                           "/1\nnext=@<a href=\"([^\"]*)\" rel=\"next\">@$1\n"
                           "images=@<img src=\"([^\"]*)\" class=\"strip\">@$1\n"
                           "title=@<h1>([^<]*)</h1>@$1\n");
-            comics::comicState state;
+            comics::ComicState state;
             for (int p = 0; p < pagesEach; ++p) {
                 std::string n = std::to_string(p);
                 state.pages.push_back({"REFER=http://www.example.com/" + id + "/" + n +
@@ -61,14 +61,14 @@ struct dataSet {
         }
         writeFile(dir / "storage.dat.zip", storage.build());
     }
-    ~dataSet() {
+    ~DataSet() {
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
 };
 
-dataSet& data() {
-    static dataSet set;
+DataSet& data() {
+    static DataSet set;
     return set;
 }
 
@@ -76,13 +76,13 @@ fs::path tovikBinary() {
     return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tovik";
 }
 
-struct childRun {
+struct ChildRun {
     double seconds = 0;
     long peakKiB = 0;
 };
 
 // Runs a program in dir with standard output thrown away.
-childRun runChild(const fs::path& dir, const std::vector<std::string>& argv) {
+ChildRun runChild(const fs::path& dir, const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -99,7 +99,7 @@ childRun runChild(const fs::path& dir, const std::vector<std::string>& argv) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    childRun r;
+    ChildRun r;
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.peakKiB = usage.ru_maxrss;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -125,9 +125,9 @@ void BM_StartupAndList(benchmark::State& state) {
     double tovikTotal = 0, baseTotal = 0;
     long peak = 0;
     for (auto _ : state) {
-        childRun base = runChild(dir, {"unzip", "-p", "storage.dat.zip"});
+        ChildRun base = runChild(dir, {"unzip", "-p", "storage.dat.zip"});
         double baseline = base.seconds + readPlugins(dir);
-        childRun run = runChild(dir, {tovik, "-h"});
+        ChildRun run = runChild(dir, {tovik, "-h"});
         state.SetIterationTime(run.seconds);
         tovikTotal += run.seconds;
         baseTotal += baseline;

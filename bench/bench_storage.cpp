@@ -15,8 +15,8 @@ namespace {
 constexpr int comicCount = 1000;
 constexpr int pagesPerComic = 200;
 
-std::vector<comics::comicState> makeStates() {
-    std::vector<comics::comicState> states(comicCount);
+std::vector<comics::ComicState> makeStates() {
+    std::vector<comics::ComicState> states(comicCount);
     for (int c = 0; c < comicCount; ++c) {
         auto& s = states[c];
         std::string host = "www.comic-site-" + std::to_string(c) + ".com";
@@ -37,8 +37,8 @@ std::vector<comics::comicState> makeStates() {
     return states;
 }
 
-const std::vector<comics::comicState>& states() {
-    static auto* s = new std::vector<comics::comicState>(makeStates());
+const std::vector<comics::ComicState>& states() {
+    static auto* s = new std::vector<comics::ComicState>(makeStates());
     return *s;
 }
 

@@ -167,10 +167,10 @@ Server& stripServer() {
 
 // ---- the window ----
 
-class stripComic : public comics::comic {
+class StripComic : public comics::comic {
 public:
-    stripComic(comics::FileStorage& s, int pages, int offset) : comic(s) {
-        comics::comicState st;
+    StripComic(comics::FileStorage& s, int pages, int offset) : comic(s) {
+        comics::ComicState st;
         for (int i = 0; i < pages; ++i)
             st.pages.push_back(comics::page{
                 "REFER=http://x/ " + stripServer().url("/s/" + std::to_string(offset + i) + ".png"),
@@ -184,7 +184,7 @@ public:
 struct Window {
     Window(reader::ComicList list, int pageWorkers = 8, int updateWorkers = 4)
         : pages(pageWorkers), updates(updateWorkers) {
-        ui = std::make_unique<reader::user_interface>(
+        ui = std::make_unique<reader::ReaderWindow>(
             pages, updates, [] {}, std::move(list), false);
         ui->setUp();
         ui->bridge.requestRepaint(true);
@@ -204,7 +204,7 @@ struct Window {
     }
     // Whether the strip of the current page has been drawn.
     bool shown(int index) {
-        auto strip = std::dynamic_pointer_cast<reader::stripImage>(ui->strip().stripView());
+        auto strip = std::dynamic_pointer_cast<reader::StripImage>(ui->strip().stripView());
         if (!strip || !strip->view()) return false;
         char* title = nullptr;
         SDL_WM_GetCaption(&title, nullptr);
@@ -218,7 +218,7 @@ struct Window {
     }
 
     tools::pool pages, updates;
-    std::unique_ptr<reader::user_interface> ui;
+    std::unique_ptr<reader::ReaderWindow> ui;
 };
 
 comics::FileStorage& benchStorage() {
@@ -266,7 +266,7 @@ double peakMB() {
 void BM_PeakMemoryPaging300Strips(benchmark::State& state) {
     setUpVideo();
     for (auto _ : state) {
-        auto c = std::make_shared<stripComic>(benchStorage(), 300, 1000);
+        auto c = std::make_shared<StripComic>(benchStorage(), 300, 1000);
         Window w({c});
         w.ui->loader().selectComic(c, 0);
         w.settle();
@@ -288,7 +288,7 @@ BENCHMARK(BM_PeakMemoryPaging300Strips)->Iterations(1)->Unit(benchmark::kSecond)
 void BM_PageDownToPrefetchedStrip(benchmark::State& state) {
     setUpVideo();
     const int n = 12;
-    auto c = std::make_shared<stripComic>(benchStorage(), n, 0);
+    auto c = std::make_shared<StripComic>(benchStorage(), n, 0);
     for (const auto& p : c->pagesCopy()) downloader::download(p.image, {}, true);
     Window w({c});
     w.ui->loader().selectComic(c, 0);
@@ -338,8 +338,8 @@ void BM_ToSurfaceAndBlit(benchmark::State& state) {
     libgd::Image image = libgd::toImage(strips()[1]);
     for (auto _ : state) {
         sdloo::Surface s = libgd::toSurface(image.get());
-        sdloo::rect at(205, 21, 435, 459);
-        sdloo::rect from(0, 0, 435, 459);
+        sdloo::Rect at(205, 21, 435, 459);
+        sdloo::Rect from(0, 0, 435, 459);
         sdloo::blit(s.get(), &from, sdloo::videoSurface(), at);
         benchmark::DoNotOptimize(s.get());
     }
@@ -350,7 +350,7 @@ BENCHMARK(BM_ToSurfaceAndBlit)->Unit(benchmark::kMillisecond);
 // converted (what a frame costs beyond the conversion).
 void BM_FullRepaintWithStripShown(benchmark::State& state) {
     setUpVideo();
-    auto c = std::make_shared<stripComic>(benchStorage(), 2, 0);
+    auto c = std::make_shared<StripComic>(benchStorage(), 2, 0);
     Window w({c});
     w.ui->loader().selectComic(c, 0);
     w.settle();

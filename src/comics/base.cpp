@@ -18,7 +18,7 @@ comic::~comic() = default;
 
 void comic::initialise() {
     try {
-        comicState loaded = serialize::decode(storage().get(id()));
+        ComicState loaded = serialize::decode(storage().get(id()));
         // A position outside the page list (a damaged entry) is clamped to it.
         std::int32_t count =
             static_cast<std::int32_t>(std::min<std::size_t>(loaded.pages.size(), INT32_MAX));
@@ -28,7 +28,7 @@ void comic::initialise() {
     } catch (const std::exception& e) {
         tools::logln("Exception [", e, "] .. Ignoring.");
         Hold hold(lock_);
-        state_ = comicState{};
+        state_ = ComicState{};
     }
 }
 
@@ -61,7 +61,7 @@ void comic::save() {
     storage().put(id(), std::move(bytes));
 }
 
-comicState comic::stateCopy() const {
+ComicState comic::stateCopy() const {
     Hold hold(lock_);
     return state_;
 }
@@ -93,18 +93,18 @@ void comic::setPosition(std::int32_t position) {
     state_.position = position;
 }
 
-void comic::replaceState(comicState state) {
+void comic::replaceState(ComicState state) {
     Hold hold(lock_);
     state_ = std::move(state);
 }
 
-void internalComic::initialise() {
-    tools::iniFile& ini = tools::config();
+void BuiltinComic::initialise() {
+    tools::IniFile& ini = tools::config();
     if (ini.has(section(), "active")) active = ini.getBool(section(), "active");
     comic::initialise();
 }
 
-void internalComic::save() {
+void BuiltinComic::save() {
     std::lock_guard<std::recursive_mutex> saving(saveLock());
     try {
         tools::config().set(section(), "active", static_cast<bool>(active));
@@ -114,28 +114,28 @@ void internalComic::save() {
     comic::save();
 }
 
-void comicList::append(std::shared_ptr<comic> c) {
+void ComicRegistry::append(std::shared_ptr<comic> c) {
     std::lock_guard<std::mutex> hold(lock_);
     list_.push_back(std::move(c));
 }
 
-std::vector<std::shared_ptr<comic>> comicList::snapshot() const {
+std::vector<std::shared_ptr<comic>> ComicRegistry::snapshot() const {
     std::lock_guard<std::mutex> hold(lock_);
     return list_;
 }
 
-std::size_t comicList::size() const {
+std::size_t ComicRegistry::size() const {
     std::lock_guard<std::mutex> hold(lock_);
     return list_.size();
 }
 
-void comicList::clearForTests() {
+void ComicRegistry::clearForTests() {
     std::lock_guard<std::mutex> hold(lock_);
     list_.clear();
 }
 
-comicList& registry() {
-    static comicList* list = new comicList;  // lives until the process ends
+ComicRegistry& registry() {
+    static ComicRegistry* list = new ComicRegistry;  // lives until the process ends
     return *list;
 }
 

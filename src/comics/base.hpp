@@ -26,11 +26,11 @@ struct page {
 };
 
 // The persisted part of a comic.
-struct comicState {
+struct ComicState {
     std::vector<page> pages;  // reading order, oldest first
     std::int32_t position = 0;
     std::string custom;  // crawler-specific, opaque here
-    bool operator==(const comicState&) const = default;
+    bool operator==(const ComicState&) const = default;
 };
 
 using Callback = std::function<void()>;
@@ -67,13 +67,13 @@ public:
     std::recursive_mutex& lock() const { return lock_; }
 
     // Copies and single values, each taken under the lock.
-    comicState stateCopy() const;
+    ComicState stateCopy() const;
     std::vector<page> pagesCopy() const;
     std::size_t pageCount() const;
     bool pageAt(std::size_t index, page& out) const;  // false when out of range
     std::int32_t position() const;
     void setPosition(std::int32_t position);
-    void replaceState(comicState state);
+    void replaceState(ComicState state);
 
     FileStorage& storage() const { return *storage_.load(); }
     void attachStorage(FileStorage& storage) { storage_.store(&storage); }
@@ -86,7 +86,7 @@ public:
     std::atomic<bool> queued{false};
 
 protected:
-    comicState state_;  // guarded by lock()
+    ComicState state_;  // guarded by lock()
 
 private:
     mutable std::recursive_mutex lock_;
@@ -95,7 +95,7 @@ private:
 
 // A built-in comic whose "active" flag lives in the configuration, in the
 // section named by section().
-class internalComic : public comic {
+class BuiltinComic : public comic {
 public:
     using comic::comic;
     // Reads "active" from the configuration ("Cannot parse ... as bool" aborts),
@@ -118,7 +118,7 @@ std::shared_ptr<T> create(A&&... args) {
 
 // The registry of every comic of the running reader, in the order the sources
 // appended them. Nothing removes entries.
-class comicList {
+class ComicRegistry {
 public:
     void append(std::shared_ptr<comic> c);
     std::vector<std::shared_ptr<comic>> snapshot() const;
@@ -129,7 +129,7 @@ private:
     mutable std::mutex lock_;
     std::vector<std::shared_ptr<comic>> list_;
 };
-comicList& registry();
+ComicRegistry& registry();
 
 // Saves every comic of the list ("Saving comics ..."), logging and skipping a
 // comic whose save fails, then writes the shared storage to the file. All of

@@ -12,7 +12,7 @@ namespace comics {
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
-std::string encodeCrawlState(const crawlState& state) {
+std::string encodeCrawlState(const CrawlState& state) {
     std::string out;
     out.reserve(12 + state.nextURL.size());
     serialize::putStr(out, state.nextURL);
@@ -21,9 +21,9 @@ std::string encodeCrawlState(const crawlState& state) {
     return out;
 }
 
-crawlState decodeCrawlState(std::string_view bytes) {
+CrawlState decodeCrawlState(std::string_view bytes) {
     serialize::Reader reader(bytes);
-    crawlState state;
+    CrawlState state;
     state.nextURL = reader.str();
     state.lastread = reader.i32();
     state.frontcount = reader.i32();
@@ -111,7 +111,7 @@ std::string listText(const std::vector<page>& pages, std::size_t count) {
 }  // namespace
 
 template <bool fp, bool sk, bool internal>
-std::string fhtagn<fp, sk, internal>::toString() const {
+std::string NextLinkCrawler<fp, sk, internal>::toString() const {
     std::string tag = "fhtagn-type ";
     if constexpr (fp) tag += "[fp] ";
     if constexpr (sk) tag += "[sk] ";
@@ -120,17 +120,18 @@ std::string fhtagn<fp, sk, internal>::toString() const {
 }
 
 template <bool fp, bool sk, bool internal>
-crawlState fhtagn<fp, sk, internal>::crawlStateCopy() const {
+CrawlState NextLinkCrawler<fp, sk, internal>::crawlStateCopy() const {
     std::string custom;
     {
         Hold hold(this->lock());
         custom = this->state_.custom;
     }
-    return custom.empty() ? crawlState{} : decodeCrawlState(custom);
+    return custom.empty() ? CrawlState{} : decodeCrawlState(custom);
 }
 
 template <bool fp, bool sk, bool internal>
-std::string fhtagn<fp, sk, internal>::fetch(const std::string& url, const char* emptyError) {
+std::string NextLinkCrawler<fp, sk, internal>::fetch(const std::string& url,
+                                                     const char* emptyError) {
     std::string text = downloader::download(url);
     if (text.empty()) throw std::runtime_error(emptyError);
     if constexpr (sk) {
@@ -148,7 +149,8 @@ std::string fhtagn<fp, sk, internal>::fetch(const std::string& url, const char* 
 }
 
 template <bool fp, bool sk, bool internal>
-void fhtagn<fp, sk, internal>::update(const Callback& onChanged, const Callback& onNewPages) {
+void NextLinkCrawler<fp, sk, internal>::update(const Callback& onChanged,
+                                               const Callback& onNewPages) {
     root::update(onChanged, onNewPages);
     bool idle = false;
     if (!this->updating.compare_exchange_strong(idle, true)) {
@@ -177,13 +179,14 @@ void fhtagn<fp, sk, internal>::update(const Callback& onChanged, const Callback&
 }
 
 template <bool fp, bool sk, bool internal>
-void fhtagn<fp, sk, internal>::crawl(const Callback& onChanged, const Callback& onNewPages) {
+void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
+                                              const Callback& onNewPages) {
     std::string custom;
     {
         Hold hold(this->lock());
         custom = this->state_.custom;
     }
-    crawlState resume;
+    CrawlState resume;
     if (!custom.empty())
         resume = decodeCrawlState(custom);
     else
@@ -228,7 +231,8 @@ void fhtagn<fp, sk, internal>::crawl(const Callback& onChanged, const Callback& 
 }
 
 template <bool fp, bool sk, bool internal>
-std::vector<page> fhtagn<fp, sk, internal>::extract(std::string url, const std::string& text) {
+std::vector<page> NextLinkCrawler<fp, sk, internal>::extract(std::string url,
+                                                             const std::string& text) {
     if (!url.starts_with("http://") && !url.starts_with("https://")) url = "http://" + url;
     std::size_t blank = url.rfind(' ');
     std::string referrer = blank == std::string::npos ? url : url.substr(blank + 1);
@@ -242,9 +246,9 @@ std::vector<page> fhtagn<fp, sk, internal>::extract(std::string url, const std::
 }
 
 template <bool fp, bool sk, bool internal>
-void fhtagn<fp, sk, internal>::processPage(const std::string& url, const std::string& text,
-                                           bool front, bool has, const Callback& onChanged,
-                                           const Callback& onNewPages) {
+void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, const std::string& text,
+                                                    bool front, bool has, const Callback& onChanged,
+                                                    const Callback& onNewPages) {
     std::vector<page> fresh = extract(url, text);
     // A page that should show strips but shows none means the plugin broke; the
     // list is left as it is.
@@ -263,18 +267,18 @@ void fhtagn<fp, sk, internal>::processPage(const std::string& url, const std::st
         Hold hold(this->lock());
         std::vector<page>& pages = this->state_.pages;
         const std::size_t before = pages.size();
-        const auto front_n = static_cast<std::size_t>(crawl_.frontcount);
-        const auto last_n = front ? 0 : static_cast<std::size_t>(crawl_.lastread);
-        if (crawl_.frontcount < 0 || pages.size() < front_n)
+        const auto frontCount = static_cast<std::size_t>(crawl_.frontcount);
+        const auto lastRead = front ? 0 : static_cast<std::size_t>(crawl_.lastread);
+        if (crawl_.frontcount < 0 || pages.size() < frontCount)
             throw std::runtime_error("Can't pop " + std::to_string(crawl_.frontcount) + " off " +
                                      listText(pages, pages.size()));
-        if (crawl_.lastread < 0 || pages.size() - front_n < last_n)
+        if (crawl_.lastread < 0 || pages.size() - frontCount < lastRead)
             throw std::runtime_error("Can't pop " + std::to_string(crawl_.lastread) + " off " +
-                                     listText(pages, pages.size() - front_n));
+                                     listText(pages, pages.size() - frontCount));
 
-        std::vector<page> fromFront(pages.end() - static_cast<std::ptrdiff_t>(front_n),
+        std::vector<page> fromFront(pages.end() - static_cast<std::ptrdiff_t>(frontCount),
                                     pages.end());
-        pages.resize(pages.size() - front_n - last_n);
+        pages.resize(pages.size() - frontCount - lastRead);
         crawl_.frontcount = 0;
         if (!front) crawl_.lastread = 0;
         const std::size_t base = pages.size();
@@ -313,10 +317,10 @@ void fhtagn<fp, sk, internal>::processPage(const std::string& url, const std::st
     tools::logln(this->name(), " from ", url, ": ", popped, " popped, ", pushed, " pushed");
 }
 
-template class fhtagn<true, true, false>;
-template class fhtagn<true, false, false>;
-template class fhtagn<false, true, false>;
-template class fhtagn<false, false, false>;
-template class fhtagn<false, false, true>;
+template class NextLinkCrawler<true, true, false>;
+template class NextLinkCrawler<true, false, false>;
+template class NextLinkCrawler<false, true, false>;
+template class NextLinkCrawler<false, false, false>;
+template class NextLinkCrawler<false, false, true>;
 
 }  // namespace comics

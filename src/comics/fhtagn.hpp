@@ -1,5 +1,5 @@
 #pragma once
-// fhtagn: the generic next-link crawler. From the newest known page of a comic it
+// NextLinkCrawler: the generic next-link crawler. From the newest known page of a comic it
 // downloads each page, asks the concrete comic for the strips and the title on it,
 // appends them, and follows the next link until the comic says there is none. The
 // resume point is kept in the comic state's custom blob, so the next update starts
@@ -7,7 +7,7 @@
 //
 // Flags: fp adds frontpage() and the front-page stage; sk adds skip() (a page that
 // matches it is downloaded again, at most maxSkipDownloads times in all); internal
-// derives from internalComic instead of comic.
+// derives from BuiltinComic instead of comic.
 //
 // Every concrete operation gets the page as the crawler hands it over: the page's
 // address immediately followed by the downloaded text.
@@ -26,14 +26,14 @@
 namespace comics {
 
 // The resume point, stored as the comic state's custom bytes.
-struct crawlState {
+struct CrawlState {
     std::string nextURL;          // newest page of the next-link chain
     std::int32_t lastread = 0;    // pages at the end of the chain part that came from nextURL
     std::int32_t frontcount = 0;  // pages at the very end that came from the front page
-    bool operator==(const crawlState&) const = default;
+    bool operator==(const CrawlState&) const = default;
 };
-std::string encodeCrawlState(const crawlState& state);
-crawlState decodeCrawlState(std::string_view bytes);
+std::string encodeCrawlState(const CrawlState& state);
+CrawlState decodeCrawlState(std::string_view bytes);
 
 // Drops "name/.." pairs behind the first "/"-separated part (the host): x/y/../z
 // becomes x/z; "." parts stay and surplus ".." parts vanish.
@@ -48,28 +48,28 @@ std::string pageAddress(const std::string& page);
 inline constexpr int maxSkipDownloads = 20;
 
 // The operations that the fp and sk flags add.
-class frontpageCrawl {
+class FrontPageCrawl {
 public:
-    virtual ~frontpageCrawl() = default;
+    virtual ~FrontPageCrawl() = default;
     // The front page's address, or empty for none.
     virtual std::string frontpage() = 0;
 };
-class skipCrawl {
+class SkipCrawl {
 public:
-    virtual ~skipCrawl() = default;
+    virtual ~SkipCrawl() = default;
     // True when the downloaded page is a placeholder to be downloaded again.
     virtual bool skip(const std::string& page) = 0;
 };
 template <int>
-struct noCrawlOps {};
+struct NoCrawlOps {};
 
 template <bool fp, bool sk, bool internal>
-class fhtagn : public std::conditional_t<internal, internalComic, comic>,
-               public std::conditional_t<fp, frontpageCrawl, noCrawlOps<0>>,
-               public std::conditional_t<sk, skipCrawl, noCrawlOps<1>> {
+class NextLinkCrawler : public std::conditional_t<internal, BuiltinComic, comic>,
+                        public std::conditional_t<fp, FrontPageCrawl, NoCrawlOps<0>>,
+                        public std::conditional_t<sk, SkipCrawl, NoCrawlOps<1>> {
 public:
-    using root = std::conditional_t<internal, internalComic, comic>;
-    explicit fhtagn(FileStorage& storage) : root(storage) {}
+    using root = std::conditional_t<internal, BuiltinComic, comic>;
+    explicit NextLinkCrawler(FileStorage& storage) : root(storage) {}
 
     // One crawl on the calling thread; errors reach the caller after being logged.
     // A second update of the same comic while one runs returns at once.
@@ -89,7 +89,7 @@ public:
     virtual bool unsafe(const std::string& page) = 0;
 
     // The crawl state as stored now (under the comic's lock).
-    crawlState crawlStateCopy() const;
+    CrawlState crawlStateCopy() const;
 
 protected:
     // Runs at the start of every update, after the comic is marked updating;
@@ -100,7 +100,7 @@ protected:
     std::string current;
 
 private:
-    struct pageResult {
+    struct PageResult {
         std::size_t popped = 0;
         std::size_t pushed = 0;
         bool grew = false;
@@ -111,13 +111,13 @@ private:
                      const Callback& onChanged, const Callback& onNewPages);
     std::vector<comics::page> extract(std::string url, const std::string& page);
 
-    crawlState crawl_;  // guarded by the comic's lock
+    CrawlState crawl_;  // guarded by the comic's lock
 };
 
-extern template class fhtagn<true, true, false>;
-extern template class fhtagn<true, false, false>;
-extern template class fhtagn<false, true, false>;
-extern template class fhtagn<false, false, false>;
-extern template class fhtagn<false, false, true>;
+extern template class NextLinkCrawler<true, true, false>;
+extern template class NextLinkCrawler<true, false, false>;
+extern template class NextLinkCrawler<false, true, false>;
+extern template class NextLinkCrawler<false, false, false>;
+extern template class NextLinkCrawler<false, false, true>;
 
 }  // namespace comics

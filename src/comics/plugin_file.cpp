@@ -31,8 +31,8 @@ void forEachSetting(const std::string& text, F f) {
 
 }  // namespace
 
-pluginFlags scanFlags(const std::string& text) {
-    pluginFlags flags;
+PluginFlags scanFlags(const std::string& text) {
+    PluginFlags flags;
     forEachSetting(text, [&](std::string_view key, std::string_view) {
         if (key == "frontpage" || key == "frontpage_match" || key == "fpmatch") flags.fp = true;
         if (key == "skip") flags.sk = true;
@@ -41,8 +41,8 @@ pluginFlags scanFlags(const std::string& text) {
     return flags;
 }
 
-pluginSettings parsePlugin(const std::string& path, const std::string& text, pluginFlags flags) {
-    pluginSettings s;
+PluginSettings parsePlugin(const std::string& path, const std::string& text, PluginFlags flags) {
+    PluginSettings s;
     s.text = text;
     try {
         forEachSetting(text, [&](std::string_view rawKey, std::string_view rawValue) {
@@ -50,7 +50,7 @@ pluginSettings parsePlugin(const std::string& path, const std::string& text, plu
             const std::string value(rawValue);
             auto build = [&](const char* label) {
                 try {
-                    return std::make_shared<const extract::replacer>(value);
+                    return std::make_shared<const extract::Replacer>(value);
                 } catch (...) {
                     tools::logln(label);
                     throw;

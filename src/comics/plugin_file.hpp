@@ -15,27 +15,27 @@
 
 namespace comics {
 
-struct pluginFlags {
+struct PluginFlags {
     bool fp = false;       // "frontpage", "frontpage_match" or "fpmatch" occurs
     bool sk = false;       // "skip" occurs
     bool archive = false;  // "archive" occurs
-    bool operator==(const pluginFlags&) const = default;
+    bool operator==(const PluginFlags&) const = default;
 };
 // Exact scan of the keys of the raw text (letter case counts).
-pluginFlags scanFlags(const std::string& text);
+PluginFlags scanFlags(const std::string& text);
 
 // Everything a plugin file sets. Expressions are shared: an update running with
 // one set keeps it alive while a re-read installs the next.
-struct pluginSettings {
+struct PluginSettings {
     std::string text;  // the file's text
     std::string name, filename, start, frontpage, archiveExpression;
     LinkList urls;
     bool redirects = false;
-    std::shared_ptr<const extract::replacer> next, title, images, unsafe, frontpageMatch, skip;
+    std::shared_ptr<const extract::Replacer> next, title, images, unsafe, frontpageMatch, skip;
 };
 // Parses a plugin text (keys of flags that are off are ignored). A bad
 // expression logs the key's label and "Regex::construct with " + path + " failed"
 // and raises.
-pluginSettings parsePlugin(const std::string& path, const std::string& text, pluginFlags flags);
+PluginSettings parsePlugin(const std::string& path, const std::string& text, PluginFlags flags);
 
 }  // namespace comics

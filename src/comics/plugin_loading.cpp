@@ -46,7 +46,7 @@ std::vector<std::string> listPlugins(const std::string& dir, const std::string& 
 
 }  // namespace
 
-void loadPlugins(const std::string& dir, comicList& list) {
+void loadPlugins(const std::string& dir, ComicRegistry& list) {
     try {
         std::set<std::string> archived;
         for (const std::string& file : listPlugins(dir, ".re.zip")) {

@@ -12,6 +12,6 @@ namespace comics {
 // of its own), then every "*.re" without an archive (active, shared storage),
 // each in name order, appended to the list. Errors log "Regex list failed"
 // and are passed on; comics appended before stay.
-void loadPlugins(const std::string& dir = "plugins", comicList& list = registry());
+void loadPlugins(const std::string& dir = "plugins", ComicRegistry& list = registry());
 
 }  // namespace comics

@@ -30,14 +30,15 @@ std::string withoutHttp(std::string address) {
 }  // namespace
 
 template <bool fp, bool sk, bool archive>
-regex_plugin<fp, sk, archive>::regex_plugin(FileStorage& storage, std::string path,
-                                            std::string text)
-    : fhtagn<fp, sk, false>(storage), path_(std::move(path)), pendingText_(std::move(text)) {
-    regex_plugin::parse();
+PluginComic<fp, sk, archive>::PluginComic(FileStorage& storage, std::string path, std::string text)
+    : NextLinkCrawler<fp, sk, false>(storage),
+      path_(std::move(path)),
+      pendingText_(std::move(text)) {
+    PluginComic::parse();
 }
 
 template <bool fp, bool sk, bool archive>
-void regex_plugin<fp, sk, archive>::parse() {
+void PluginComic<fp, sk, archive>::parse() {
     std::string text;
     {
         Hold hold(this->lock());
@@ -45,55 +46,55 @@ void regex_plugin<fp, sk, archive>::parse() {
         pendingText_.clear();
     }
     if (text.empty()) text = tools::readWholeFile(path_);
-    auto fresh = std::make_shared<const pluginSettings>(parsePlugin(path_, text, flags()));
+    auto fresh = std::make_shared<const PluginSettings>(parsePlugin(path_, text, flags()));
     Hold hold(this->lock());
     config_ = std::move(fresh);
 }
 
 template <bool fp, bool sk, bool archive>
-void regex_plugin<fp, sk, archive>::prepareUpdate() {
+void PluginComic<fp, sk, archive>::prepareUpdate() {
     if (!this->active) return;
     // Edits of the file take effect at the next update. Work still running with
     // the old expressions keeps them alive until it ends.
-    auto fresh = std::make_shared<const pluginSettings>(
+    auto fresh = std::make_shared<const PluginSettings>(
         parsePlugin(path_, tools::readWholeFile(path_), flags()));
     Hold hold(this->lock());
     config_ = std::move(fresh);
 }
 
 template <bool fp, bool sk, bool archive>
-std::shared_ptr<const pluginSettings> regex_plugin<fp, sk, archive>::settings() const {
+std::shared_ptr<const PluginSettings> PluginComic<fp, sk, archive>::settings() const {
     Hold hold(this->lock());
     return config_;
 }
 
 template <bool fp, bool sk, bool archive>
-std::string regex_plugin<fp, sk, archive>::text() const {
+std::string PluginComic<fp, sk, archive>::text() const {
     return settings()->text;
 }
 
 template <bool fp, bool sk, bool archive>
-std::string regex_plugin<fp, sk, archive>::id() const {
+std::string PluginComic<fp, sk, archive>::id() const {
     return settings()->filename;
 }
 
 template <bool fp, bool sk, bool archive>
-std::string regex_plugin<fp, sk, archive>::name() const {
+std::string PluginComic<fp, sk, archive>::name() const {
     return settings()->name;
 }
 
 template <bool fp, bool sk, bool archive>
-LinkList regex_plugin<fp, sk, archive>::urls() const {
+LinkList PluginComic<fp, sk, archive>::urls() const {
     return settings()->urls;
 }
 
 template <bool fp, bool sk, bool archive>
-std::string regex_plugin<fp, sk, archive>::toString() const {
-    return "Regex plugin <- " + fhtagn<fp, sk, false>::toString();
+std::string PluginComic<fp, sk, archive>::toString() const {
+    return "Regex plugin <- " + NextLinkCrawler<fp, sk, false>::toString();
 }
 
 template <bool fp, bool sk, bool archive>
-std::string regex_plugin<fp, sk, archive>::title(const std::string& page) {
+std::string PluginComic<fp, sk, archive>::title(const std::string& page) {
     try {
         auto cfg = settings();
         if (!cfg->title) throw std::runtime_error("no title expression");
@@ -109,7 +110,7 @@ std::string regex_plugin<fp, sk, archive>::title(const std::string& page) {
 }
 
 template <bool fp, bool sk, bool archive>
-std::vector<std::string> regex_plugin<fp, sk, archive>::images(const std::string& page) {
+std::vector<std::string> PluginComic<fp, sk, archive>::images(const std::string& page) {
     const std::string address = withoutHttp(pageAddress(page));
     auto cfg = settings();
     if (!cfg->images) throw std::runtime_error("No images expression in " + path_);
@@ -122,7 +123,7 @@ std::vector<std::string> regex_plugin<fp, sk, archive>::images(const std::string
 }
 
 template <bool fp, bool sk, bool archive>
-std::string regex_plugin<fp, sk, archive>::start() {
+std::string PluginComic<fp, sk, archive>::start() {
     if constexpr (archive) {
         auto list = archiveList();
         if (list->empty()) throw std::runtime_error("No archive entries found for " + name());
@@ -135,7 +136,7 @@ std::string regex_plugin<fp, sk, archive>::start() {
 }
 
 template <bool fp, bool sk, bool archive>
-std::string regex_plugin<fp, sk, archive>::next(const std::string& page) {
+std::string PluginComic<fp, sk, archive>::next(const std::string& page) {
     if constexpr (archive) {
         const std::string address = pageAddress(page);
         auto list = archiveList();
@@ -159,9 +160,9 @@ std::string regex_plugin<fp, sk, archive>::next(const std::string& page) {
 }
 
 template <bool fp, bool sk, bool archive>
-std::vector<std::string> regex_plugin<fp, sk, archive>::nextMatches(const pluginSettings& cfg,
-                                                                    const std::string& page,
-                                                                    bool keep) {
+std::vector<std::string> PluginComic<fp, sk, archive>::nextMatches(const PluginSettings& cfg,
+                                                                   const std::string& page,
+                                                                   bool keep) {
     // The crawler asks hasNext and then next of the same page; the second
     // answer comes from the first search, and the page copy goes with it.
     {
@@ -182,7 +183,7 @@ std::vector<std::string> regex_plugin<fp, sk, archive>::nextMatches(const plugin
 }
 
 template <bool fp, bool sk, bool archive>
-bool regex_plugin<fp, sk, archive>::hasNext(const std::string& page) {
+bool PluginComic<fp, sk, archive>::hasNext(const std::string& page) {
     const std::string address = pageAddress(page);
     if constexpr (archive) {
         auto list = archiveList();
@@ -224,28 +225,28 @@ bool regex_plugin<fp, sk, archive>::hasNext(const std::string& page) {
 }
 
 template <bool fp, bool sk, bool archive>
-bool regex_plugin<fp, sk, archive>::unsafe(const std::string& page) {
+bool PluginComic<fp, sk, archive>::unsafe(const std::string& page) {
     auto cfg = settings();
     return cfg->unsafe && !cfg->unsafe->apply(page).empty();
 }
 
 template <bool fp, bool sk, bool archive>
-std::string regex_plugin<fp, sk, archive>::frontpage() {
+std::string PluginComic<fp, sk, archive>::frontpage() {
     return settings()->frontpage;
 }
 
 template <bool fp, bool sk, bool archive>
-bool regex_plugin<fp, sk, archive>::skip(const std::string& page) {
+bool PluginComic<fp, sk, archive>::skip(const std::string& page) {
     auto cfg = settings();
     return cfg->skip && !cfg->skip->apply(page).empty();
 }
 
 template <bool fp, bool sk, bool archive>
-void regex_plugin<fp, sk, archive>::loadArchive() {
+void PluginComic<fp, sk, archive>::loadArchive() {
     if constexpr (archive) {
         auto cfg = settings();
         std::string text = downloader::download(cfg->start);
-        extract::replacer expression(cfg->archiveExpression);
+        extract::Replacer expression(cfg->archiveExpression);
         auto list = std::make_shared<const std::vector<std::string>>(expression.apply(text));
         Hold hold(this->lock());
         archive_ = std::move(list);
@@ -253,7 +254,7 @@ void regex_plugin<fp, sk, archive>::loadArchive() {
 }
 
 template <bool fp, bool sk, bool archive>
-std::shared_ptr<const std::vector<std::string>> regex_plugin<fp, sk, archive>::archiveList() {
+std::shared_ptr<const std::vector<std::string>> PluginComic<fp, sk, archive>::archiveList() {
     {
         Hold hold(this->lock());
         if (archive_ && !archive_->empty()) return archive_;
@@ -265,7 +266,7 @@ std::shared_ptr<const std::vector<std::string>> regex_plugin<fp, sk, archive>::a
 }
 
 template <bool fp, bool sk, bool archive>
-void regex_plugin<fp, sk, archive>::save() {
+void PluginComic<fp, sk, archive>::save() {
     if (this->failed) return;
     std::lock_guard<std::recursive_mutex> saving(saveLock());
     const std::string zip = path_ + ".zip";
@@ -288,7 +289,7 @@ void regex_plugin<fp, sk, archive>::save() {
 }
 
 template <bool fp, bool sk, bool archive>
-void regex_plugin<fp, sk, archive>::archiveNow() {
+void PluginComic<fp, sk, archive>::archiveNow() {
     std::string encoded;
     {
         Hold hold(this->lock());
@@ -299,7 +300,7 @@ void regex_plugin<fp, sk, archive>::archiveNow() {
     packed.put(identifier, std::move(encoded));
     if (fs::exists(path_)) {
         std::string fresh = tools::readWholeFile(path_);
-        auto parsed = std::make_shared<const pluginSettings>(parsePlugin(path_, fresh, flags()));
+        auto parsed = std::make_shared<const PluginSettings>(parsePlugin(path_, fresh, flags()));
         Hold hold(this->lock());
         config_ = std::move(parsed);
     }
@@ -312,39 +313,39 @@ void regex_plugin<fp, sk, archive>::archiveNow() {
     fs::remove(path_, ignored);
 }
 
-template class regex_plugin<true, true, true>;
-template class regex_plugin<true, true, false>;
-template class regex_plugin<true, false, true>;
-template class regex_plugin<true, false, false>;
-template class regex_plugin<false, true, true>;
-template class regex_plugin<false, true, false>;
-template class regex_plugin<false, false, true>;
-template class regex_plugin<false, false, false>;
+template class PluginComic<true, true, true>;
+template class PluginComic<true, true, false>;
+template class PluginComic<true, false, true>;
+template class PluginComic<true, false, false>;
+template class PluginComic<false, true, true>;
+template class PluginComic<false, true, false>;
+template class PluginComic<false, false, true>;
+template class PluginComic<false, false, false>;
 
 std::shared_ptr<comic> makePlugin(FileStorage& storage, const std::string& path,
                                   const std::string& text) {
-    const pluginFlags f = scanFlags(text.empty() ? tools::readWholeFile(path) : text);
+    const PluginFlags f = scanFlags(text.empty() ? tools::readWholeFile(path) : text);
     const int pick = (f.fp ? 4 : 0) + (f.sk ? 2 : 0) + (f.archive ? 1 : 0);
     switch (pick) {
         case 7:
-            return create<regex_plugin<true, true, true>>(storage, path, text);
+            return create<PluginComic<true, true, true>>(storage, path, text);
         case 6:
-            return create<regex_plugin<true, true, false>>(storage, path, text);
+            return create<PluginComic<true, true, false>>(storage, path, text);
         case 5:
-            return create<regex_plugin<true, false, true>>(storage, path, text);
+            return create<PluginComic<true, false, true>>(storage, path, text);
         case 4:
-            return create<regex_plugin<true, false, false>>(storage, path, text);
+            return create<PluginComic<true, false, false>>(storage, path, text);
         case 3:
-            return create<regex_plugin<false, true, true>>(storage, path, text);
+            return create<PluginComic<false, true, true>>(storage, path, text);
         case 2:
-            return create<regex_plugin<false, true, false>>(storage, path, text);
+            return create<PluginComic<false, true, false>>(storage, path, text);
         case 1:
-            return create<regex_plugin<false, false, true>>(storage, path, text);
+            return create<PluginComic<false, false, true>>(storage, path, text);
         default:
-            return create<regex_plugin<false, false, false>>(storage, path, text);
+            return create<PluginComic<false, false, false>>(storage, path, text);
     }
 }
 
-const regexPlugin* asPlugin(const comic& c) { return dynamic_cast<const regexPlugin*>(&c); }
+const PluginSource* asPlugin(const comic& c) { return dynamic_cast<const PluginSource*>(&c); }
 
 }  // namespace comics

@@ -1,7 +1,7 @@
 #pragma once
 // Regex plugins: comics described by small key=value files in "plugins". Each
 // file names the comic, gives its start address and replacer expressions for the
-// next link, the title and the strip images; regex_plugin implements the
+// next link, the title and the strip images; PluginComic implements the
 // crawler's operations with them. A plugin the user stops following is archived
 // on save into "<file>.zip" (the plugin text plus its stored state) and loaded
 // from there, inactive, at the next start.
@@ -24,20 +24,20 @@
 namespace comics {
 
 // What every plugin instance answers, whatever its flags.
-class regexPlugin {
+class PluginSource {
 public:
-    virtual ~regexPlugin() = default;
+    virtual ~PluginSource() = default;
     virtual const std::string& path() const = 0;
-    virtual pluginFlags flags() const = 0;
+    virtual PluginFlags flags() const = 0;
     // The plugin text as last read.
     virtual std::string text() const = 0;
 };
 
 template <bool fp, bool sk, bool archive>
-class regex_plugin : public fhtagn<fp, sk, false>, public regexPlugin {
+class PluginComic : public NextLinkCrawler<fp, sk, false>, public PluginSource {
 public:
     // An empty text reads the file at path.
-    regex_plugin(FileStorage& storage, std::string path, std::string text);
+    PluginComic(FileStorage& storage, std::string path, std::string text);
 
     std::string id() const override;
     std::string name() const override;
@@ -64,30 +64,30 @@ public:
     void parse();
 
     const std::string& path() const override { return path_; }
-    pluginFlags flags() const override { return {fp, sk, archive}; }
+    PluginFlags flags() const override { return {fp, sk, archive}; }
     std::string text() const override;
-    std::shared_ptr<const pluginSettings> settings() const;
+    std::shared_ptr<const PluginSettings> settings() const;
 
 protected:
     void prepareUpdate() override;
 
 private:
     std::shared_ptr<const std::vector<std::string>> archiveList();
-    std::vector<std::string> nextMatches(const pluginSettings& cfg, const std::string& page,
+    std::vector<std::string> nextMatches(const PluginSettings& cfg, const std::string& page,
                                          bool keep);
     void archiveNow();
 
     const std::string path_;
     std::string pendingText_;                                  // construction only
-    std::shared_ptr<const pluginSettings> config_;             // guarded by the comic's lock
+    std::shared_ptr<const PluginSettings> config_;             // guarded by the comic's lock
     std::shared_ptr<const std::vector<std::string>> archive_;  // guarded by the comic's lock
-    struct nextMemo {
-        std::shared_ptr<const extract::replacer> expression;
+    struct NextMemo {
+        std::shared_ptr<const extract::Replacer> expression;
         std::string page;
         std::vector<std::string> results;
     };
     std::mutex memoLock_;
-    nextMemo memo_;  // the last page's next-link search, guarded by memoLock_
+    NextMemo memo_;  // the last page's next-link search, guarded by memoLock_
 };
 
 // Builds the instance for the flags of text (read from path when empty) and
@@ -96,6 +96,6 @@ std::shared_ptr<comic> makePlugin(FileStorage& storage, const std::string& path,
                                   const std::string& text);
 
 // The plugin face of a comic, or null for other comics.
-const regexPlugin* asPlugin(const comic& c);
+const PluginSource* asPlugin(const comic& c);
 
 }  // namespace comics

@@ -54,7 +54,7 @@ struct Writer {
 };
 
 template <class Sink>
-void walk(Sink& sink, const comicState& state) {
+void walk(Sink& sink, const ComicState& state) {
     checkLength(state.pages.size());
     sink.u32(static_cast<std::uint32_t>(state.pages.size()));
     for (const page& p : state.pages) {
@@ -87,7 +87,7 @@ std::string Reader::str() {
     return std::string(take(length));
 }
 
-std::string encode(const comicState& state) {
+std::string encode(const ComicState& state) {
     Counter counter;
     walk(counter, state);
     std::string out(counter.size, '\0');
@@ -96,9 +96,9 @@ std::string encode(const comicState& state) {
     return out;
 }
 
-comicState decode(std::string_view bytes) {
+ComicState decode(std::string_view bytes) {
     Reader in(bytes);
-    comicState state;
+    ComicState state;
     std::uint32_t count = in.u32();
     // Every page takes at least its four lengths: refuse a count the remaining
     // bytes cannot hold before allocating anything for it.

@@ -10,9 +10,9 @@
 
 namespace comics::serialize {
 
-std::string encode(const comicState& state);
+std::string encode(const ComicState& state);
 // Raises "Problem: can't splinter " + n + " from " + rest when bytes run out.
-comicState decode(std::string_view bytes);
+ComicState decode(std::string_view bytes);
 
 // Cursor over encoded bytes.
 class Reader {

@@ -67,7 +67,7 @@ Socket getConnection(const Request& request, const std::string& requestLine, boo
     for (int remaining = 3;; --remaining) {
         std::string problem;
         try {
-            ActuallyWorkingInternetAddress address(request.port, request.host);
+            Ipv4SocketAddress address(request.port, request.host);
             Socket socket = connectTo(address, limits, request.tls ? &request.host : nullptr);
             socket.send(requestLine, true);
             return socket;

@@ -10,7 +10,7 @@ namespace downloader {
 
 namespace {
 
-using PageCache = tools::Buffer<std::string, std::string>;
+using PageCache = tools::BoundedCache<std::string, std::string>;
 
 PageCache& pageCache() {
     static PageCache cache([](const std::string& url) { return downloader::fetchUrl(url); },

@@ -40,7 +40,8 @@ std::string followRedirect(const std::string& url, const Request& request, std::
     bool alreadyForwarded =
         target == url || std::find(chain.begin(), chain.end(), target) != chain.end();
     Progress forward;
-    if (!alreadyForwarded) forward = [url](float fraction) { cbs::notify(url, fraction); };
+    if (!alreadyForwarded)
+        forward = [url](float fraction) { progress_registry::notify(url, fraction); };
     Registration registration(target, forward);
     chain.push_back(url);
     struct Pop {

@@ -12,7 +12,7 @@ namespace downloader {
 namespace {
 
 // Copies one getaddrinfo answer (IPv4 only) into the host's fields.
-void fillFromAnswer(ActuallyThreadsafeInternetHost& host, const addrinfo* answer) {
+void fillFromAnswer(HostLookup& host, const addrinfo* answer) {
     host.name.clear();
     host.aliases.clear();
     host.addresses.clear();
@@ -34,7 +34,7 @@ struct AnswerDeleter {
 
 }  // namespace
 
-bool ActuallyThreadsafeInternetHost::lookupByName(const std::string& hostName) {
+bool HostLookup::lookupByName(const std::string& hostName) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -47,7 +47,7 @@ bool ActuallyThreadsafeInternetHost::lookupByName(const std::string& hostName) {
     return !addresses.empty();
 }
 
-bool ActuallyThreadsafeInternetHost::lookupByAddress(std::uint32_t address) {
+bool HostLookup::lookupByAddress(std::uint32_t address) {
     sockaddr_in socketAddress{};
     socketAddress.sin_family = AF_INET;
     socketAddress.sin_addr.s_addr = htonl(address);
@@ -61,37 +61,32 @@ bool ActuallyThreadsafeInternetHost::lookupByAddress(std::uint32_t address) {
     return true;
 }
 
-bool ActuallyThreadsafeInternetHost::lookupByDottedAddress(const std::string& dotted) {
+bool HostLookup::lookupByDottedAddress(const std::string& dotted) {
     in_addr parsed{};
     if (inet_pton(AF_INET, dotted.c_str(), &parsed) != 1) return false;
     return lookupByAddress(ntohl(parsed.s_addr));
 }
 
-ActuallyWorkingInternetAddress::ActuallyWorkingInternetAddress(std::uint16_t port,
-                                                               const std::string& host) {
+Ipv4SocketAddress::Ipv4SocketAddress(std::uint16_t port, const std::string& host) {
     address_.sin_family = AF_INET;
     address_.sin_port = htons(port);
     if (inet_pton(AF_INET, host.c_str(), &address_.sin_addr) == 1) return;
-    ActuallyThreadsafeInternetHost resolved;
+    HostLookup resolved;
     if (!resolved.lookupByName(host)) throw AddressError("Unable to resolve host '" + host + "'");
     address_.sin_addr.s_addr = htonl(resolved.addresses.front());
 }
 
-std::string ActuallyWorkingInternetAddress::toString() const {
-    return addressText() + ":" + portText();
-}
-const sockaddr* ActuallyWorkingInternetAddress::socketAddress() const {
+std::string Ipv4SocketAddress::toString() const { return addressText() + ":" + portText(); }
+const sockaddr* Ipv4SocketAddress::socketAddress() const {
     return reinterpret_cast<const sockaddr*>(&address_);
 }
-std::uint16_t ActuallyWorkingInternetAddress::port() const { return ntohs(address_.sin_port); }
-std::uint32_t ActuallyWorkingInternetAddress::address() const {
-    return ntohl(address_.sin_addr.s_addr);
-}
-std::string ActuallyWorkingInternetAddress::addressText() const {
+std::uint16_t Ipv4SocketAddress::port() const { return ntohs(address_.sin_port); }
+std::uint32_t Ipv4SocketAddress::address() const { return ntohl(address_.sin_addr.s_addr); }
+std::string Ipv4SocketAddress::addressText() const {
     char text[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &address_.sin_addr, text, sizeof text);
     return text;
 }
-std::string ActuallyWorkingInternetAddress::portText() const { return std::to_string(port()); }
+std::string Ipv4SocketAddress::portText() const { return std::to_string(port()); }
 
 }  // namespace downloader

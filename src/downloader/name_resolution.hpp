@@ -21,7 +21,7 @@ class HostError : public std::runtime_error {
 };
 
 // The answer of one IPv4 lookup, copied out of the resolver at once.
-class ActuallyThreadsafeInternetHost {
+class HostLookup {
 public:
     bool lookupByName(const std::string& name);
     bool lookupByAddress(std::uint32_t address);  // host order
@@ -33,9 +33,9 @@ public:
 };
 
 // An IPv4 socket address: dotted text used directly, anything else resolved by name.
-class ActuallyWorkingInternetAddress {
+class Ipv4SocketAddress {
 public:
-    ActuallyWorkingInternetAddress(std::uint16_t port, const std::string& host);
+    Ipv4SocketAddress(std::uint16_t port, const std::string& host);
     std::string toString() const;  // "1.2.3.4:80"
     const sockaddr* socketAddress() const;
     socklen_t length() const { return sizeof(address_); }

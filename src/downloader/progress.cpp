@@ -14,8 +14,8 @@ namespace {
 
 struct Registry {
     std::recursive_mutex lock;  // notify runs callbacks that may notify again
-    std::map<std::string, std::vector<std::pair<cbs::Token, Progress>>> callbacks;
-    cbs::Token next = 1;
+    std::map<std::string, std::vector<std::pair<progress_registry::Token, Progress>>> callbacks;
+    progress_registry::Token next = 1;
 };
 
 Registry& registry() {
@@ -25,7 +25,7 @@ Registry& registry() {
 
 }  // namespace
 
-namespace cbs {
+namespace progress_registry {
 
 Token add(const std::string& url, Progress cb) {
     Registry& r = registry();
@@ -62,16 +62,16 @@ void notify(const std::string& url, float fraction) {
     for (const auto& call : calls) call(fraction);
 }
 
-}  // namespace cbs
+}  // namespace progress_registry
 
 namespace detail {
 
 Registration::Registration(const std::string& url, Progress callback) : url_(url) {
-    if (callback) token_ = cbs::add(url, std::move(callback));
+    if (callback) token_ = progress_registry::add(url, std::move(callback));
 }
 
 Registration::~Registration() {
-    if (token_) cbs::remove(url_, token_);
+    if (token_) progress_registry::remove(url_, token_);
 }
 
 }  // namespace detail

@@ -12,14 +12,14 @@ namespace downloader {
 
 using Progress = std::function<void(float)>;
 
-namespace cbs {
+namespace progress_registry {
 using Token = std::uint64_t;
 // Registers a callback for the URL; the token removes it again.
 Token add(const std::string& url, Progress cb);
 // A token that is not registered for the URL raises tools::Failure.
 void remove(const std::string& url, Token t);
 void notify(const std::string& url, float fraction);
-}  // namespace cbs
+}  // namespace progress_registry
 
 namespace detail {
 
@@ -34,7 +34,7 @@ public:
 
 private:
     std::string url_;
-    cbs::Token token_ = 0;
+    progress_registry::Token token_ = 0;
 };
 
 }  // namespace detail

@@ -42,8 +42,8 @@ ResponseBody receiveBody(Socket& socket, ReceiveBuffer& buffer, const ResponseHe
         }
         buffer.append(block, static_cast<std::size_t>(n));
         if (!header.chunked && header.hasLength && header.length > 0)
-            cbs::notify(url, std::min(1.0f, static_cast<float>(buffer.length()) /
-                                                static_cast<float>(header.length)));
+            progress_registry::notify(url, std::min(1.0f, static_cast<float>(buffer.length()) /
+                                                              static_cast<float>(header.length)));
         complete = completed();
     }
 

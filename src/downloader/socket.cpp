@@ -90,7 +90,7 @@ bool Socket::idleAndOpen() const {
     return ::poll(&wait, 1, 0) == 0;
 }
 
-Socket connectTo(const ActuallyWorkingInternetAddress& address, const Limits& limits,
+Socket connectTo(const Ipv4SocketAddress& address, const Limits& limits,
                  const std::string* tlsHost) {
     const auto started = std::chrono::steady_clock::now();
     Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));

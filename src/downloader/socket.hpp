@@ -14,7 +14,7 @@
 #include "downloader/tls.hpp"
 
 namespace downloader {
-class ActuallyWorkingInternetAddress;
+class Ipv4SocketAddress;
 }
 
 namespace downloader::detail {
@@ -61,7 +61,7 @@ private:
 // A connected socket; with `tlsHost` also the TLS handshake, which shares the connect
 // time-out with the TCP connect. Raises with the system's message on failure, "Connection
 // timed out" when the connect does not complete in time, TlsError or HandshakeStalled.
-Socket connectTo(const ActuallyWorkingInternetAddress& address, const Limits& limits,
+Socket connectTo(const Ipv4SocketAddress& address, const Limits& limits,
                  const std::string* tlsHost);
 
 }  // namespace downloader::detail

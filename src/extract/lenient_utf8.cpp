@@ -76,7 +76,7 @@ std::u32string decodeLenient(std::string_view text) {
     return out;
 }
 
-subject::subject(std::string_view text) : original_(text) {
+MatchSubject::MatchSubject(std::string_view text) : original_(text) {
     auto p = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t n = text.size();
     std::size_t i = 0;
@@ -117,7 +117,7 @@ subject::subject(std::string_view text) : original_(text) {
     mapped_ = storage_;
 }
 
-std::size_t subject::original(std::size_t offset) const {
+std::size_t MatchSubject::original(std::size_t offset) const {
     if (opaqueAt_.empty()) return offset;
     auto widened = std::lower_bound(opaqueAt_.begin(), opaqueAt_.end(), offset);
     return offset - 3 * std::size_t(widened - opaqueAt_.begin());

@@ -26,9 +26,9 @@ std::u32string decodeLenient(std::string_view text);
 
 // A text prepared for matching: the text itself where it is valid UTF-8,
 // otherwise a copy with every invalid byte widened to its opaque character.
-class subject {
+class MatchSubject {
 public:
-    explicit subject(std::string_view text);
+    explicit MatchSubject(std::string_view text);
 
     std::string_view mapped() const { return mapped_; }
 

@@ -46,9 +46,11 @@ std::string literal(char32_t c) {
     return buffer;
 }
 
-class translator {
+class PatternTranslator {
 public:
-    explicit translator(std::string_view pattern) : in_(decodeLenient(pattern)) { countGroups(); }
+    explicit PatternTranslator(std::string_view pattern) : in_(decodeLenient(pattern)) {
+        countGroups();
+    }
 
     std::string run() {
         while (pos_ < in_.size()) step();
@@ -61,7 +63,7 @@ private:
 
     // One item of a bracket class: a single character, or a set written as
     // PCRE2 class text (escapes such as \d, expanded \s, properties).
-    struct classItem {
+    struct ClassItem {
         bool single;
         char32_t c;
         std::string set;
@@ -420,7 +422,7 @@ private:
         return true;
     }
 
-    classItem classAtom() {
+    ClassItem classAtom() {
         char32_t c = in_[pos_];
         if (c != '\\') {
             ++pos_;
@@ -465,7 +467,7 @@ private:
         return {true, '\\', {}};  // "\c" without a control letter; "c" follows
     }
 
-    static std::string classText(const classItem& item) {
+    static std::string classText(const ClassItem& item) {
         if (!item.single) return item.set;
         if (isSurrogate(item.c)) return {};  // no UTF-8 text holds one
         return literal(item.c);
@@ -485,10 +487,10 @@ private:
                 ++pos_;
                 break;
             }
-            classItem first = classAtom();
+            ClassItem first = classAtom();
             if (at(pos_, '-') && pos_ + 1 < in_.size() && in_[pos_ + 1] != ']') {
                 ++pos_;
-                classItem second = classAtom();
+                ClassItem second = classAtom();
                 if (first.single && second.single) {
                     if (first.c > second.c) fail("range out of order in character class");
                     // Surrogates occur in no UTF-8 text (and PCRE2 rejects them).
@@ -530,6 +532,8 @@ private:
 
 }  // namespace
 
-std::string translateEcmaPattern(std::string_view pattern) { return translator(pattern).run(); }
+std::string translateEcmaPattern(std::string_view pattern) {
+    return PatternTranslator(pattern).run();
+}
 
 }  // namespace extract

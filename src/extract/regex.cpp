@@ -20,31 +20,31 @@ std::string pcre2Message(int code) {
 
 constexpr std::uint32_t matchLimit = 20000000;
 
-struct codeDeleter {
+struct CodeDeleter {
     void operator()(pcre2_code* code) const { pcre2_code_free(code); }
 };
-struct matchDataDeleter {
+struct MatchDataDeleter {
     void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
 };
-struct matchContextDeleter {
+struct MatchContextDeleter {
     void operator()(pcre2_match_context* context) const { pcre2_match_context_free(context); }
 };
-struct jitStackDeleter {
+struct JitStackDeleter {
     void operator()(pcre2_jit_stack* stack) const { pcre2_jit_stack_free(stack); }
 };
-struct compileContextDeleter {
+struct CompileContextDeleter {
     void operator()(pcre2_compile_context* context) const { pcre2_compile_context_free(context); }
 };
 
 // Per thread: the match context with the limits and a JIT stack large enough
 // for long pages.
-struct threadMatching {
-    std::unique_ptr<pcre2_jit_stack, jitStackDeleter> stack{
+struct ThreadMatchState {
+    std::unique_ptr<pcre2_jit_stack, JitStackDeleter> stack{
         pcre2_jit_stack_create(64 * 1024, 64 * 1024 * 1024, nullptr)};
-    std::unique_ptr<pcre2_match_context, matchContextDeleter> context{
+    std::unique_ptr<pcre2_match_context, MatchContextDeleter> context{
         pcre2_match_context_create(nullptr)};
 
-    threadMatching() {
+    ThreadMatchState() {
         if (!context) throw std::bad_alloc();
         pcre2_set_match_limit(context.get(), matchLimit);
         if (stack) pcre2_jit_stack_assign(context.get(), nullptr, stack.get());
@@ -52,20 +52,20 @@ struct threadMatching {
 };
 
 pcre2_match_context* matchContext() {
-    thread_local threadMatching matching;
+    thread_local ThreadMatchState matching;
     return matching.context.get();
 }
 
 }  // namespace
 
-struct ecmaRegex::code {
-    std::unique_ptr<pcre2_code, codeDeleter> compiled;
+struct EcmaRegex::code {
+    std::unique_ptr<pcre2_code, CodeDeleter> compiled;
     std::uint32_t captures = 0;
 };
 
-ecmaRegex::ecmaRegex(const std::string& pattern)
+EcmaRegex::EcmaRegex(const std::string& pattern)
     : pattern_(pattern), translated_(translateEcmaPattern(pattern)), code_(new code) {
-    std::unique_ptr<pcre2_compile_context, compileContextDeleter> context(
+    std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
         pcre2_compile_context_create(nullptr));
     if (!context) throw std::bad_alloc();
     pcre2_set_newline(context.get(), PCRE2_NEWLINE_ANYCRLF);
@@ -84,18 +84,18 @@ ecmaRegex::ecmaRegex(const std::string& pattern)
     pcre2_pattern_info(code_->compiled.get(), PCRE2_INFO_CAPTURECOUNT, &code_->captures);
 }
 
-ecmaRegex::~ecmaRegex() = default;
+EcmaRegex::~EcmaRegex() = default;
 
-std::size_t ecmaRegex::groups() const { return code_->captures; }
+std::size_t EcmaRegex::groups() const { return code_->captures; }
 
-bool ecmaRegex::search(std::string_view text, bool all, visitor visit, void* context) const {
-    detail::subject prepared(text);
+bool EcmaRegex::search(std::string_view text, bool all, visitor visit, void* context) const {
+    detail::MatchSubject prepared(text);
     std::string_view s = prepared.mapped();
-    std::unique_ptr<pcre2_match_data, matchDataDeleter> data(
+    std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
         pcre2_match_data_create_from_pattern(code_->compiled.get(), nullptr));
     if (!data) throw std::bad_alloc();
     pcre2_match_context* mcontext = matchContext();
-    regexMatch match;
+    RegexMatch match;
     match.groups.resize(code_->captures + 1);
     bool found = false;
     std::size_t position = 0;
@@ -105,7 +105,7 @@ bool ecmaRegex::search(std::string_view text, bool all, visitor visit, void* con
         if (rc == PCRE2_ERROR_NOMATCH) break;
         if (rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
             rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT)
-            throw matchLimitError("Matching " + pattern_ + " gave up: " + pcre2Message(rc));
+            throw MatchLimitError("Matching " + pattern_ + " gave up: " + pcre2Message(rc));
         if (rc < 0)
             throw std::runtime_error("Matching " + pattern_ + " failed: " + pcre2Message(rc));
         const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());

@@ -13,7 +13,7 @@
 //   byte outside a valid sequence is one opaque character of its own: it matches
 //   itself, "." and negated classes such as "[^<]"; every result holds the
 //   original bytes.
-// - Matching is bounded: a search that backtracks too much raises matchLimitError
+// - Matching is bounded: a search that backtracks too much raises MatchLimitError
 //   instead of hanging.
 // - A compiled expression is immutable and may run on several threads at once.
 //
@@ -31,26 +31,26 @@
 namespace extract {
 
 // Raised when a search gives up on the match limit.
-class matchLimitError : public std::runtime_error {
+class MatchLimitError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 // One match: the group texts (index 0 the whole match) as views into the text
 // searched; an unset group is a null view (data() == nullptr).
-struct regexMatch {
+struct RegexMatch {
     std::vector<std::string_view> groups;
     std::string_view before;  // the text before the match
     std::string_view after;   // the text after it
 };
 
-class ecmaRegex {
+class EcmaRegex {
 public:
     // Throws std::runtime_error with the engine's message on a bad pattern.
-    explicit ecmaRegex(const std::string& pattern);
-    ~ecmaRegex();
-    ecmaRegex(const ecmaRegex&) = delete;
-    ecmaRegex& operator=(const ecmaRegex&) = delete;
+    explicit EcmaRegex(const std::string& pattern);
+    ~EcmaRegex();
+    EcmaRegex(const EcmaRegex&) = delete;
+    EcmaRegex& operator=(const EcmaRegex&) = delete;
 
     // Every match, left to right, each search resuming where the last match ended
     // (one character further after an empty match). The visitor gets each match;
@@ -58,14 +58,14 @@ public:
     template <class Visitor>
     void forEach(std::string_view text, Visitor&& visit) const {
         search(
-            text, true, [](void* v, const regexMatch& m) { (*static_cast<Visitor*>(v))(m); },
+            text, true, [](void* v, const RegexMatch& m) { (*static_cast<Visitor*>(v))(m); },
             &visit);
     }
     // The first match only; false when there is none.
     template <class Visitor>
     bool first(std::string_view text, Visitor&& visit) const {
         return search(
-            text, false, [](void* v, const regexMatch& m) { (*static_cast<Visitor*>(v))(m); },
+            text, false, [](void* v, const RegexMatch& m) { (*static_cast<Visitor*>(v))(m); },
             &visit);
     }
 
@@ -78,7 +78,7 @@ public:
     struct code;
 
 private:
-    using visitor = void (*)(void*, const regexMatch&);
+    using visitor = void (*)(void*, const RegexMatch&);
     bool search(std::string_view text, bool all, visitor visit, void* context) const;
 
     std::string pattern_;

@@ -30,9 +30,9 @@ void spaceLineBreaks(std::string& text) {
 }
 
 // Every match of the pattern in text, each expanded with the format.
-void collect(const ecmaRegex& pattern, std::string_view format, std::string_view text,
+void collect(const EcmaRegex& pattern, std::string_view format, std::string_view text,
              std::vector<std::string>& out) {
-    pattern.forEach(text, [&](const regexMatch& m) {
+    pattern.forEach(text, [&](const RegexMatch& m) {
         std::string piece;
         expandFormat(piece, format, m.groups, m.before, m.after);
         out.push_back(std::move(piece));
@@ -92,7 +92,7 @@ void expandFormat(std::string& out, std::string_view format,
     }
 }
 
-replacer::replacer(const std::string& expression) : expression_(expression) {
+Replacer::Replacer(const std::string& expression) : expression_(expression) {
     if (expression.empty()) throw std::runtime_error("Empty replacer expression");
     const char separator = expression[0];
     std::string rest = expression.substr(1);
@@ -124,17 +124,17 @@ replacer::replacer(const std::string& expression) : expression_(expression) {
             from = at + 1;
         }
     }
-    pattern_ = std::make_unique<const ecmaRegex>(regex);
+    pattern_ = std::make_unique<const EcmaRegex>(regex);
 }
 
-replacer::~replacer() = default;
+Replacer::~Replacer() = default;
 
-std::vector<std::string> replacer::apply(const std::string& text) const {
+std::vector<std::string> Replacer::apply(const std::string& text) const {
     std::string copy = text;
     return apply(copy);
 }
 
-std::vector<std::string> replacer::apply(std::string& text) const {
+std::vector<std::string> Replacer::apply(std::string& text) const {
     if (script_) return script_->apply(text);
     spaceLineBreaks(text);
     std::vector<std::string> results;
@@ -148,14 +148,14 @@ std::vector<std::string> replacer::apply(std::string& text) const {
             std::string second = chain_[0];
             replaceAll(second, "\\match", key);
             tools::logln("Chaining log: natch is ", second, ", format: ", chain_[1]);
-            ecmaRegex pattern(second);
+            EcmaRegex pattern(second);
             collect(pattern, chain_[1], text, names);
             tools::logln("nres@", names);
         }
         tools::logln("Result in names: ", names);
         return names;
-    } catch (const matchLimitError& e) {
-        throw matchLimitError("Expression " + expression_ + " gave up (" + e.what() + ")");
+    } catch (const MatchLimitError& e) {
+        throw MatchLimitError("Expression " + expression_ + " gave up (" + e.what() + ")");
     }
 }
 

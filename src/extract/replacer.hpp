@@ -22,17 +22,17 @@
 
 namespace extract {
 
-class ecmaRegex;
+class EcmaRegex;
 class script;
 
-class replacer {
+class Replacer {
 public:
     // Throws std::runtime_error on an empty expression and on a pattern the
     // regular-expression engine rejects (with the engine's message).
-    explicit replacer(const std::string& expression);
-    replacer(const replacer&) = delete;
-    replacer& operator=(const replacer&) = delete;
-    ~replacer();
+    explicit Replacer(const std::string& expression);
+    Replacer(const Replacer&) = delete;
+    Replacer& operator=(const Replacer&) = delete;
+    ~Replacer();
 
     // Turns CR/LF of text into spaces in place, then returns every extracted piece
     // (empty when nothing is found). Throws on an invalid chain, a bad second-step
@@ -47,7 +47,7 @@ public:
 
 private:
     std::string expression_;
-    std::unique_ptr<const ecmaRegex> pattern_;  // absent in script form
+    std::unique_ptr<const EcmaRegex> pattern_;  // absent in script form
     std::vector<std::string> chain_;
     std::string format_;
     std::unique_ptr<const script> script_;  // present in script form only

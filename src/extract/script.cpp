@@ -15,7 +15,7 @@ using tools::replaceAll;
 
 namespace {
 
-using detail::commandPtr;
+using detail::CommandPtr;
 using detail::program;
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -64,7 +64,7 @@ program parse(const std::string& text) {
             continue;
         }
         bool added = false;
-        for (commandPtr c : {detail::argumentCommand(piece), detail::bareCommand(piece)}) {
+        for (CommandPtr c : {detail::argumentCommand(piece), detail::bareCommand(piece)}) {
             if (!c) continue;
             if (c->tryskip) hasTryskip.back() = true;
             open.back().push_back(std::move(c));

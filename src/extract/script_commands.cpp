@@ -19,7 +19,7 @@ namespace {
 using run = script::run;
 using command = script::command;
 
-commandPtr make(std::function<void(run&, std::string&)> exec, bool tryskip = false) {
+CommandPtr make(std::function<void(run&, std::string&)> exec, bool tryskip = false) {
     return std::make_shared<const command>(command{std::move(exec), tryskip});
 }
 
@@ -97,11 +97,11 @@ void goReverseEnd(run& r, std::string& text, const std::string& needle) {
 
 using search = void (*)(run&, std::string&, const std::string&);
 
-commandPtr searchWith(search how, const std::string& needle) {
+CommandPtr searchWith(search how, const std::string& needle) {
     return make([how, needle](run& r, std::string& text) { how(r, text, needle); });
 }
 
-commandPtr searchFromStack(search how) {
+CommandPtr searchFromStack(search how) {
     return make([how](run& r, std::string& text) {
         if (r.stack.empty()) {
             tools::logln("Stack empty, no needle, failing");
@@ -113,7 +113,7 @@ commandPtr searchFromStack(search how) {
     });
 }
 
-commandPtr moveCursor(const std::string& argument) {
+CommandPtr moveCursor(const std::string& argument) {
     if (argument.empty()) throw tools::Failure("Invalid cur parameter " + quoted(argument));
     char sign = argument[0];
     if (sign != '+' && sign != '-') {
@@ -187,7 +187,7 @@ void cleanSpaces(run& r, const std::string& specials) {
     element = std::move(cleaned);
 }
 
-commandPtr format(const std::string& text) {
+CommandPtr format(const std::string& text) {
     return make([text](run& r, std::string&) {
         tools::logln("Format ", text, " via ", r.stack);
         std::string result = text;
@@ -198,8 +198,8 @@ commandPtr format(const std::string& text) {
     });
 }
 
-commandPtr regexCommand(const std::string& expression) {
-    auto rep = std::make_shared<const replacer>(expression);
+CommandPtr regexCommand(const std::string& expression) {
+    auto rep = std::make_shared<const Replacer>(expression);
     return make([rep, expression](run& r, std::string& text) {
         std::vector<std::string> found = rep->apply(text);
         r.stack.insert(r.stack.begin(), std::make_move_iterator(found.begin()),
@@ -208,17 +208,17 @@ commandPtr regexCommand(const std::string& expression) {
     });
 }
 
-commandPtr modex(const std::string& argument) {
+CommandPtr modex(const std::string& argument) {
     std::size_t second = argument.empty() ? std::string::npos : argument.find(argument[0], 1);
     if (second == std::string::npos)
         throw tools::Failure("Invalid modex parameter " + quoted(argument));
-    auto pattern = std::make_shared<const ecmaRegex>(argument.substr(1, second - 1));
+    auto pattern = std::make_shared<const EcmaRegex>(argument.substr(1, second - 1));
     std::string replacement = argument.substr(second + 1);
     return make([pattern, replacement, argument](run& r, std::string&) {
         if (r.stack.empty()) return;
         std::string& element = r.stack.front();
         std::string changed;
-        bool found = pattern->first(element, [&](const regexMatch& m) {
+        bool found = pattern->first(element, [&](const RegexMatch& m) {
             changed.assign(m.before);
             expandFormat(changed, replacement, m.groups, m.before, m.after);
             changed.append(m.after);
@@ -228,7 +228,7 @@ commandPtr modex(const std::string& argument) {
     });
 }
 
-commandPtr select(const std::string& argument) {
+CommandPtr select(const std::string& argument) {
     std::int64_t n = number(argument);
     return make([n](run& r, std::string&) {
         if (std::uint64_t(n) >= r.stack.size())
@@ -239,7 +239,7 @@ commandPtr select(const std::string& argument) {
     });
 }
 
-commandPtr replaceCommand(const std::string& argument) {
+CommandPtr replaceCommand(const std::string& argument) {
     std::size_t equals = argument.find('=');
     if (equals == std::string::npos || equals == 0)
         throw tools::Failure("Invalid replace parameter " + quoted(argument));
@@ -250,7 +250,7 @@ commandPtr replaceCommand(const std::string& argument) {
     });
 }
 
-commandPtr testCharacter(const std::string& argument) {
+CommandPtr testCharacter(const std::string& argument) {
     if (argument.size() != 1) throw tools::Failure("Invalid tcskip parameter " + quoted(argument));
     char wanted = argument[0];
     return make([wanted, argument](run& r, std::string& text) {
@@ -266,7 +266,7 @@ commandPtr testCharacter(const std::string& argument) {
     });
 }
 
-commandPtr pushMarked() {
+CommandPtr pushMarked() {
     return make([](run& r, std::string& text) {
         if (r.start < 0 || r.end < r.start || std::uint64_t(r.end) > text.size()) {
             tools::logln("Push: ", r.start, " to ", r.end, " out of bounds [0..", text.size(),
@@ -280,7 +280,7 @@ commandPtr pushMarked() {
     });
 }
 
-commandPtr tryskip() {
+CommandPtr tryskip() {
     return make(
         [](run& r, std::string& text) {
             tools::logln("Try/skip");
@@ -301,14 +301,14 @@ commandPtr tryskip() {
 
 }  // namespace
 
-commandPtr group(program commands) {
+CommandPtr group(program commands) {
     return make([commands = std::move(commands)](run& r, std::string& text) {
         for (const auto& c : commands) c->exec(r, text);
     });
 }
 
 // The argument command for a piece, if its keyword begins the piece.
-commandPtr argumentCommand(const std::string& piece) {
+CommandPtr argumentCommand(const std::string& piece) {
     static const std::vector<std::string> keywords = {
         "go ",     "goe ", "gor ",    "gore ", "cur ",   "date ",  "push ",   "join ",
         "tcskip ", "skip", "format ", "ccs",   "regex ", "modex ", "select ", "replace "};
@@ -353,7 +353,7 @@ commandPtr argumentCommand(const std::string& piece) {
     return nullptr;
 }
 
-commandPtr bareCommand(const std::string& piece) {
+CommandPtr bareCommand(const std::string& piece) {
     if (piece == "nop") return make([](run&, std::string&) {});
     if (piece == "go") return searchFromStack(go);
     if (piece == "goe") return searchFromStack(goEnd);

@@ -62,16 +62,16 @@ struct script::command {
 
 namespace detail {
 
-using commandPtr = std::shared_ptr<const script::command>;
-using program = std::vector<commandPtr>;
+using CommandPtr = std::shared_ptr<const script::command>;
+using program = std::vector<CommandPtr>;
 
 // The argument command for a piece that its keyword begins, or null. An argument that
 // is a mistake in the script raises (see parse() in script.cpp).
-commandPtr argumentCommand(const std::string& piece);
+CommandPtr argumentCommand(const std::string& piece);
 // The bare command the piece names, or null.
-commandPtr bareCommand(const std::string& piece);
+CommandPtr bareCommand(const std::string& piece);
 // The commands run in order as one ("do" ... "done").
-commandPtr group(program commands);
+CommandPtr group(program commands);
 
 }  // namespace detail
 

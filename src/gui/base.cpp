@@ -13,7 +13,7 @@ namespace gui {
 
 // ---- widget ----
 
-rect shrunk(rect r, int m) {
+Rect shrunk(Rect r, int m) {
     if (2 * m <= r.w && 2 * m <= r.h) {
         r.shrink(m);
         return r;
@@ -54,7 +54,7 @@ bool haveDefaultStyle() {
     return theDefaultStyle != nullptr;
 }
 
-gui::style& widget::style() const {
+gui::style& Widget::style() const {
     if (style_) return *style_;
     // The default style lives until the process ends (or the test resets it
     // while no widget draws), so handing out a reference is safe.
@@ -63,9 +63,9 @@ gui::style& widget::style() const {
     return *theDefaultStyle;
 }
 
-void widget::setStyle(std::shared_ptr<gui::style> s) { style_ = std::move(s); }
+void Widget::setStyle(std::shared_ptr<gui::style> s) { style_ = std::move(s); }
 
-void widget::requestRepaint() const {
+void Widget::requestRepaint() const {
     gui::style& s = style();
     if (s.requestRepaint) s.requestRepaint();
 }
@@ -78,15 +78,15 @@ namespace {
 // copied, so the copy draws through its own operations.
 struct OwnOutline {
     style* self;
-    void operator()(SDL_Surface* t, rect a, rgba c) const { self->drawOutline(t, a, c); }
+    void operator()(SDL_Surface* t, Rect a, Rgba c) const { self->drawOutline(t, a, c); }
 };
 struct OwnFill {
     style* self;
-    void operator()(SDL_Surface* t, rect a, rgba c) const { self->drawFill(t, a, c); }
+    void operator()(SDL_Surface* t, Rect a, Rgba c) const { self->drawFill(t, a, c); }
 };
 struct OwnPanel {
     style* self;
-    void operator()(SDL_Surface* t, rect a, rgba b, rgba f, bool open) const {
+    void operator()(SDL_Surface* t, Rect a, Rgba b, Rgba f, bool open) const {
         self->drawPanel(t, a, b, f, open);
     }
 };
@@ -94,15 +94,15 @@ struct OwnPanel {
 }  // namespace
 
 style::style(const std::string& fontFile)
-    : font(std::make_shared<sdloo::TTF_FontClass>(fontFile, 12)),
-      smallFont(std::make_shared<sdloo::TTF_FontClass>(fontFile, 10)),
-      largeFont(std::make_shared<sdloo::TTF_FontClass>(fontFile, 14)),
-      tinyFont(std::make_shared<sdloo::TTF_FontClass>(fontFile, 9)),
-      hugeFont(std::make_shared<sdloo::TTF_FontClass>(fontFile, 20)) {
+    : font(std::make_shared<sdloo::Font>(fontFile, 12)),
+      smallFont(std::make_shared<sdloo::Font>(fontFile, 10)),
+      largeFont(std::make_shared<sdloo::Font>(fontFile, 14)),
+      tinyFont(std::make_shared<sdloo::Font>(fontFile, 9)),
+      hugeFont(std::make_shared<sdloo::Font>(fontFile, 20)) {
     bindOwnOperations();
 }
 
-style::style(const style& from, rgba tint)
+style::style(const style& from, Rgba tint)
     : gap(from.gap),
       unitSize(from.unitSize),
       outline(from.outline),
@@ -128,7 +128,7 @@ style::style(const style& from, rgba tint)
     faceColour.modulate(tint);
 }
 
-std::shared_ptr<style> style::tinted(rgba tint, const style* from) {
+std::shared_ptr<style> style::tinted(Rgba tint, const style* from) {
     if (from) return std::make_shared<style>(*from, tint);
     std::shared_ptr<style> base = defaultStyle();
     return std::make_shared<style>(*base, tint);
@@ -140,21 +140,21 @@ void style::bindOwnOperations() {
     panel = OwnPanel{this};
 }
 
-sdloo::TTF_FontClass& style::fontByIndex(int index) const {
-    const std::shared_ptr<sdloo::TTF_FontClass>* fonts[] = {&font, &smallFont, &largeFont,
-                                                            &tinyFont, &hugeFont};
+sdloo::Font& style::fontByIndex(int index) const {
+    const std::shared_ptr<sdloo::Font>* fonts[] = {&font, &smallFont, &largeFont, &tinyFont,
+                                                   &hugeFont};
     tools::check(index >= 0 && index < 5, "no font of index " + std::to_string(index));
     tools::check(*fonts[index] != nullptr, "font " + std::to_string(index) + " is not open");
     return **fonts[index];
 }
 
-void style::drawOutline(SDL_Surface* target, rect a, rgba colour) {
+void style::drawOutline(SDL_Surface* target, Rect a, Rgba colour) {
     gui::outline(target, a, colour);
 }
 
-void style::drawFill(SDL_Surface* target, rect a, rgba colour) { gui::fill(target, a, colour); }
+void style::drawFill(SDL_Surface* target, Rect a, Rgba colour) { gui::fill(target, a, colour); }
 
-void style::drawPanel(SDL_Surface* target, rect a, rgba border, rgba face, bool openBottom) {
+void style::drawPanel(SDL_Surface* target, Rect a, Rgba border, Rgba face, bool openBottom) {
     gui::panel(target, a, border, face, openBottom, fill);
 }
 
@@ -201,9 +201,9 @@ std::size_t HookTable::size() const {
 
 // ---- bridge ----
 
-ui_bridge::ui_bridge(WidgetPtr r) : root(std::move(r)) {}
+UiBridge::UiBridge(WidgetPtr r) : root(std::move(r)) {}
 
-ui_bridge::~ui_bridge() {
+UiBridge::~UiBridge() {
     // Widgets that drag still find the hook table while the tree goes away.
     root.reset();
     // The default style must not lead grips to a bridge that is gone.
@@ -211,12 +211,12 @@ ui_bridge::~ui_bridge() {
     if (theDefaultStyle && theDefaultStyle->bridge == this) theDefaultStyle->bridge = nullptr;
 }
 
-void ui_bridge::dispatch(Event& e) {
+void UiBridge::dispatch(Event& e) {
     if (hooks->offer(e)) return;
     if (root) root->handle(e);
 }
 
-void ui_bridge::loop() {
+void UiBridge::loop() {
     becomeLoopThread();
     try {
         while (running) {

@@ -3,7 +3,7 @@
 //
 // Events (Event and its kinds, told apart by dynamic type), the abstract
 // widget every element of the window is built from, the style that holds
-// colours, fonts and the three drawing operations, and the abstract ui_bridge
+// colours, fonts and the three drawing operations, and the abstract UiBridge
 // that connects a widget tree to a windowing system (hooks, dispatch, loop).
 //
 // Ownership: widgets are held by std::shared_ptr (WidgetPtr). A widget that
@@ -28,13 +28,13 @@
 
 namespace gui {
 
-using sdloo::coord;
-using sdloo::rect;
-using sdloo::rgba;
+using sdloo::Coord;
+using sdloo::Rect;
+using sdloo::Rgba;
 
 // The area shrunk by m on every side, or as far as it allows: a side never
 // gets a negative length.
-rect shrunk(rect r, int m);
+Rect shrunk(Rect r, int m);
 
 // ---- events ----
 
@@ -45,8 +45,8 @@ struct Event {
 // An event at a pointer position in window pixels (or in the pixels of the
 // off-screen surface an item is drawn into).
 struct LocalEvent : Event {
-    coord pos;
-    explicit LocalEvent(coord p) : pos(p) {}
+    Coord pos;
+    explicit LocalEvent(Coord p) : pos(p) {}
 };
 struct MouseMoved : LocalEvent {
     using LocalEvent::LocalEvent;
@@ -59,7 +59,7 @@ struct MouseUp : LocalEvent {  // buttons 1 to 3
 };
 struct MouseScroll : LocalEvent {
     bool up;  // the wheel turned up (SDL button 4)
-    MouseScroll(coord p, bool up_) : LocalEvent(p), up(up_) {}
+    MouseScroll(Coord p, bool up_) : LocalEvent(p), up(up_) {}
 };
 struct MouseStateChanged : Event {};
 struct MouseEntered : MouseStateChanged {};
@@ -94,16 +94,16 @@ struct KeyPressed : Event {
 };
 
 class style;
-class ui_bridge;
+class UiBridge;
 
 // ---- widget ----
 
-class widget : public std::enable_shared_from_this<widget> {
+class Widget : public std::enable_shared_from_this<Widget> {
 public:
-    widget() = default;
-    virtual ~widget() = default;
-    widget(const widget&) = delete;
-    widget& operator=(const widget&) = delete;
+    Widget() = default;
+    virtual ~Widget() = default;
+    Widget(const Widget&) = delete;
+    Widget& operator=(const Widget&) = delete;
 
     // The own style, or the process-wide default style when there is none.
     gui::style& style() const;
@@ -116,12 +116,12 @@ public:
     // Reacts to an event; true when the widget used it.
     virtual bool handle(Event& e) = 0;
     // The size the widget asks its parent for (advisory).
-    virtual coord requestedSize() = 0;
+    virtual Coord requestedSize() = 0;
     // Text form for log lines.
     virtual std::string toString() const { return "widget"; }
 
     // Where the widget is drawn; assigned by the parent before each draw.
-    rect area;
+    Rect area;
 
 protected:
     const std::shared_ptr<gui::style>& ownStyle() const { return style_; }
@@ -133,7 +133,7 @@ private:
     std::atomic<bool> changed_{true};
 };
 
-using WidgetPtr = std::shared_ptr<widget>;
+using WidgetPtr = std::shared_ptr<Widget>;
 using WidgetList = std::vector<WidgetPtr>;
 
 // ---- style ----
@@ -143,8 +143,8 @@ inline constexpr const char* defaultFontFile = "vera.ttf";
 
 class style {
 public:
-    using RectOp = std::function<void(SDL_Surface* target, rect area, rgba colour)>;
-    using PanelOp = std::function<void(SDL_Surface* target, rect area, rgba border, rgba face,
+    using RectOp = std::function<void(SDL_Surface* target, Rect area, Rgba colour)>;
+    using PanelOp = std::function<void(SDL_Surface* target, Rect area, Rgba border, Rgba face,
                                        bool openBottom)>;
 
     // Default values; opens the five fonts from fontFile (throws the font
@@ -153,23 +153,23 @@ public:
     // A copy of another style (fonts shared) with textColour, backColour and
     // faceColour modulated by tint. Drawing fields that were bound to the
     // original's own operations are bound to the copy's.
-    style(const style& from, rgba tint);
+    style(const style& from, Rgba tint);
     ~style() = default;
     style& operator=(const style&) = delete;
 
     // A tinted copy of from, or of the default style when from is null.
-    static std::shared_ptr<style> tinted(rgba tint, const style* from = nullptr);
+    static std::shared_ptr<style> tinted(Rgba tint, const style* from = nullptr);
 
     // One-pixel frame, pixel by pixel.
-    void drawOutline(SDL_Surface* target, rect area, rgba colour);
+    void drawOutline(SDL_Surface* target, Rect area, Rgba colour);
     // SDL_FillRect of the area.
-    void drawFill(SDL_Surface* target, rect area, rgba colour);
+    void drawFill(SDL_Surface* target, Rect area, Rgba colour);
     // The glossy face of buttons and bars with a border of rounded corners.
-    void drawPanel(SDL_Surface* target, rect area, rgba border, rgba face, bool openBottom);
+    void drawPanel(SDL_Surface* target, Rect area, Rgba border, Rgba face, bool openBottom);
 
     // The font of a formatted text part: 0 font, 1 smallFont, 2 largeFont,
     // 3 tinyFont, 4 hugeFont; others throw tools::Failure.
-    sdloo::TTF_FontClass& fontByIndex(int index) const;
+    sdloo::Font& fontByIndex(int index) const;
 
     int gap = 3;
     int unitSize = 16;
@@ -178,13 +178,13 @@ public:
     PanelOp panel;
     RectOp fill;
     // The bridge the style belongs to (hooks of dragging widgets); may be null.
-    ui_bridge* bridge = nullptr;
-    rgba textColour{34, 34, 34, 0};
-    rgba backColour{200, 200, 210, 0};
-    rgba faceColour{150, 150, 168, 0};
-    rgba accentColour{32, 96, 96, 0};
-    rgba errorColour{255, 128, 128, 0};
-    std::shared_ptr<sdloo::TTF_FontClass> font, smallFont, largeFont, tinyFont, hugeFont;
+    UiBridge* bridge = nullptr;
+    Rgba textColour{34, 34, 34, 0};
+    Rgba backColour{200, 200, 210, 0};
+    Rgba faceColour{150, 150, 168, 0};
+    Rgba accentColour{32, 96, 96, 0};
+    Rgba errorColour{255, 128, 128, 0};
+    std::shared_ptr<sdloo::Font> font, smallFont, largeFont, tinyFont, hugeFont;
     // Asks for a (not full) repaint; may be empty. Safe from any thread when
     // bound to a bridge's requestRepaint.
     std::function<void()> requestRepaint;
@@ -232,12 +232,12 @@ private:
 
 // ---- bridge ----
 
-class ui_bridge {
+class UiBridge {
 public:
-    explicit ui_bridge(WidgetPtr root);
-    virtual ~ui_bridge();
-    ui_bridge(const ui_bridge&) = delete;
-    ui_bridge& operator=(const ui_bridge&) = delete;
+    explicit UiBridge(WidgetPtr root);
+    virtual ~UiBridge();
+    UiBridge(const UiBridge&) = delete;
+    UiBridge& operator=(const UiBridge&) = delete;
 
     void stop() { running = false; }
     // Asks for a repaint; full also marks the whole tree changed and repaints

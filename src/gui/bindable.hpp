@@ -15,16 +15,16 @@ namespace gui {
 // (when there is one), which returns what is stored. The stored value is
 // guarded, so a worker may write while the loop reads.
 template <class T>
-class dgValue {
+class BoundValue {
 public:
-    dgValue() = default;
+    BoundValue() = default;
     template <class U>
-    requires std::constructible_from<T, U> dgValue(U&& v) : value_(std::forward<U>(v)) {}
-    dgValue(const dgValue& other) : getter(other.getter), setter(other.setter) {
+    requires std::constructible_from<T, U> BoundValue(U&& v) : value_(std::forward<U>(v)) {}
+    BoundValue(const BoundValue& other) : getter(other.getter), setter(other.setter) {
         std::lock_guard<std::mutex> hold(other.lock_);
         value_ = other.value_;
     }
-    dgValue& operator=(const dgValue& other) {
+    BoundValue& operator=(const BoundValue& other) {
         if (this == &other) return *this;
         T v = other.stored();
         getter = other.getter;
@@ -33,8 +33,8 @@ public:
         value_ = std::move(v);
         return *this;
     }
-    static dgValue bound(std::function<T()> get, std::function<T(T)> set = {}) {
-        dgValue v;
+    static BoundValue bound(std::function<T()> get, std::function<T(T)> set = {}) {
+        BoundValue v;
         v.getter = std::move(get);
         v.setter = std::move(set);
         return v;

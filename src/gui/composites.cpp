@@ -7,9 +7,9 @@
 
 namespace gui {
 
-// ---- compositeWidget ----
+// ---- CompositeWidget ----
 
-void compositeWidget::setHover(const WidgetPtr& w) {
+void CompositeWidget::setHover(const WidgetPtr& w) {
     WidgetPtr old = hover_.lock();
     if (old == w) return;
     if (old) {
@@ -23,31 +23,31 @@ void compositeWidget::setHover(const WidgetPtr& w) {
     hover_ = w;
 }
 
-void compositeWidget::setStyle(std::shared_ptr<gui::style> s) {
+void CompositeWidget::setStyle(std::shared_ptr<gui::style> s) {
     for (const WidgetPtr& child : WidgetList(children()))
         if (child) child->setStyle(s);
-    widget::setStyle(std::move(s));
+    Widget::setStyle(std::move(s));
 }
 
-void compositeWidget::setChanged() {
-    widget::setChanged();
+void CompositeWidget::setChanged() {
+    Widget::setChanged();
     for (const WidgetPtr& child : WidgetList(children()))
         if (child) child->setChanged();
 }
 
-void compositeWidget::clearChanged() {
-    widget::clearChanged();
+void CompositeWidget::clearChanged() {
+    Widget::clearChanged();
     for (const WidgetPtr& child : WidgetList(children()))
         if (child) child->clearChanged();
 }
 
-void compositeWidget::draw(SDL_Surface* target) {
+void CompositeWidget::draw(SDL_Surface* target) {
     for (const WidgetPtr& child : WidgetList(children()))
         if (child) child->draw(target);
     clearChanged();
 }
 
-bool compositeWidget::handle(Event& e) {
+bool CompositeWidget::handle(Event& e) {
     if (dynamic_cast<MouseLeft*>(&e)) setHover(nullptr);
     if (auto* local = dynamic_cast<LocalEvent*>(&e)) {
         WidgetPtr target;
@@ -65,16 +65,16 @@ bool compositeWidget::handle(Event& e) {
     return false;
 }
 
-// ---- containerWidget, dgContainerWidget ----
+// ---- ContainerWidget, ProviderWidget ----
 
-void containerWidget::remove(const WidgetPtr& w) {
+void ContainerWidget::remove(const WidgetPtr& w) {
     auto it = std::find(list_.begin(), list_.end(), w);
     if (it == list_.end()) return;
     *it = std::move(list_.back());
     list_.pop_back();
 }
 
-const WidgetList& dgContainerWidget::fetch(int from, int to) {
+const WidgetList& ProviderWidget::fetch(int from, int to) {
     held_ = provider_(from, to);
     return held_;
 }
@@ -110,7 +110,7 @@ bool callback::handle(Event& e) {
     return c->handle(e);
 }
 
-coord callback::requestedSize() {
+Coord callback::requestedSize() {
     if (!child_) {
         child_ = maker_();
         tools::check(child_ != nullptr, "callback: the maker made no widget");
@@ -119,12 +119,12 @@ coord callback::requestedSize() {
 }
 
 void callback::setChanged() {
-    widget::setChanged();
+    Widget::setChanged();
     if (child_) child_->setChanged();
 }
 
 void callback::clearChanged() {
-    widget::clearChanged();
+    Widget::clearChanged();
     if (child_) child_->clearChanged();
 }
 

@@ -16,7 +16,7 @@
 
 namespace gui {
 
-class compositeWidget : public widget {
+class CompositeWidget : public Widget {
 public:
     virtual const WidgetList& children() = 0;
     // The old hover child gets MouseLeft, then w gets MouseEntered.
@@ -30,13 +30,13 @@ public:
     bool handle(Event& e) override;
 
 protected:
-    std::weak_ptr<widget> hover_;
+    std::weak_ptr<Widget> hover_;
 };
 
-class containerWidget : public compositeWidget {
+class ContainerWidget : public CompositeWidget {
 public:
-    containerWidget() = default;
-    explicit containerWidget(WidgetList children) : list_(std::move(children)) {}
+    ContainerWidget() = default;
+    explicit ContainerWidget(WidgetList children) : list_(std::move(children)) {}
 
     const WidgetList& children() override { return list_; }
     void setChildren(WidgetList list) { list_ = std::move(list); }
@@ -53,9 +53,9 @@ protected:
 // from..to (both included) are the items; other entries may be empty.
 using Provider = std::function<WidgetList(int from, int to)>;
 
-class dgContainerWidget : public compositeWidget {
+class ProviderWidget : public CompositeWidget {
 public:
-    explicit dgContainerWidget(Provider provider) : provider_(std::move(provider)) {}
+    explicit ProviderWidget(Provider provider) : provider_(std::move(provider)) {}
     // Asks the provider for (0, 0).
     const WidgetList& children() override { return fetch(0, 0); }
     const WidgetList& fetch(int from, int to);
@@ -68,12 +68,12 @@ protected:
 using Maker = std::function<WidgetPtr()>;
 
 // Makes its child once, on first use, and forwards to it.
-class delay : public widget {
+class delay : public Widget {
 public:
     explicit delay(Maker maker) : maker_(std::move(maker)) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override { return child()->handle(e); }
-    coord requestedSize() override { return child()->requestedSize(); }
+    Coord requestedSize() override { return child()->requestedSize(); }
     const WidgetPtr& child();
 
 private:
@@ -84,12 +84,12 @@ private:
 // Makes its child anew on every draw (the tree below is rebuilt from the
 // application's state at every repaint). Events go to the child of the last
 // draw; before the first draw they are refused with tools::Failure.
-class callback : public widget {
+class callback : public Widget {
 public:
     explicit callback(Maker maker) : maker_(std::move(maker)) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
-    coord requestedSize() override;
+    Coord requestedSize() override;
     void setChanged() override;
     void clearChanged() override;
     const WidgetPtr& child() const { return child_; }

@@ -11,51 +11,51 @@ namespace gui {
 
 namespace {
 
-int along(coord c, bool horizontal) { return horizontal ? c.x : c.y; }
+int along(Coord c, bool horizontal) { return horizontal ? c.x : c.y; }
 
 std::string textForm(const WidgetPtr& w) { return w ? w->toString() : "(null)"; }
 
 }  // namespace
 
-// ---- positionWidget ----
+// ---- PositionWidget ----
 
-void positionWidget::draw(SDL_Surface* target) {
+void PositionWidget::draw(SDL_Surface* target) {
     gui::style& st = style();
     st.fill(target, area, st.backColour);
     if (!child_) return;
     child_->area =
-        rect(area.x + static_cast<int>(area.w * left), area.y + static_cast<int>(area.h * top),
+        Rect(area.x + static_cast<int>(area.w * left), area.y + static_cast<int>(area.h * top),
              static_cast<int>((right - left) * area.w), static_cast<int>((bottom - top) * area.h));
     child_->draw(target);
 }
 
-bool positionWidget::handle(Event& e) {
+bool PositionWidget::handle(Event& e) {
     auto* local = dynamic_cast<LocalEvent*>(&e);
     if (local && child_ && child_->area.contains(local->pos.x, local->pos.y))
         return child_->handle(e);
     return false;
 }
 
-coord positionWidget::requestedSize() {
+Coord PositionWidget::requestedSize() {
     if (!child_) return {0, 0};
-    coord c = child_->requestedSize();
+    Coord c = child_->requestedSize();
     auto scale = [](float span, int size) {
         return span > 0 ? static_cast<int>(1.0f / span * size) : 0;
     };
     return {scale(right - left, c.x), scale(bottom - top, c.y)};
 }
 
-// ---- splitWidget ----
+// ---- SplitWidget ----
 
-splitWidget::splitWidget(bool horizontal, WidgetPtr first, WidgetPtr second, int position)
-    : containerWidget({std::move(first), std::move(second)}),
+SplitWidget::SplitWidget(bool horizontal, WidgetPtr first, WidgetPtr second, int position)
+    : ContainerWidget({std::move(first), std::move(second)}),
       position(position),
       horizontal(horizontal),
-      divider(std::make_shared<draggable>([this](coord c) { drag(c); }, [this] { release(); })) {
+      divider(std::make_shared<Draggable>([this](Coord c) { drag(c); }, [this] { release(); })) {
     list_.push_back(divider);
 }
 
-int splitWidget::clamp(int p) {
+int SplitWidget::clamp(int p) {
     const int g = style().gap;
     const int extent = horizontal ? area.w : area.h;
     const WidgetPtr& first = list_[0];
@@ -73,22 +73,22 @@ int splitWidget::clamp(int p) {
     return p;
 }
 
-void splitWidget::draw(SDL_Surface* target) {
+void SplitWidget::draw(SDL_Surface* target) {
     gui::style& st = style();
     const int g = st.gap;
-    const rect a = shrunk(area, 1);
+    const Rect a = shrunk(area, 1);
     const int p = clamp(position);  // for this pass only: the stored position stays
-    rect firstArea, secondArea, dividerArea;
+    Rect firstArea, secondArea, dividerArea;
     if (horizontal) {
-        dividerArea = rect(a.x + p - g, a.y, 2 * g, a.h);
-        firstArea = rect(a.x, a.y, p - 1 - g, a.h);
-        secondArea = rect(a.x + p + g + 1, a.y, a.w - 1 - p - g, a.h);
+        dividerArea = Rect(a.x + p - g, a.y, 2 * g, a.h);
+        firstArea = Rect(a.x, a.y, p - 1 - g, a.h);
+        secondArea = Rect(a.x + p + g + 1, a.y, a.w - 1 - p - g, a.h);
     } else {
-        dividerArea = rect(a.x, a.y + p - g, a.w, 2 * g);
-        firstArea = rect(a.x, a.y, a.w, p - 1 - g);
-        secondArea = rect(a.x, a.y + p + g + 1, a.w, a.h - 1 - p - g);
+        dividerArea = Rect(a.x, a.y + p - g, a.w, 2 * g);
+        firstArea = Rect(a.x, a.y, a.w, p - 1 - g);
+        secondArea = Rect(a.x, a.y + p + g + 1, a.w, a.h - 1 - p - g);
     }
-    const rect areas[] = {firstArea, secondArea, dividerArea};
+    const Rect areas[] = {firstArea, secondArea, dividerArea};
     WidgetList children = list_;
     for (std::size_t i = 0; i < children.size() && i < 3; ++i)
         if (children[i]) {
@@ -97,14 +97,14 @@ void splitWidget::draw(SDL_Surface* target) {
         }
     for (std::size_t i = 0; i < children.size() && i < 3; ++i)
         if (children[i]) {
-            rect around = children[i]->area;
-            around = rect(around.x - 1, around.y - 1, around.w + 2, around.h + 2);
+            Rect around = children[i]->area;
+            around = Rect(around.x - 1, around.y - 1, around.w + 2, around.h + 2);
             st.outline(target, around, st.backColour);
         }
     clearChanged();
 }
 
-void splitWidget::drag(coord c) {
+void SplitWidget::drag(Coord c) {
     if (!dragStart_) {
         dragStart_ = c;
         return;
@@ -118,28 +118,28 @@ void splitWidget::drag(coord c) {
     }
 }
 
-void splitWidget::release() {
+void SplitWidget::release() {
     dragStart_.reset();
     position = clamp(position);
 }
 
-coord splitWidget::requestedSize() {
+Coord SplitWidget::requestedSize() {
     const int g = style().gap;
     int sum = 0, across = 0;
     for (std::size_t i = 0; i < 2; ++i)
         if (list_[i]) {
-            coord s = list_[i]->requestedSize();
+            Coord s = list_[i]->requestedSize();
             sum += along(s, horizontal);
             across = std::max(across, along(s, !horizontal));
         }
     sum += 2 * g + 4;
     across += 4;
-    return horizontal ? coord(sum, across) : coord(across, sum);
+    return horizontal ? Coord(sum, across) : Coord(across, sum);
 }
 
-// ---- plainSplitWidget ----
+// ---- PlainSplitWidget ----
 
-void plainSplitWidget::draw(SDL_Surface* target) {
+void PlainSplitWidget::draw(SDL_Surface* target) {
     if (!ratios.empty()) {
         int sum = 0;
         for (int r : ratios) sum += r;
@@ -174,37 +174,37 @@ void plainSplitWidget::draw(SDL_Surface* target) {
         }
         if (!children[i]) continue;
         children[i]->area =
-            vertical ? rect(area.x, start, area.w, span) : rect(start, area.y, span, area.h);
+            vertical ? Rect(area.x, start, area.w, span) : Rect(start, area.y, span, area.h);
         children[i]->draw(target);
     }
     clearChanged();
 }
 
-// ---- fixedSplit ----
+// ---- FixedSplit ----
 
-void fixedSplit::draw(SDL_Surface* target) {
+void FixedSplit::draw(SDL_Surface* target) {
     WidgetList children = list_;
-    const rect a = area;
+    const Rect a = area;
     const int s = size;
-    rect first, second;
+    Rect first, second;
     if (vertical) {
         if (s > 0) {
-            first = rect(a.x, a.y, a.w, s);
-            second = rect(a.x, a.y + s, a.w, a.h - s);
+            first = Rect(a.x, a.y, a.w, s);
+            second = Rect(a.x, a.y + s, a.w, a.h - s);
         } else {
-            first = rect(a.x, a.y, a.w, a.h + s);
-            second = rect(a.x, a.y + a.h + s, a.w, -s);
+            first = Rect(a.x, a.y, a.w, a.h + s);
+            second = Rect(a.x, a.y + a.h + s, a.w, -s);
         }
     } else {
         if (s > 0) {
-            first = rect(a.x, a.y, s, a.h);
-            second = rect(a.x + s + 1, a.y, a.w - 1 - s, a.h);
+            first = Rect(a.x, a.y, s, a.h);
+            second = Rect(a.x + s + 1, a.y, a.w - 1 - s, a.h);
         } else {
-            first = rect(a.x, a.y, a.w + s, a.h);
-            second = rect(a.x + a.w + s, a.y, -s, a.h);
+            first = Rect(a.x, a.y, a.w + s, a.h);
+            second = Rect(a.x + a.w + s, a.y, -s, a.h);
         }
     }
-    const rect areas[] = {first, second};
+    const Rect areas[] = {first, second};
     for (std::size_t i = 0; i < children.size() && i < 2; ++i)
         if (children[i]) {
             children[i]->area = areas[i];
@@ -213,58 +213,58 @@ void fixedSplit::draw(SDL_Surface* target) {
     clearChanged();
 }
 
-coord fixedSplit::requestedSize() {
-    coord A = list_.size() > 0 && list_[0] ? list_[0]->requestedSize() : coord();
-    coord B = list_.size() > 1 && list_[1] ? list_[1]->requestedSize() : coord();
+Coord FixedSplit::requestedSize() {
+    Coord A = list_.size() > 0 && list_[0] ? list_[0]->requestedSize() : Coord();
+    Coord B = list_.size() > 1 && list_[1] ? list_[1]->requestedSize() : Coord();
     const int s = size;
     if (vertical)
-        return s > 0 ? coord(std::max(A.x, B.x), s + B.y) : coord(std::max(A.x, B.x), A.y - s);
-    return s > 0 ? coord(s + B.x, std::max(A.y, B.y)) : coord(A.x - s, std::max(A.y, B.y));
+        return s > 0 ? Coord(std::max(A.x, B.x), s + B.y) : Coord(std::max(A.x, B.x), A.y - s);
+    return s > 0 ? Coord(s + B.x, std::max(A.y, B.y)) : Coord(A.x - s, std::max(A.y, B.y));
 }
 
-std::string fixedSplit::toString() const {
+std::string FixedSplit::toString() const {
     WidgetPtr first = list_.size() > 0 ? list_[0] : nullptr;
     WidgetPtr second = list_.size() > 1 ? list_[1] : nullptr;
     return "widgets.fixedSplit[" + textForm(first) + ", " + textForm(second) + "]";
 }
 
-// ---- widgetRow, plainList, stackWidget ----
+// ---- WidgetRow, PlainList, StackWidget ----
 
-void widgetRow::draw(SDL_Surface* target) {
+void WidgetRow::draw(SDL_Surface* target) {
     WidgetList children = list_;
     const int n = static_cast<int>(children.size());
     const int cell = area.h;
     for (int i = 0; i < n; ++i)
-        if (children[i]) children[i]->area = rect(area.x + i * cell, area.y, cell, cell);
+        if (children[i]) children[i]->area = Rect(area.x + i * cell, area.y, cell, cell);
     const int fit = cell > 0 ? std::min(n, area.w / cell) : 0;
     for (int i = 0; i < fit; ++i)
         if (children[i]) children[i]->draw(target);
 }
 
-coord widgetRow::requestedSize() {
+Coord WidgetRow::requestedSize() {
     int u = style().unitSize;
     return {u, u};
 }
 
-void plainList::draw(SDL_Surface* target) {
+void PlainList::draw(SDL_Surface* target) {
     WidgetList children = list_;
     for (std::size_t i = 0; i < children.size(); ++i) {
         if (!children[i]) continue;
         const int at = static_cast<int>(i) * itemSize;
-        children[i]->area = horizontal ? rect(area.x + at, area.y, itemSize - 1, area.h)
-                                       : rect(area.x, area.y + at, area.w, itemSize - 1);
+        children[i]->area = horizontal ? Rect(area.x + at, area.y, itemSize - 1, area.h)
+                                       : Rect(area.x, area.y + at, area.w, itemSize - 1);
         children[i]->draw(target);
     }
     clearChanged();
 }
 
-coord plainList::requestedSize() {
+Coord PlainList::requestedSize() {
     const WidgetPtr first = list_.empty() ? nullptr : list_.front();
     if (horizontal) return {itemSize, first ? first->requestedSize().y : 4};
     return {first ? first->requestedSize().x : 4, itemSize};
 }
 
-void stackWidget::draw(SDL_Surface* target) {
+void StackWidget::draw(SDL_Surface* target) {
     WidgetList children = list_;
     for (auto it = children.rbegin(); it != children.rend(); ++it)
         if (*it) {

@@ -15,13 +15,13 @@
 namespace gui {
 
 // One child at fractions of the area.
-class positionWidget : public widget {
+class PositionWidget : public Widget {
 public:
-    positionWidget(WidgetPtr child, float left, float right, float top, float bottom)
+    PositionWidget(WidgetPtr child, float left, float right, float top, float bottom)
         : child_(std::move(child)), left(left), right(right), top(top), bottom(bottom) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
-    coord requestedSize() override;
+    Coord requestedSize() override;
 
 private:
     WidgetPtr child_;
@@ -30,41 +30,41 @@ public:
     float left, right, top, bottom;
 };
 
-class draggable;
+class Draggable;
 
 // Two children side by side (horizontal) or one above the other, with a
 // divider the user drags. The stored position survives a window that shrinks
 // and grows again.
-class splitWidget : public containerWidget {
+class SplitWidget : public ContainerWidget {
 public:
-    splitWidget(bool horizontal, WidgetPtr first, WidgetPtr second, int position);
+    SplitWidget(bool horizontal, WidgetPtr first, WidgetPtr second, int position);
     void draw(SDL_Surface* target) override;
-    coord requestedSize() override;
+    Coord requestedSize() override;
     // The position clamped to the current area and the children's sizes.
     int clamp(int p);
-    void drag(coord c);
+    void drag(Coord c);
     void release();
 
     int position;
     const bool horizontal;
-    const std::shared_ptr<draggable> divider;
+    const std::shared_ptr<Draggable> divider;
 
 private:
-    std::optional<coord> dragStart_;
+    std::optional<Coord> dragStart_;
 };
 
 // Children in a row (or a column when vertical), equal spans or by ratios
 // (percentages summing to 100; otherwise draw throws tools::Failure).
-class plainSplitWidget : public containerWidget {
+class PlainSplitWidget : public ContainerWidget {
 public:
-    plainSplitWidget(bool vertical, WidgetList children, bool gaps = false,
+    PlainSplitWidget(bool vertical, WidgetList children, bool gaps = false,
                      std::vector<int> ratios = {})
-        : containerWidget(std::move(children)),
+        : ContainerWidget(std::move(children)),
           vertical(vertical),
           gaps(gaps),
           ratios(std::move(ratios)) {}
     void draw(SDL_Surface* target) override;
-    coord requestedSize() override { return {0, 0}; }
+    Coord requestedSize() override { return {0, 0}; }
 
     bool vertical;
     bool gaps;
@@ -73,12 +73,12 @@ public:
 
 // Two children, the first (size > 0) or the second (size <= 0, of -size)
 // with a fixed extent.
-class fixedSplit : public containerWidget {
+class FixedSplit : public ContainerWidget {
 public:
-    fixedSplit(bool vertical, int size, WidgetPtr first, WidgetPtr second)
-        : containerWidget({std::move(first), std::move(second)}), vertical(vertical), size(size) {}
+    FixedSplit(bool vertical, int size, WidgetPtr first, WidgetPtr second)
+        : ContainerWidget({std::move(first), std::move(second)}), vertical(vertical), size(size) {}
     void draw(SDL_Surface* target) override;
-    coord requestedSize() override;
+    Coord requestedSize() override;
     std::string toString() const override;
 
     bool vertical;
@@ -86,35 +86,35 @@ public:
 };
 
 // A toolbar of square cells as high as the area; only the cells that fit draw.
-class widgetRow : public compositeWidget {
+class WidgetRow : public CompositeWidget {
 public:
-    explicit widgetRow(WidgetList children) : list_(std::move(children)) {}
+    explicit WidgetRow(WidgetList children) : list_(std::move(children)) {}
     const WidgetList& children() override { return list_; }
     void draw(SDL_Surface* target) override;
-    coord requestedSize() override;
+    Coord requestedSize() override;
 
 private:
     WidgetList list_;
 };
 
 // Equal slots of itemSize pixels, one pixel apart.
-class plainList : public containerWidget {
+class PlainList : public ContainerWidget {
 public:
-    plainList(int itemSize, bool horizontal, WidgetList children = {})
-        : containerWidget(std::move(children)), itemSize(itemSize), horizontal(horizontal) {}
+    PlainList(int itemSize, bool horizontal, WidgetList children = {})
+        : ContainerWidget(std::move(children)), itemSize(itemSize), horizontal(horizontal) {}
     void draw(SDL_Surface* target) override;
-    coord requestedSize() override;
+    Coord requestedSize() override;
 
     int itemSize;
     bool horizontal;
 };
 
 // All children over the whole area; the first is on top.
-class stackWidget : public containerWidget {
+class StackWidget : public ContainerWidget {
 public:
-    explicit stackWidget(WidgetList children) : containerWidget(std::move(children)) {}
+    explicit StackWidget(WidgetList children) : ContainerWidget(std::move(children)) {}
     void draw(SDL_Surface* target) override;
-    coord requestedSize() override { return {0, 0}; }
+    Coord requestedSize() override { return {0, 0}; }
 };
 
 }  // namespace gui

@@ -13,23 +13,23 @@ namespace {
 
 // The rendering of a text, or of the fallback word in the error colour when
 // SDL_ttf renders nothing. Owned by the font's cache for this repaint.
-SDL_Surface* renderOrFallback(gui::style& st, sdloo::TTF_FontClass& font, const std::string& t,
-                              rgba colour, sdloo::fontsettings settings = {}) {
+SDL_Surface* renderOrFallback(gui::style& st, sdloo::Font& font, const std::string& t, Rgba colour,
+                              sdloo::FontSettings settings = {}) {
     if (SDL_Surface* r = font.renderCached(t, colour.toSDLColor(), settings)) return r;
     return st.font->renderCached(t.empty() ? "Empty" : "Err", st.errorColour.toSDLColor());
 }
 
 }  // namespace
 
-// ---- text, textbox ----
+// ---- text, TextBox ----
 
 void text::drawLabel(SDL_Surface* target) {
     gui::style& st = style();
     SDL_Surface* r = renderOrFallback(st, *st.font, label.get(), st.textColour);
     if (r) {
-        lastSize = coord(r->w, r->h);
-        rect dst(area.x + (area.w - r->w) / 2, area.y + (area.h - r->h) / 2, r->w, r->h);
-        rect src(0, 0, r->w, r->h);
+        lastSize = Coord(r->w, r->h);
+        Rect dst(area.x + (area.w - r->w) / 2, area.y + (area.h - r->h) / 2, r->w, r->h);
+        Rect src(0, 0, r->w, r->h);
         // Too narrow (low): crop one pixel from each side until it fits.
         while (area.w < dst.w) {
             dst.w -= 2;
@@ -61,27 +61,27 @@ bool text::handle(Event& e) {
 }
 
 std::string text::toString() const {
-    return "widgets.text{" + const_cast<dgValue<std::string>&>(label).get() + "}";
+    return "widgets.text{" + const_cast<BoundValue<std::string>&>(label).get() + "}";
 }
 
-void textbox::draw(SDL_Surface* target) {
+void TextBox::draw(SDL_Surface* target) {
     gui::style& st = style();
     st.fill(target, area, st.backColour);
     drawLabel(target);
 }
 
-// ---- formattedText ----
+// ---- FormattedText ----
 
-formattedText::formattedText(std::vector<dgValue<std::string>> p, bool centred,
+FormattedText::FormattedText(std::vector<BoundValue<std::string>> p, bool centred,
                              WidgetPtr background)
     : parts(std::move(p)),
       settings(parts.size()),
-      colours(parts.size(), rgba(0, 0, 0, 0)),
+      colours(parts.size(), Rgba(0, 0, 0, 0)),
       fonts(parts.size(), 0),
       centred(centred),
       background(std::move(background)) {}
 
-void formattedText::draw(SDL_Surface* target) {
+void FormattedText::draw(SDL_Surface* target) {
     const std::size_t n = parts.size();
     tools::check(settings.size() == n && colours.size() == n && fonts.size() == n,
                  "formattedText: parts, settings, colours and fonts differ in length");
@@ -93,7 +93,7 @@ void formattedText::draw(SDL_Surface* target) {
     std::vector<SDL_Surface*> renderings(n, nullptr);
     int width = 0, height = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        sdloo::fontsettings look = settings[i];
+        sdloo::FontSettings look = settings[i];
         look.bold = false;  // drawn bold below: the renderer's bold is wider
         renderings[i] =
             renderOrFallback(st, st.fontByIndex(fonts[i]), parts[i].get(), colours[i], look);
@@ -108,7 +108,7 @@ void formattedText::draw(SDL_Surface* target) {
         SDL_Surface* r = renderings[i];
         if (!r) continue;
         if (x >= right) break;
-        rect dst(x, y, r->w, r->h), src(0, 0, r->w, r->h);
+        Rect dst(x, y, r->w, r->h), src(0, 0, r->w, r->h);
         if (dst.x + dst.w > right) {
             const int cut = dst.x + dst.w - right;
             dst.w -= cut;
@@ -137,7 +137,7 @@ void formattedText::draw(SDL_Surface* target) {
         if (dst.w > 0 && dst.h > 0) {
             sdloo::blit(r, &src, target, dst);
             if (settings[i].bold) {
-                rect twice = dst, from = src;
+                Rect twice = dst, from = src;
                 twice.x += 1;
                 if (twice.x + twice.w > right) {
                     twice.w -= 1;
@@ -157,7 +157,7 @@ void button::draw(SDL_Surface* target) {
     gui::style& st = style();
     st.panel(target, area, st.textColour, highlighted ? st.faceColour : st.backColour, openBottom);
     if (child) {
-        rect inner = area;
+        Rect inner = area;
         if (inner.w > 1 && inner.h > 1) inner.shrink(1);
         if (std::int64_t{inner.w} * inner.h > 1) {
             child->area = inner;
@@ -191,7 +191,7 @@ void frame::draw(SDL_Surface* target) {
     if (child) {
         child->area = shrunk(area, 3);
         child->draw(target);
-        lastSize = child->requestedSize() + coord(3, 3);
+        lastSize = child->requestedSize() + Coord(3, 3);
     }
     clearChanged();
 }
@@ -203,9 +203,9 @@ void ProgressBar::draw(SDL_Surface* target) {
     float p = progress.get();
     if (!(p >= 0.0f)) p = 0.0f;  // also not-a-number
     p = std::min(p, 1.0f);
-    rect done = area;
+    Rect done = area;
     done.w = static_cast<int>(area.w * p);
-    st.fill(target, done, colourOf ? colourOf() : rgba(128, 128, 192, 255));
+    st.fill(target, done, colourOf ? colourOf() : Rgba(128, 128, 192, 255));
     clearChanged();
 }
 

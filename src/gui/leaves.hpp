@@ -17,57 +17,57 @@
 namespace gui {
 
 // A label, centred in its area and cropped evenly on both sides.
-class text : public widget {
+class text : public Widget {
 public:
     explicit text(std::string label) : label(std::move(label)) {}
-    text(dgValue<std::string> label, bool frameOnHover)
+    text(BoundValue<std::string> label, bool frameOnHover)
         : label(std::move(label)), frameOnHover(frameOnHover) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
-    coord requestedSize() override { return lastSize; }
+    Coord requestedSize() override { return lastSize; }
     std::string toString() const override;
 
-    dgValue<std::string> label;
+    BoundValue<std::string> label;
     bool frameOnHover = false;
-    dgValue<bool> hovered{false};
-    coord lastSize;
+    BoundValue<bool> hovered{false};
+    Coord lastSize;
 
 protected:
     void drawLabel(SDL_Surface* target);
 };
 
 // A text on the background colour.
-class textbox : public text {
+class TextBox : public text {
 public:
-    explicit textbox(std::string label) : text(std::move(label)) {}
+    explicit TextBox(std::string label) : text(std::move(label)) {}
     void draw(SDL_Surface* target) override;
 };
 
 // Parts of text in a line, each with its own font (index into the style's
 // fonts), colour and style flags; a drawn bold. Its requested size is what
 // the owner sets (0, 0 at first).
-class formattedText : public widget {
+class FormattedText : public Widget {
 public:
-    formattedText(std::vector<dgValue<std::string>> parts, bool centred = false,
+    FormattedText(std::vector<BoundValue<std::string>> parts, bool centred = false,
                   WidgetPtr background = nullptr);
     void draw(SDL_Surface* target) override;
     bool handle(Event&) override { return false; }
-    coord requestedSize() override { return size_; }
-    void setRequestedSize(coord s) { size_ = s; }
+    Coord requestedSize() override { return size_; }
+    void setRequestedSize(Coord s) { size_ = s; }
 
-    std::vector<dgValue<std::string>> parts;
-    std::vector<sdloo::fontsettings> settings;
-    std::vector<rgba> colours;
+    std::vector<BoundValue<std::string>> parts;
+    std::vector<sdloo::FontSettings> settings;
+    std::vector<Rgba> colours;
     std::vector<int> fonts;
     bool centred;
     WidgetPtr background;
 
 private:
-    coord size_;
+    Coord size_;
 };
 
 // A glossy button around a child; a click is the release of the mouse button.
-class button : public widget {
+class button : public Widget {
 public:
     button(WidgetPtr child, bool highlighted, std::function<void()> onClick,
            bool openBottom = false, std::function<void(bool)> onHover = {})
@@ -78,7 +78,7 @@ public:
           openBottom(openBottom) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
-    coord requestedSize() override { return lastSize; }
+    Coord requestedSize() override { return lastSize; }
     std::string toString() const override;
 
     WidgetPtr child;
@@ -86,44 +86,44 @@ public:
     std::function<void(bool)> onHover;
     bool highlighted;
     bool openBottom;
-    coord lastSize;
+    Coord lastSize;
 };
 
 // A panel around a child; events do not reach the child.
-class frame : public widget {
+class frame : public Widget {
 public:
     explicit frame(WidgetPtr child) : child(std::move(child)) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event&) override { return false; }
-    coord requestedSize() override { return lastSize; }
+    Coord requestedSize() override { return lastSize; }
 
     WidgetPtr child;
-    coord lastSize;
+    Coord lastSize;
 };
 
 // Fills progress (0 to 1) of its width.
-class ProgressBar : public widget {
+class ProgressBar : public Widget {
 public:
     ProgressBar() = default;
     void draw(SDL_Surface* target) override;
     bool handle(Event&) override { return false; }
-    coord requestedSize() override { return {4, 4}; }
+    Coord requestedSize() override { return {4, 4}; }
 
-    dgValue<float> progress{0.0f};
-    std::function<rgba()> colourOf;
+    BoundValue<float> progress{0.0f};
+    std::function<Rgba()> colourOf;
 };
 
 // A plain colour. Components must be exactly red, green and blue; otherwise
 // std::runtime_error "Error: color components are " + their count.
-class ColoredPane : public widget {
+class ColoredPane : public Widget {
 public:
     explicit ColoredPane(std::vector<int> components);
     ColoredPane(std::uint8_t r, std::uint8_t g, std::uint8_t b)
         : ColoredPane(std::vector<int>{r, g, b}) {}
-    explicit ColoredPane(rgba c) : ColoredPane(std::vector<int>{c.red, c.green, c.blue}) {}
+    explicit ColoredPane(Rgba c) : ColoredPane(std::vector<int>{c.red, c.green, c.blue}) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event&) override { return false; }
-    coord requestedSize() override { return {0, 0}; }
+    Coord requestedSize() override { return {0, 0}; }
 
     std::vector<std::uint8_t> color;
 };

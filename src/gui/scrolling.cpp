@@ -11,7 +11,7 @@ namespace gui {
 
 // ---- draggable ----
 
-draggable::~draggable() {
+Draggable::~Draggable() {
     if (!dragging_) return;
     if (auto table = hooks_.lock()) try {
             if (table->size() > 0) table->remove(token_);
@@ -19,22 +19,22 @@ draggable::~draggable() {
         }
 }
 
-bool draggable::handle(Event& e) {
+bool Draggable::handle(Event& e) {
     tools::check(!dragging_);
     auto* down = dynamic_cast<MouseDown*>(&e);
     if (!down) return false;
-    ui_bridge* bridge = style().bridge;
+    UiBridge* bridge = style().bridge;
     tools::check(bridge != nullptr, "no bridge to follow a drag with");
     dragging_ = true;
     if (onDrag) onDrag(down->pos);
     // The hook must not call a grip that is gone: a tree rebuilt meanwhile
     // may have dropped it.
-    std::weak_ptr<widget> self = weak_from_this();
+    std::weak_ptr<Widget> self = weak_from_this();
     const bool shared = !self.expired();
     hooks_ = bridge->hooks;
     token_ = bridge->addHook(
         [this, self, shared](Event& ev) {
-            std::shared_ptr<widget> keep = self.lock();
+            std::shared_ptr<Widget> keep = self.lock();
             if (shared && !keep) return false;
             return hook(ev);
         },
@@ -43,7 +43,7 @@ bool draggable::handle(Event& e) {
     return true;
 }
 
-bool draggable::hook(Event& e) {
+bool Draggable::hook(Event& e) {
     if (!dragging_) return false;
     if (auto* moved = dynamic_cast<MouseMoved*>(&e)) {
         if (onDrag) onDrag(moved->pos);
@@ -59,36 +59,36 @@ bool draggable::hook(Event& e) {
     return false;
 }
 
-void draggable::stopDragging() {
+void Draggable::stopDragging() {
     dragging_ = false;
     if (auto table = hooks_.lock())
         if (table->size() > 0) table->remove(token_);
     hooks_.reset();
 }
 
-void draggable::draw(SDL_Surface* target) {
+void Draggable::draw(SDL_Surface* target) {
     gui::style& st = style();
     st.panel(target, area, st.textColour, st.faceColour, false);
     clearChanged();
 }
 
-// ---- scrollbar ----
+// ---- ScrollBar ----
 
-scrollbar::scrollbar(std::function<double()> ratio, std::function<void()> onScroll, bool horizontal)
+ScrollBar::ScrollBar(std::function<double()> ratio, std::function<void()> onScroll, bool horizontal)
     : ratio(std::move(ratio)),
       onScroll(std::move(onScroll)),
       horizontal(horizontal),
       pos(std::numeric_limits<float>::quiet_NaN()),
-      knob_(std::make_shared<draggable>([this](coord c) { drag(c); }, [this] { release(); })),
+      knob_(std::make_shared<Draggable>([this](Coord c) { drag(c); }, [this] { release(); })),
       list_{knob_} {}
 
-int scrollbar::knobLength() {
+int ScrollBar::knobLength() {
     const double r = ratio ? ratio() : 1.0;
     const double length = r > 0 ? trackLength() / r : trackLength();
     return std::max(style().unitSize, static_cast<int>(length));
 }
 
-float scrollbar::clamp(float p) {
+float ScrollBar::clamp(float p) {
     const int length = trackLength();
     const int knob = knobLength();
     if (p + knob > length) p = static_cast<float>(length - knob);
@@ -96,7 +96,7 @@ float scrollbar::clamp(float p) {
     return p;
 }
 
-double scrollbar::fraction() {
+double ScrollBar::fraction() {
     pos = clamp(pos);
     if ((ratio ? ratio() : 1.0) == 1.0) return 0;
     const int room = trackLength() - knobLength();
@@ -104,11 +104,11 @@ double scrollbar::fraction() {
     return pos / room;
 }
 
-void scrollbar::setFraction(double f) {
+void ScrollBar::setFraction(double f) {
     pos = clamp(static_cast<float>((trackLength() - knobLength()) * f));
 }
 
-void scrollbar::show(double target, double margin) {
+void ScrollBar::show(double target, double margin) {
     const double length = trackLength();
     if (length <= 0) return;  // half-page steps of 0 would never get there
     const double content = ((ratio ? ratio() : 1.0) - 1.0) * length;
@@ -119,13 +119,13 @@ void scrollbar::show(double target, double margin) {
     setFraction(content > 0 ? cur / content : 0.0);
 }
 
-void scrollbar::scrolled() {
+void ScrollBar::scrolled() {
     setChanged();
     if (onScroll) onScroll();
     requestRepaint();
 }
 
-void scrollbar::drag(coord c) {
+void ScrollBar::drag(Coord c) {
     if (!dragStart_) {
         dragStart_ = c;
         return;
@@ -137,14 +137,14 @@ void scrollbar::drag(coord c) {
     if (change != 0) scrolled();
 }
 
-void scrollbar::release() {
+void ScrollBar::release() {
     dragStart_.reset();
     pos = clamp(pos);
 }
 
-bool scrollbar::isDragging() const { return knob_->isDragging(); }
+bool ScrollBar::isDragging() const { return knob_->isDragging(); }
 
-bool scrollbar::handle(Event& e) {
+bool ScrollBar::handle(Event& e) {
     auto* local = dynamic_cast<LocalEvent*>(&e);
     if (!local) return false;
     if (knob_->area.contains(local->pos.x, local->pos.y) && knob_->handle(e)) return true;
@@ -163,11 +163,11 @@ bool scrollbar::handle(Event& e) {
     return true;
 }
 
-void scrollbar::draw(SDL_Surface* target) {
+void ScrollBar::draw(SDL_Surface* target) {
     gui::style& st = style();
     const float unclamped = pos;
     pos = clamp(pos);
-    rect k = area;
+    Rect k = area;
     const int offset = static_cast<int>(pos);
     if (horizontal) {
         k.x += offset;
@@ -184,16 +184,16 @@ void scrollbar::draw(SDL_Surface* target) {
     clearChanged();
 }
 
-coord scrollbar::requestedSize() {
+Coord ScrollBar::requestedSize() {
     int u = style().unitSize;
     return {u, u};
 }
 
-// ---- fixedscrollbox ----
+// ---- FixedScrollBox ----
 
-fixedscrollbox::fixedscrollbox(int itemHeight, Provider provider)
-    : dgContainerWidget(std::move(provider)), itemHeight(itemHeight) {
-    bar_ = std::make_shared<scrollbar>(
+FixedScrollBox::FixedScrollBox(int itemHeight, Provider provider)
+    : ProviderWidget(std::move(provider)), itemHeight(itemHeight) {
+    bar_ = std::make_shared<ScrollBar>(
         [this] {
             if (area.h <= 0) return 1.0;
             return std::max(1.0, double(this->itemHeight) * count_ / area.h);
@@ -201,39 +201,39 @@ fixedscrollbox::fixedscrollbox(int itemHeight, Provider provider)
         [this] { setChanged(); }, false);
 }
 
-void fixedscrollbox::select(int i) {
+void FixedScrollBox::select(int i) {
     if (i == selected_) return;
     selected_ = i;
     selectionShown_ = false;
 }
 
-void fixedscrollbox::setChanged() {
-    widget::setChanged();
+void FixedScrollBox::setChanged() {
+    Widget::setChanged();
     bar_->setChanged();
 }
 
-void fixedscrollbox::clearChanged() {
-    widget::clearChanged();
+void FixedScrollBox::clearChanged() {
+    Widget::clearChanged();
     bar_->clearChanged();
 }
 
-void fixedscrollbox::setStyle(std::shared_ptr<gui::style> s) {
+void FixedScrollBox::setStyle(std::shared_ptr<gui::style> s) {
     bar_->setStyle(s);
-    widget::setStyle(std::move(s));
+    Widget::setStyle(std::move(s));
 }
 
-void fixedscrollbox::setHover(const WidgetPtr& w) {
-    compositeWidget::setHover(w);
+void FixedScrollBox::setHover(const WidgetPtr& w) {
+    CompositeWidget::setHover(w);
     hoverKeep_ = w;
 }
 
-void fixedscrollbox::draw(SDL_Surface* target) {
+void FixedScrollBox::draw(SDL_Surface* target) {
     gui::style& st = style();
-    const rect a = area;
+    const Rect a = area;
     count_ = static_cast<int>(fetch(0, 0).size());
     const int n = count_;
 
-    bar_->area = rect(a.x + a.w - st.unitSize, a.y, st.unitSize, a.h);
+    bar_->area = Rect(a.x + a.w - st.unitSize, a.y, st.unitSize, a.h);
     if (!selectionShown_) {
         bar_->show(double(selected_) * itemHeight, itemHeight);
         selectionShown_ = true;
@@ -269,13 +269,13 @@ void fixedscrollbox::draw(SDL_Surface* target) {
     for (int j = i; j < static_cast<int>(items.size()); ++j, top += itemHeight) {
         const WidgetPtr& item = items[j];
         SDL_FillRect(surface.get(), nullptr, back);
-        if (item) item->area = rect(1, 1, itemWidth - 2, itemHeight - 2);
-        rect src(0, 0, itemWidth, itemHeight);
+        if (item) item->area = Rect(1, 1, itemWidth - 2, itemHeight - 2);
+        Rect src(0, 0, itemWidth, itemHeight);
         if (top < 0) {
             src.y = -top;
             src.h += top;
         }
-        rect dst(a.x, a.y + std::max(top, 0), src.w, src.h);
+        Rect dst(a.x, a.y + std::max(top, 0), src.w, src.h);
         if (dst.y >= a.y + a.h) break;
         if (dst.y + dst.h > a.y + a.h) {
             const int cut = dst.y + dst.h - (a.y + a.h);
@@ -291,11 +291,11 @@ void fixedscrollbox::draw(SDL_Surface* target) {
         item->draw(surface.get());
         sdloo::blit(surface.get(), &src, target, dst);
     }
-    st.fill(target, rect(a.x, covered, itemWidth, a.y + a.h - covered), st.backColour);
+    st.fill(target, Rect(a.x, covered, itemWidth, a.y + a.h - covered), st.backColour);
     clearChanged();
 }
 
-bool fixedscrollbox::handle(Event& e) {
+bool FixedScrollBox::handle(Event& e) {
     auto* local = dynamic_cast<LocalEvent*>(&e);
     const int n = count_;
     if (auto* scroll = dynamic_cast<MouseScroll*>(&e)) {
@@ -307,7 +307,7 @@ bool fixedscrollbox::handle(Event& e) {
         return true;
     }
     if (local && itemHeight > 0) {
-        const coord saved = local->pos;
+        const Coord saved = local->pos;
         const int cx = local->pos.x - area.x;
         const int cy = local->pos.y + offset_ - area.y;
         const int index = cy / itemHeight;
@@ -318,7 +318,7 @@ bool fixedscrollbox::handle(Event& e) {
                 const WidgetList& fresh = fetch(index, index);
                 if (index < static_cast<int>(fresh.size())) item = fresh[index];
             }
-            local->pos = coord(cx, cy - index * itemHeight);
+            local->pos = Coord(cx, cy - index * itemHeight);
             setHover(item);
             if (item && item->handle(e)) return true;
             local->pos = saved;

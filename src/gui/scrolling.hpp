@@ -14,18 +14,18 @@ namespace gui {
 
 // A grip: a MouseDown starts a drag, which follows the pointer anywhere in
 // the window through a bridge hook until the button is released.
-class draggable : public widget {
+class Draggable : public Widget {
 public:
-    draggable(std::function<void(coord)> onDrag, std::function<void()> onRelease)
+    Draggable(std::function<void(Coord)> onDrag, std::function<void()> onRelease)
         : onDrag(std::move(onDrag)), onRelease(std::move(onRelease)) {}
-    ~draggable() override;
+    ~Draggable() override;
     void draw(SDL_Surface* target) override;
     // Throws tools::Failure while dragging (the hook gets the events then).
     bool handle(Event& e) override;
-    coord requestedSize() override { return {3, 3}; }
+    Coord requestedSize() override { return {3, 3}; }
     bool isDragging() const { return dragging_; }
 
-    std::function<void(coord)> onDrag;
+    std::function<void(Coord)> onDrag;
     std::function<void()> onRelease;
 
 private:
@@ -39,13 +39,13 @@ private:
 
 // A track with a draggable knob. pos is the knob's offset in pixels from the
 // track's start; ratio() is content length / visible length (1.0 or more).
-class scrollbar : public compositeWidget {
+class ScrollBar : public CompositeWidget {
 public:
-    scrollbar(std::function<double()> ratio, std::function<void()> onScroll, bool horizontal);
+    ScrollBar(std::function<double()> ratio, std::function<void()> onScroll, bool horizontal);
     const WidgetList& children() override { return list_; }
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
-    coord requestedSize() override;
+    Coord requestedSize() override;
 
     int trackLength() const { return horizontal ? area.w : area.h; }
     int knobLength();
@@ -55,10 +55,10 @@ public:
     void setFraction(double f);
     // Scrolls by half pages until target is at least margin inside the view.
     void show(double target, double margin);
-    void drag(coord c);
+    void drag(Coord c);
     void release();
     bool isDragging() const;
-    const std::shared_ptr<draggable>& knob() const { return knob_; }
+    const std::shared_ptr<Draggable>& knob() const { return knob_; }
 
     std::function<double()> ratio;
     std::function<void()> onScroll;
@@ -68,20 +68,20 @@ public:
 private:
     void scrolled();
 
-    std::shared_ptr<draggable> knob_;
+    std::shared_ptr<Draggable> knob_;
     WidgetList list_;
-    std::optional<coord> dragStart_;
+    std::optional<Coord> dragStart_;
 };
 
 // A vertical list of equally tall items with a scroll bar; only the items in
 // view are asked for, and each is drawn through an off-screen surface of one
 // item (so items see their own surface coordinates, in drawing and events).
-class fixedscrollbox : public dgContainerWidget {
+class FixedScrollBox : public ProviderWidget {
 public:
-    fixedscrollbox(int itemHeight, Provider provider);
+    FixedScrollBox(int itemHeight, Provider provider);
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
-    coord requestedSize() override { return bar_->requestedSize(); }
+    Coord requestedSize() override { return bar_->requestedSize(); }
     // Own flag and the bar's (the items are marked when they draw).
     void setChanged() override;
     void clearChanged() override;
@@ -95,7 +95,7 @@ public:
     int selected() const { return selected_; }
     int offset() const { return offset_; }
     int count() const { return count_; }
-    const std::shared_ptr<scrollbar>& bar() const { return bar_; }
+    const std::shared_ptr<ScrollBar>& bar() const { return bar_; }
 
     const int itemHeight;
 
@@ -104,7 +104,7 @@ private:
     int selected_ = -1;
     bool selectionShown_ = false;
     int count_ = 0;
-    std::shared_ptr<scrollbar> bar_;
+    std::shared_ptr<ScrollBar> bar_;
     WidgetPtr hoverKeep_;
 };
 

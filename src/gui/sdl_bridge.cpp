@@ -45,11 +45,11 @@ namespace {
 
 void fillLine(SDL_Surface* target, int x, int y, int w, int h, Uint32 colour) {
     if (w <= 0 || h <= 0) return;
-    SDL_Rect r = rect(x, y, w, h).toSDLRect();
+    SDL_Rect r = Rect(x, y, w, h).toSDLRect();
     SDL_FillRect(target, &r, colour);
 }
 
-Uint32 mapped(SDL_Surface* target, rgba c) {
+Uint32 mapped(SDL_Surface* target, Rgba c) {
     return SDL_MapRGBA(target->format, c.red, c.green, c.blue, c.alpha);
 }
 
@@ -59,15 +59,15 @@ Uint32 mapped(SDL_Surface* target, rgba c) {
 struct GlossRun {
     int offset;
     int count;
-    rgba colour;
+    Rgba colour;
 };
 
-std::vector<GlossRun> computeGloss(int height, rgba face, int top) {
-    const rgba white(255, 255, 255, 0);
+std::vector<GlossRun> computeGloss(int height, Rgba face, int top) {
+    const Rgba white(255, 255, 255, 0);
     const double h = height;
     const double halfPi = M_PI / 2;
-    std::vector<std::optional<rgba>> rows(static_cast<std::size_t>(height) + height / 100 + 4);
-    auto band = [&](double start, double length, rgba colour) {
+    std::vector<std::optional<Rgba>> rows(static_cast<std::size_t>(height) + height / 100 + 4);
+    auto band = [&](double start, double length, Rgba colour) {
         const int first = static_cast<int>(std::trunc(start)) - top;
         const int count = static_cast<int>(std::trunc(length)) + 1;
         for (int r = std::max(first, 0); r < first + count; ++r) {
@@ -96,7 +96,7 @@ std::vector<GlossRun> computeGloss(int height, rgba face, int top) {
 
 // Panels of the same height and face look alike: their gloss is kept.
 // (Exact for tops at or below 0; trunc moves the other way above it.)
-const std::vector<GlossRun>& glossFor(int height, rgba face) {
+const std::vector<GlossRun>& glossFor(int height, Rgba face) {
     thread_local std::map<std::pair<int, std::uint32_t>, std::vector<GlossRun>> known;
     const std::uint32_t key = std::uint32_t(face.red) << 24 | std::uint32_t(face.green) << 16 |
                               std::uint32_t(face.blue) << 8 | face.alpha;
@@ -108,7 +108,7 @@ const std::vector<GlossRun>& glossFor(int height, rgba face) {
 
 }  // namespace
 
-void outline(SDL_Surface* target, rect a, rgba colour) {
+void outline(SDL_Surface* target, Rect a, Rgba colour) {
     if (a.w <= 0 || a.h <= 0) return;
     const Uint32 c = mapped(target, colour);
     fillLine(target, a.x, a.y, a.w, 1, c);
@@ -117,16 +117,16 @@ void outline(SDL_Surface* target, rect a, rgba colour) {
     fillLine(target, a.x + a.w - 1, a.y, 1, a.h, c);
 }
 
-void fill(SDL_Surface* target, rect a, rgba colour) {
+void fill(SDL_Surface* target, Rect a, Rgba colour) {
     if (a.w <= 0 || a.h <= 0) return;
     SDL_Rect r = a.toSDLRect();
     SDL_FillRect(target, &r, mapped(target, colour));
 }
 
-void panel(SDL_Surface* target, rect a, rgba border, rgba face, bool openBottom,
+void panel(SDL_Surface* target, Rect a, Rgba border, Rgba face, bool openBottom,
            const style::RectOp& innerFill) {
     if (a.w <= 1 || a.h <= 1) return;
-    rect inner = a;
+    Rect inner = a;
     inner.shrink(1);
     if (innerFill)
         innerFill(target, inner, face);
@@ -139,7 +139,7 @@ void panel(SDL_Surface* target, rect a, rgba border, rgba face, bool openBottom,
     const std::vector<GlossRun>& runs =
         a.y >= 0 ? glossFor(a.h, face) : (own = computeGloss(a.h, face, a.y));
     for (const GlossRun& run : runs) {
-        SDL_Rect r = rect(a.x, a.y + run.offset, a.w, run.count).toSDLRect();
+        SDL_Rect r = Rect(a.x, a.y + run.offset, a.w, run.count).toSDLRect();
         SDL_FillRect(
             target, &r,
             SDL_MapRGBA(target->format, run.colour.red, run.colour.green, run.colour.blue, 0));
@@ -186,21 +186,21 @@ KeyPressed translateKey(SDLKey sym, SDLMod mod) {
     return KeyPressed(found == keys.end() ? Key::other : found->second, 0, alt);
 }
 
-sdl_bridge::sdl_bridge(WidgetPtr r) : ui_bridge(std::move(r)), screen_(sdloo::videoSurface()) {
+SdlBridge::SdlBridge(WidgetPtr r) : UiBridge(std::move(r)), screen_(sdloo::videoSurface()) {
     becomeLoopThread();
 }
 
-coord sdl_bridge::screenSize() const {
-    return screen_ ? coord(screen_->w, screen_->h) : coord(0, 0);
+Coord SdlBridge::screenSize() const {
+    return screen_ ? Coord(screen_->w, screen_->h) : Coord(0, 0);
 }
 
-bool sdl_bridge::setVideoMode(int width, int height, sdloo::VideoMode mode) {
+bool SdlBridge::setVideoMode(int width, int height, sdloo::VideoMode mode) {
     SDL_Surface* made = sdloo::setVideoMode(width, height, mode);
     if (made) screen_ = made;
     return made != nullptr;
 }
 
-void sdl_bridge::requestRepaint(bool full) {
+void SdlBridge::requestRepaint(bool full) {
     if (full) {
         if (onLoopThread()) {
             GuiLock hold;
@@ -213,9 +213,9 @@ void sdl_bridge::requestRepaint(bool full) {
     needsRepaint = true;
 }
 
-void sdl_bridge::dispatch(Event& e) {
+void SdlBridge::dispatch(Event& e) {
     GuiLock hold;
-    ui_bridge::dispatch(e);
+    UiBridge::dispatch(e);
 }
 
 namespace {
@@ -232,7 +232,7 @@ std::string describe(std::exception_ptr error) {
 
 }  // namespace
 
-bool sdl_bridge::processEvents() {
+bool SdlBridge::processEvents() {
     try {
         // The motion buffer counts as empty while its x and y are both 0.
         SDL_Event motion{};
@@ -273,7 +273,7 @@ bool sdl_bridge::processEvents() {
     }
 }
 
-void sdl_bridge::resize(int width, int height) {
+void SdlBridge::resize(int width, int height) {
     width = std::max(width, 1);
     height = std::max(height, 1);
     if (width > maxWindowSide || height > maxWindowSide) {
@@ -282,7 +282,7 @@ void sdl_bridge::resize(int width, int height) {
         return;
     }
     SDL_Surface* old = screen_;
-    const coord oldSize = screenSize();
+    const Coord oldSize = screenSize();
     SDL_Surface* s = sdloo::setVideoMode(width, height, sdloo::VideoMode::resizable);
     if (!s) {
         tools::logln("Resizing the window to ", width, "x", height,
@@ -296,11 +296,11 @@ void sdl_bridge::resize(int width, int height) {
     screen_ = s;
 }
 
-void sdl_bridge::handleSDLEvent(const SDL_Event& e) {
+void SdlBridge::handleSDLEvent(const SDL_Event& e) {
     try {
         switch (e.type) {
             case SDL_VIDEORESIZE: {
-                coord wanted;
+                Coord wanted;
                 {
                     GuiLock hold;
                     if (root) wanted = root->requestedSize();
@@ -313,7 +313,7 @@ void sdl_bridge::handleSDLEvent(const SDL_Event& e) {
                 requestRepaint(true);
                 break;
             case SDL_MOUSEBUTTONDOWN: {
-                coord at(e.button.x, e.button.y);
+                Coord at(e.button.x, e.button.y);
                 if (e.button.button == SDL_BUTTON_WHEELUP ||
                     e.button.button == SDL_BUTTON_WHEELDOWN) {
                     pendingPointer = at;
@@ -329,12 +329,12 @@ void sdl_bridge::handleSDLEvent(const SDL_Event& e) {
                 if (e.button.button == SDL_BUTTON_WHEELUP ||
                     e.button.button == SDL_BUTTON_WHEELDOWN)
                     break;
-                MouseUp up(coord(e.button.x, e.button.y));
+                MouseUp up(Coord(e.button.x, e.button.y));
                 dispatch(up);
                 break;
             }
             case SDL_MOUSEMOTION: {
-                MouseMoved moved(coord(e.motion.x, e.motion.y));
+                MouseMoved moved(Coord(e.motion.x, e.motion.y));
                 dispatch(moved);
                 break;
             }
@@ -355,11 +355,11 @@ void sdl_bridge::handleSDLEvent(const SDL_Event& e) {
     }
 }
 
-void sdl_bridge::idle() {
+void SdlBridge::idle() {
     if (!repaint()) SDL_Delay(1);
 }
 
-bool sdl_bridge::repaint() {
+bool SdlBridge::repaint() {
     if (!needsRepaint.exchange(false)) return false;
     drainRetired();
     SDL_Surface* s = screen_;
@@ -370,12 +370,12 @@ bool sdl_bridge::repaint() {
         GuiLock hold;
         if (treeChangePending_.exchange(false) && root) root->setChanged();
         if (fullRepaint.exchange(false)) {
-            rgba back = haveDefaultStyle() ? defaultStyle()->backColour : rgba(200, 200, 210, 0);
-            sdloo::SDL_Drawable d(s);
-            d.fill(rect(0, 0, s->w, s->h), back);
+            Rgba back = haveDefaultStyle() ? defaultStyle()->backColour : Rgba(200, 200, 210, 0);
+            sdloo::SurfacePlane d(s);
+            d.fill(Rect(0, 0, s->w, s->h), back);
         }
         if (root) {
-            root->area = rect(0, 0, s->w, s->h);
+            root->area = Rect(0, 0, s->w, s->h);
             root->draw(s);
         }
     }

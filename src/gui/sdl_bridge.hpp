@@ -1,7 +1,7 @@
 #pragma once
 // gui.sdl_bridge: the bridge over SDL 1.2.
 //
-// sdl_bridge polls SDL's event queue, coalesces mouse motion, turns SDL events
+// SdlBridge polls SDL's event queue, coalesces mouse motion, turns SDL events
 // into toolkit events (keys into gui::Key codes), hands them to hooks and the
 // tree, and repaints the tree onto the window's surface when asked. The bridge
 // keeps that surface: the video surface when it was made, then what its own
@@ -42,15 +42,15 @@ std::string eventName(int type);
 // The toolkit's form of a key press: SDL's key code and modifiers translated.
 KeyPressed translateKey(SDLKey sym, SDLMod mod);
 
-class sdl_bridge : public ui_bridge {
+class SdlBridge : public UiBridge {
 public:
-    explicit sdl_bridge(WidgetPtr root);
+    explicit SdlBridge(WidgetPtr root);
 
     // The surface the tree is painted on; null when there is no window (none
     // yet, or a resize SDL could not recover from). SDL owns it.
     SDL_Surface* screen() const { return screen_; }
     // Its size, (0, 0) without a window.
-    coord screenSize() const;
+    Coord screenSize() const;
     // Opens the window or changes its size and kind (sdloo::setVideoMode); the
     // tree is painted on the new surface from then on. False when SDL refused
     // (sdloo::videoError tells why); the bridge keeps its surface then.
@@ -73,7 +73,7 @@ public:
     std::atomic<bool> fullRepaint{false};
     // Where the wheel was last turned; a MouseMoved goes there after the
     // next repaint, so hover states follow content scrolled under the pointer.
-    std::optional<coord> pendingPointer;
+    std::optional<Coord> pendingPointer;
 
 private:
     void resize(int width, int height);
@@ -87,9 +87,9 @@ inline constexpr int maxWindowSide = sdloo::maxSurfaceWidth;
 
 // The drawing primitives behind the style's operations. panel fills its
 // inside through innerFill when given (the style's fill field), else with fill.
-void panel(SDL_Surface* target, rect area, rgba border, rgba face, bool openBottom,
+void panel(SDL_Surface* target, Rect area, Rgba border, Rgba face, bool openBottom,
            const style::RectOp& innerFill = {});
-void outline(SDL_Surface* target, rect area, rgba colour);
-void fill(SDL_Surface* target, rect area, rgba colour);
+void outline(SDL_Surface* target, Rect area, Rgba colour);
+void fill(SDL_Surface* target, Rect area, Rgba colour);
 
 }  // namespace gui

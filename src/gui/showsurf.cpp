@@ -6,10 +6,10 @@
 
 namespace gui {
 
-showsurf::showsurf(sdloo::Surface surface, std::function<bool()> centre)
+ImageView::ImageView(sdloo::Surface surface, std::function<bool()> centre)
     : centre(std::move(centre)), surface_(std::move(surface)) {}
 
-void showsurf::release() {
+void ImageView::release() {
     if (!surface_) return;
     if (onLoopThread()) {
         surface_.reset();
@@ -20,16 +20,16 @@ void showsurf::release() {
     }
 }
 
-double showsurf::widthRatio() const {
+double ImageView::widthRatio() const {
     return view.w > 0 ? double(image.w) / view.w : std::max(1.0, double(image.w));
 }
 
-double showsurf::heightRatio() const {
+double ImageView::heightRatio() const {
     return view.h > 0 ? double(image.h) / view.h : std::max(1.0, double(image.h));
 }
 
-std::shared_ptr<scrollbar> showsurf::makeBar(bool horizontal) {
-    auto bar = std::make_shared<scrollbar>(
+std::shared_ptr<ScrollBar> ImageView::makeBar(bool horizontal) {
+    auto bar = std::make_shared<ScrollBar>(
         horizontal ? std::function<double()>([this] { return widthRatio(); })
                    : std::function<double()>([this] { return heightRatio(); }),
         [this] { setChanged(); }, horizontal);
@@ -37,43 +37,43 @@ std::shared_ptr<scrollbar> showsurf::makeBar(bool horizontal) {
     return bar;
 }
 
-void showsurf::setStyle(std::shared_ptr<gui::style> s) {
+void ImageView::setStyle(std::shared_ptr<gui::style> s) {
     if (vbar_) vbar_->setStyle(s);
     if (hbar_) hbar_->setStyle(s);
-    widget::setStyle(std::move(s));
+    Widget::setStyle(std::move(s));
 }
 
-coord showsurf::requestedSize() {
+Coord ImageView::requestedSize() {
     int u = style().unitSize;
     return {2 * u, 2 * u};
 }
 
-void showsurf::scrollVertical(double f) {
+void ImageView::scrollVertical(double f) {
     if (!vbar_) return;
     float p = vbar_->clamp(vbar_->pos);
     vbar_->pos = vbar_->clamp(static_cast<float>(p + f * vbar_->knobLength()));
 }
 
-void showsurf::scrollHorizontal(double f) {
+void ImageView::scrollHorizontal(double f) {
     if (!hbar_) return;
     float p = hbar_->clamp(hbar_->pos);
     hbar_->pos = hbar_->clamp(static_cast<float>(p + f * hbar_->knobLength()));
 }
 
-void showsurf::draw(SDL_Surface* target) {
+void ImageView::draw(SDL_Surface* target) {
     gui::style& st = style();
     const int u = st.unitSize;
-    const rect a = area;
+    const Rect a = area;
     view = a;
     if (!surface_) {
         st.fill(target, a, st.backColour);
-        image = rect();
+        image = Rect();
         vbar_.reset();
         hbar_.reset();
         clearChanged();
         return;
     }
-    image = rect(0, 0, surface_->w, surface_->h);
+    image = Rect(0, 0, surface_->w, surface_->h);
 
     // Each bar takes unitSize from the other side of the view, so a bar may
     // make the other one needed.
@@ -97,8 +97,8 @@ void showsurf::draw(SDL_Surface* target) {
     if (!wide) hbar_.reset();
     if (tall && !vbar_) vbar_ = makeBar(false);
     if (!tall) vbar_.reset();
-    if (hbar_) hbar_->area = rect(a.x, a.y + a.h - u, a.w - u, u);
-    if (vbar_) vbar_->area = rect(a.x + a.w - u, a.y, u, a.h - u);
+    if (hbar_) hbar_->area = Rect(a.x, a.y + a.h - u, a.w - u, u);
+    if (vbar_) vbar_->area = Rect(a.x + a.w - u, a.y, u, a.h - u);
 
     const int vw = std::min(image.w, view.w), vh = std::min(image.h, view.h);
     const bool centred = centre && centre();
@@ -107,7 +107,7 @@ void showsurf::draw(SDL_Surface* target) {
     // Centred within the view, so the image never covers a bar.
     const int offX = !hbar_ && centred ? (view.w - vw) / 2 : 0;
     const int offY = !vbar_ && centred ? (view.h - vh) / 2 : 0;
-    const rect shown(a.x + offX, a.y + offY, std::max(vw, 0), std::max(vh, 0));
+    const Rect shown(a.x + offX, a.y + offY, std::max(vw, 0), std::max(vh, 0));
 
     // The background where the image does not cover it (all of it under an
     // image that is not opaque).
@@ -116,10 +116,10 @@ void showsurf::draw(SDL_Surface* target) {
     } else {
         const int right = a.x + a.w, bottom = a.y + a.h;
         const int shownRight = shown.x + shown.w, shownBottom = shown.y + shown.h;
-        st.fill(target, rect(a.x, a.y, a.w, shown.y - a.y), st.backColour);
-        st.fill(target, rect(a.x, shownBottom, a.w, bottom - shownBottom), st.backColour);
-        st.fill(target, rect(a.x, shown.y, shown.x - a.x, shown.h), st.backColour);
-        st.fill(target, rect(shownRight, shown.y, right - shownRight, shown.h), st.backColour);
+        st.fill(target, Rect(a.x, a.y, a.w, shown.y - a.y), st.backColour);
+        st.fill(target, Rect(a.x, shownBottom, a.w, bottom - shownBottom), st.backColour);
+        st.fill(target, Rect(a.x, shown.y, shown.x - a.x, shown.h), st.backColour);
+        st.fill(target, Rect(shownRight, shown.y, right - shownRight, shown.h), st.backColour);
     }
     for (const auto& bar : {hbar_, vbar_})
         if (bar) {
@@ -127,13 +127,13 @@ void showsurf::draw(SDL_Surface* target) {
             bar->draw(target);
         }
     if (shown.w > 0 && shown.h > 0) {
-        rect src(srcX, srcY, vw, vh);
+        Rect src(srcX, srcY, vw, vh);
         sdloo::blit(surface_.get(), &src, target, shown);
     }
     clearChanged();
 }
 
-bool showsurf::handle(Event& e) {
+bool ImageView::handle(Event& e) {
     if (auto* scroll = dynamic_cast<MouseScroll*>(&e)) {
         scrollVertical(scroll->up ? -0.1 : 0.1);
         setChanged();
@@ -143,7 +143,7 @@ bool showsurf::handle(Event& e) {
     auto* local = dynamic_cast<LocalEvent*>(&e);
     if (!local) return false;
     // Copies: a handler may cause the bars to be dropped.
-    for (std::shared_ptr<scrollbar> bar : {vbar_, hbar_})
+    for (std::shared_ptr<ScrollBar> bar : {vbar_, hbar_})
         if (bar && bar->area.contains(local->pos.x, local->pos.y) && bar->handle(e)) return true;
     return false;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// gui.showsurf: the image view, an owned surface in scroll bars.
+// gui.ImageView: the image view, an owned surface in scroll bars.
 //
 // Threads: drawn and handled on the loop's thread; another thread changes a
 // widget in the tree only under the GUI lock (gui/sdl_bridge.hpp); the
@@ -15,12 +15,12 @@ namespace gui {
 
 // The image view: shows an owned surface, with scroll bars along the sides
 // that do not fit; centres the image when centre() answers true.
-class showsurf : public widget {
+class ImageView : public Widget {
 public:
-    explicit showsurf(sdloo::Surface surface, std::function<bool()> centre = {});
+    explicit ImageView(sdloo::Surface surface, std::function<bool()> centre = {});
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
-    coord requestedSize() override;
+    Coord requestedSize() override;
     void setStyle(std::shared_ptr<gui::style> s) override;
 
     // Frees the surface now (on the loop's thread); the view then shows nothing.
@@ -32,17 +32,17 @@ public:
     void scrollHorizontal(double f);
 
     SDL_Surface* surface() const { return surface_.get(); }
-    const std::shared_ptr<scrollbar>& vbar() const { return vbar_; }
-    const std::shared_ptr<scrollbar>& hbar() const { return hbar_; }
-    rect image;
-    rect view;
+    const std::shared_ptr<ScrollBar>& vbar() const { return vbar_; }
+    const std::shared_ptr<ScrollBar>& hbar() const { return hbar_; }
+    Rect image;
+    Rect view;
     std::function<bool()> centre;
 
 private:
-    std::shared_ptr<scrollbar> makeBar(bool horizontal);
+    std::shared_ptr<ScrollBar> makeBar(bool horizontal);
 
     sdloo::Surface surface_;
-    std::shared_ptr<scrollbar> vbar_, hbar_;
+    std::shared_ptr<ScrollBar> vbar_, hbar_;
 };
 
 }  // namespace gui

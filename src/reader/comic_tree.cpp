@@ -41,22 +41,22 @@ bool nameAfter(const std::string& a, const std::string& b) {
     return a.size() > b.size();
 }
 
-bool outOfOrder(const comics::comic& a, const comics::comic& b, tools::sortMode mode,
+bool outOfOrder(const comics::comic& a, const comics::comic& b, tools::SortMode mode,
                 RowStates& rows) {
     switch (mode) {
-        case tools::sortMode::byName:
+        case tools::SortMode::byName:
             return nameAfter(a.name(), b.name());
-        case tools::sortMode::byUnread:
+        case tools::SortMode::byUnread:
             return a.remaining() < b.remaining();
-        case tools::sortMode::byStrips:
+        case tools::SortMode::byStrips:
             return a.pageCount() < b.pageCount();
-        case tools::sortMode::unsorted:
+        case tools::SortMode::unsorted:
         default:
             return rows.of(a).listIndex.load() > rows.of(b).listIndex.load();
     }
 }
 
-void combSort(ComicList& list, tools::sortMode mode, RowStates& rows) {
+void combSort(ComicList& list, tools::SortMode mode, RowStates& rows) {
     const std::size_t n = list.size();
     if (n < 2) return;
     std::size_t gap = n;
@@ -76,10 +76,10 @@ void combSort(ComicList& list, tools::sortMode mode, RowStates& rows) {
 }
 
 std::vector<std::string> countText(std::int32_t pages, std::int32_t position,
-                                   tools::sortMode mode) {
+                                   tools::SortMode mode) {
     const std::int32_t read = pages == 0 ? 0 : position + 1;
     const std::int32_t unread = pages - read;
-    if (mode == tools::sortMode::byUnread) {
+    if (mode == tools::SortMode::byUnread) {
         if (unread != 0) return {std::to_string(pages), " (", std::to_string(unread), ") "};
         return {std::to_string(pages), " "};
     }
@@ -95,11 +95,11 @@ std::string searchKey(const std::string& name) {
     return key;
 }
 
-std::shared_ptr<gui::formattedText> formatted(const std::vector<std::string>& parts,
-                                              gui::rgba colour, WidgetPtr background) {
-    std::vector<gui::dgValue<std::string>> values;
+std::shared_ptr<gui::FormattedText> formatted(const std::vector<std::string>& parts,
+                                              gui::Rgba colour, WidgetPtr background) {
+    std::vector<gui::BoundValue<std::string>> values;
     for (const auto& p : parts) values.emplace_back(p.empty() ? std::string(" ") : p);
-    auto t = std::make_shared<gui::formattedText>(std::move(values), false, std::move(background));
+    auto t = std::make_shared<gui::FormattedText>(std::move(values), false, std::move(background));
     for (auto& c : t->colours) c = colour;
     return t;
 }
@@ -116,10 +116,10 @@ ComicTree::ComicTree(ComicList list, const Selection& selection, TreeActions act
 
 WidgetPtr ComicTree::column() {
     treeBox_ =
-        std::make_shared<gui::fixedscrollbox>(20, [this](int a, int b) { return buildTree(a, b); });
+        std::make_shared<gui::FixedScrollBox>(20, [this](int a, int b) { return buildTree(a, b); });
     auto tabsRow = std::make_shared<gui::callback>([this] { return tabs(); });
-    return std::make_shared<gui::fixedSplit>(
-        true, 20, tabsRow, std::make_shared<gui::fixedSplit>(true, -20, treeBox_, searchRow()));
+    return std::make_shared<gui::FixedSplit>(
+        true, 20, tabsRow, std::make_shared<gui::FixedSplit>(true, -20, treeBox_, searchRow()));
 }
 
 WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
@@ -171,11 +171,11 @@ WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
             actions_.repaint();
             actions_.save(c);
         });
-        rest = std::make_shared<gui::fixedSplit>(
+        rest = std::make_shared<gui::FixedSplit>(
             false, -32, comicButton,
-            std::make_shared<gui::plainSplitWidget>(false, WidgetList{u, toggle}));
+            std::make_shared<gui::PlainSplitWidget>(false, WidgetList{u, toggle}));
     }
-    return std::make_shared<gui::fixedSplit>(false, 16, expander, rest);
+    return std::make_shared<gui::FixedSplit>(false, 16, expander, rest);
 }
 
 WidgetPtr ComicTree::pageRow(const ComicPtr& c, int index, const comics::page& p, bool isCurrent,
@@ -185,12 +185,12 @@ WidgetPtr ComicTree::pageRow(const ComicPtr& c, int index, const comics::page& p
         const bool cached = isCached(p.image);
         WidgetPtr bar = downloads().find(p.image);
         auto label = formatted(
-            {p.title}, cached ? gui::rgba(16, 16, 128) : gui::defaultStyle()->textColour, bar);
+            {p.title}, cached ? gui::Rgba(16, 16, 128) : gui::defaultStyle()->textColour, bar);
         label->settings[0].bold = index > position;
         label->settings[0].italic = isCurrent;
         auto pageButton = std::make_shared<gui::button>(
             label, false, [this, c, index] { actions_.selectPage(c, index); });
-        return std::make_shared<gui::fixedSplit>(false, 16, marker, pageButton);
+        return std::make_shared<gui::FixedSplit>(false, 16, marker, pageButton);
     } catch (...) {
         tools::logln("dead[page]");
         throw;
@@ -258,7 +258,7 @@ WidgetPtr ComicTree::tabs() {
     auto activeButton = std::make_shared<gui::button>(
         std::make_shared<gui::text>(std::to_string(active) + " active"), tab_,
         [this] { setTab(true); });
-    return std::make_shared<gui::plainSplitWidget>(false,
+    return std::make_shared<gui::PlainSplitWidget>(false,
                                                    WidgetList{availableButton, activeButton});
 }
 
@@ -272,8 +272,8 @@ ComicList ComicTree::matches() {
 
 WidgetPtr ComicTree::searchRow() {
     auto base = gui::defaultStyle();
-    auto light = gui::style::tinted(gui::rgba(255, 255, 255), base.get());
-    auto lighten = [](gui::rgba c) {
+    auto light = gui::style::tinted(gui::Rgba(255, 255, 255), base.get());
+    auto lighten = [](gui::Rgba c) {
         for (std::size_t i = 0; i < 3; ++i) c[i] = static_cast<std::uint8_t>((2 * c[i] + 256) / 3);
         return c;
     };
@@ -281,13 +281,13 @@ WidgetPtr ComicTree::searchRow() {
     light->backColour = lighten(base->backColour);
     light->faceColour = lighten(base->faceColour);
     auto count = std::make_shared<gui::text>(
-        gui::dgValue<std::string>::bound([this] { return std::to_string(matches().size()); }),
+        gui::BoundValue<std::string>::bound([this] { return std::to_string(matches().size()); }),
         false);
     auto countButton = std::make_shared<gui::button>(count, false, [this] { cycleMatches(); });
-    auto box = std::make_shared<gui::textbox>(" ");
+    auto box = std::make_shared<gui::TextBox>(" ");
     box->label =
-        gui::dgValue<std::string>::bound([this] { return search_.empty() ? " " : search_; });
-    WidgetPtr row = std::make_shared<gui::plainSplitWidget>(false, WidgetList{countButton, box},
+        gui::BoundValue<std::string>::bound([this] { return search_.empty() ? " " : search_; });
+    WidgetPtr row = std::make_shared<gui::PlainSplitWidget>(false, WidgetList{countButton, box},
                                                             false, std::vector<int>{30, 70});
     row->setStyle(light);
     countButton->setStyle(light);
@@ -313,7 +313,7 @@ void ComicTree::typeLetter(char letter) {
 }
 
 void ComicTree::nextSortMode() {
-    sortmode.set(static_cast<tools::sortMode>((static_cast<int>(sortmode.get()) + 1) % 4));
+    sortmode.set(static_cast<tools::SortMode>((static_cast<int>(sortmode.get()) + 1) % 4));
     actions_.repaint();
 }
 

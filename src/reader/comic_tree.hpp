@@ -59,16 +59,16 @@ private:
 // ---- order and texts (tested on their own) ----
 
 // Whether a comes after b in the given order (the comb sort's swap test).
-bool outOfOrder(const comics::comic& a, const comics::comic& b, tools::sortMode mode,
+bool outOfOrder(const comics::comic& a, const comics::comic& b, tools::SortMode mode,
                 RowStates& rows);
 // Names compared byte by byte after adding 32 to every byte below 'a'; a
 // prefix sorts first. True when a sorts after b.
 bool nameAfter(const std::string& a, const std::string& b);
 // Comb sort in place (gap / 1.3, 9 and 10 become 11, at least 1; ends after a
 // gap-1 pass without swaps).
-void combSort(ComicList& list, tools::sortMode mode, RowStates& rows);
+void combSort(ComicList& list, tools::SortMode mode, RowStates& rows);
 // The parts of a comic row's count text, e.g. {"4", "/", "10", " "}.
-std::vector<std::string> countText(std::int32_t pages, std::int32_t position, tools::sortMode mode);
+std::vector<std::string> countText(std::int32_t pages, std::int32_t position, tools::SortMode mode);
 // A display name lower-cased with everything outside a-z removed.
 std::string searchKey(const std::string& name);
 
@@ -95,7 +95,7 @@ public:
     void sortComics();
     void nextSortMode();
     RowState& row(const comics::comic& c) { return rows_.of(c); }
-    tools::IniValue<tools::sortMode> sortmode{"sortmode", tools::sortMode::unsorted};
+    tools::IniValue<tools::SortMode> sortmode{"sortmode", tools::SortMode::unsorted};
 
     // ---- tabs ----
     // true: the active comics, false: the available ones.
@@ -107,7 +107,7 @@ public:
     gui::WidgetPtr column();
     // The scroll box's rows from..to (others empty); scrolls to the current page's row.
     gui::WidgetList buildTree(int from, int to);
-    std::shared_ptr<gui::fixedscrollbox> treeBox() const { return treeBox_; }
+    std::shared_ptr<gui::FixedScrollBox> treeBox() const { return treeBox_; }
     void scrollTreeTo(int row);
     void collapseCurrent();
     void collapseAll();
@@ -141,7 +141,7 @@ private:
     ComicList comics_;  // guarded by listLock_
     RowStates rows_;
 
-    std::shared_ptr<gui::fixedscrollbox> treeBox_;
+    std::shared_ptr<gui::FixedScrollBox> treeBox_;
     bool tab_ = true;
     ComicPtr hovered_;
     std::string search_;
@@ -150,8 +150,8 @@ private:
 
 // A line of text parts in one colour over an optional background (a row's
 // label, a caption).
-std::shared_ptr<gui::formattedText> formatted(const std::vector<std::string>& parts,
-                                              gui::rgba colour,
+std::shared_ptr<gui::FormattedText> formatted(const std::vector<std::string>& parts,
+                                              gui::Rgba colour,
                                               gui::WidgetPtr background = nullptr);
 
 }  // namespace reader

@@ -7,35 +7,35 @@ namespace reader {
 
 // ---- downloads in progress ----
 
-bool downloadsInProgress::enterIfAbsent(const std::string& ref,
+bool DownloadsInProgress::enterIfAbsent(const std::string& ref,
                                         std::shared_ptr<gui::ProgressBar> bar) {
     std::lock_guard<std::mutex> hold(lock_);
     return bars_.emplace(ref, std::move(bar)).second;
 }
 
-void downloadsInProgress::enter(const std::string& ref, std::shared_ptr<gui::ProgressBar> bar) {
+void DownloadsInProgress::enter(const std::string& ref, std::shared_ptr<gui::ProgressBar> bar) {
     std::lock_guard<std::mutex> hold(lock_);
     bars_[ref] = std::move(bar);
 }
 
-bool downloadsInProgress::remove(const std::string& ref) {
+bool DownloadsInProgress::remove(const std::string& ref) {
     std::lock_guard<std::mutex> hold(lock_);
     return bars_.erase(ref) != 0;
 }
 
-std::shared_ptr<gui::ProgressBar> downloadsInProgress::find(const std::string& ref) const {
+std::shared_ptr<gui::ProgressBar> DownloadsInProgress::find(const std::string& ref) const {
     std::lock_guard<std::mutex> hold(lock_);
     auto found = bars_.find(ref);
     return found == bars_.end() ? nullptr : found->second;
 }
 
-std::size_t downloadsInProgress::size() const {
+std::size_t DownloadsInProgress::size() const {
     std::lock_guard<std::mutex> hold(lock_);
     return bars_.size();
 }
 
-downloadsInProgress& downloads() {
-    static downloadsInProgress* map = new downloadsInProgress;  // outlives every worker
+DownloadsInProgress& downloads() {
+    static DownloadsInProgress* map = new DownloadsInProgress;  // outlives every worker
     return *map;
 }
 
@@ -43,7 +43,7 @@ bool isCached(const std::string& ref) { return downloader::isCached(ref); }
 
 // ---- strips decoded ahead ----
 
-libgd::Image decodedAhead::take(const std::string& ref) {
+libgd::Image DecodedAhead::take(const std::string& ref) {
     std::lock_guard<std::mutex> hold(lock_);
     for (auto it = items_.begin(); it != items_.end(); ++it)
         if (it->first == ref) {
@@ -54,7 +54,7 @@ libgd::Image decodedAhead::take(const std::string& ref) {
     return nullptr;
 }
 
-void decodedAhead::put(const std::string& ref, libgd::Image image) {
+void DecodedAhead::put(const std::string& ref, libgd::Image image) {
     if (!image) return;
     std::lock_guard<std::mutex> hold(lock_);
     for (const auto& item : items_)
@@ -63,20 +63,20 @@ void decodedAhead::put(const std::string& ref, libgd::Image image) {
     while (items_.size() > capacity) items_.pop_front();
 }
 
-bool decodedAhead::has(const std::string& ref) const {
+bool DecodedAhead::has(const std::string& ref) const {
     std::lock_guard<std::mutex> hold(lock_);
     for (const auto& item : items_)
         if (item.first == ref) return true;
     return false;
 }
 
-std::size_t decodedAhead::size() const {
+std::size_t DecodedAhead::size() const {
     std::lock_guard<std::mutex> hold(lock_);
     return items_.size();
 }
 
-decodedAhead& ahead() {
-    static decodedAhead* store = new decodedAhead;  // outlives every worker
+DecodedAhead& ahead() {
+    static DecodedAhead* store = new DecodedAhead;  // outlives every worker
     return *store;
 }
 

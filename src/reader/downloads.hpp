@@ -21,7 +21,7 @@
 namespace reader {
 
 // Image reference -> the progress bar of the download that first asked for it.
-class downloadsInProgress {
+class DownloadsInProgress {
 public:
     // Enters ref with bar when absent; true when it did (the first requester).
     bool enterIfAbsent(const std::string& ref, std::shared_ptr<gui::ProgressBar> bar);
@@ -37,12 +37,12 @@ private:
     mutable std::mutex lock_;
     std::map<std::string, std::shared_ptr<gui::ProgressBar>> bars_;
 };
-downloadsInProgress& downloads();
+DownloadsInProgress& downloads();
 
 // Strips that prefetches decoded ahead of need (the neighbours of the page
 // shown), so that paging to them only converts and draws. A few at most: the
 // oldest goes when a new one comes. The load that shows a strip takes it out.
-class decodedAhead {
+class DecodedAhead {
 public:
     static constexpr std::size_t capacity = 3;
     // The decoded strip of ref, removed from the store; null when absent.
@@ -55,7 +55,7 @@ private:
     mutable std::mutex lock_;
     std::deque<std::pair<std::string, libgd::Image>> items_;
 };
-decodedAhead& ahead();
+DecodedAhead& ahead();
 
 // Whether the image reference's body is in the download cache.
 bool isCached(const std::string& ref);

@@ -151,7 +151,7 @@ sdloo::Surface toSurfaceByPixels(gdImagePtr image) {
     tools::check(image != nullptr, "no image to convert");
     return sdloo::surfaceFromPixels(gdImageSX(image), gdImageSY(image), [image](int x, int y) {
         int c = gdImageGetTrueColorPixel(image, x, y);
-        return sdloo::rgba(gdTrueColorGetRed(c), gdTrueColorGetGreen(c), gdTrueColorGetBlue(c),
+        return sdloo::Rgba(gdTrueColorGetRed(c), gdTrueColorGetGreen(c), gdTrueColorGetBlue(c),
                            gdTrueColorGetAlpha(c));
     });
 }

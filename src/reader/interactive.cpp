@@ -21,7 +21,7 @@
 
 namespace reader {
 
-int interactiveRun(const interactiveOptions&, const interactiveSettings& settings) {
+int interactiveRun(const InteractiveOptions&, const InteractiveSettings& settings) {
     // 1. Pools. They run until the process ends (the hard exit below); a test
     // run stops them after the interface.
     tools::logln("Spawning pools");
@@ -32,8 +32,8 @@ int interactiveRun(const interactiveOptions&, const interactiveSettings& setting
     // "storage.dat.zip". 4. It numbers the registry's comics in their order.
     tools::logln("Creating display surf");
     sdloo::startTTF();
-    auto ui = std::make_unique<user_interface>(*pagePool, *updatePool,
-                                               [] { comics::writeMainStorage(); });
+    auto ui =
+        std::make_unique<ReaderWindow>(*pagePool, *updatePool, [] { comics::writeMainStorage(); });
     if (!ui->bridge.setVideoMode(640, 480, sdloo::VideoMode::window))
         throw std::runtime_error("Cannot open the window: " + sdloo::videoError());
 
@@ -98,7 +98,7 @@ int interactiveRun(const interactiveOptions&, const interactiveSettings& setting
 }
 
 void installInteractiveRun() {
-    setInteractiveRun([](const interactiveOptions& options) { return interactiveRun(options); });
+    setInteractiveRun([](const InteractiveOptions& options) { return interactiveRun(options); });
 }
 
 }  // namespace reader

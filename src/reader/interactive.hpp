@@ -2,7 +2,7 @@
 // reader.interactive: the interactive run, the reader with its window.
 //
 // Pools (8 page workers, 64 update workers), the 640 x 480 window, the
-// user_interface and its event loop on the main thread; then, whatever way the
+// ReaderWindow and its event loop on the main thread; then, whatever way the
 // loop ended, the save of every comic to "storage.dat.zip", a bounded wait for
 // the page pool to pause, and an immediate end of the process with status 0.
 #include <chrono>
@@ -12,7 +12,7 @@
 namespace reader {
 
 // The parts of the run that tests drive without ending the process.
-struct interactiveSettings {
+struct InteractiveSettings {
     int pageWorkers = 8;
     int updateWorkers = 64;
     // How often, one second apart, shutdown waits for the page pool to pause.
@@ -23,8 +23,8 @@ struct interactiveSettings {
 };
 
 // Steps 1 to 10 of the interactive run. Returns 0 only when exitHard is false.
-int interactiveRun(const interactiveOptions& options,
-                   const interactiveSettings& settings = interactiveSettings());
+int interactiveRun(const InteractiveOptions& options,
+                   const InteractiveSettings& settings = InteractiveSettings());
 
 // Installs interactiveRun as the entry point's interactive run.
 void installInteractiveRun();

@@ -2,7 +2,7 @@
 // reader.key_map: what the keys do in the reader window.
 //
 // keyAction names the action of a key press; the window performs it
-// (user_interface::keyHandler). Letters without Alt type into the search,
+// (ReaderWindow::keyHandler). Letters without Alt type into the search,
 // Alt+C switches centring; Left and Right scroll a strip wider than the view
 // and page otherwise.
 //

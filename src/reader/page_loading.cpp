@@ -70,8 +70,8 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
 
     auto bar = std::make_shared<gui::ProgressBar>();
     bar->colourOf = [this, i] {
-        return selection_.currentIndex() == i ? gui::rgba(144, 160, 192, 255)
-                                              : gui::rgba(128, 128, 192, 255);
+        return selection_.currentIndex() == i ? gui::Rgba(144, 160, 192, 255)
+                                              : gui::Rgba(128, 128, 192, 255);
     };
     const std::string& ref = p.image;
     tools::logln("Downloading ", ref);
@@ -124,7 +124,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     k->setPosition(i);
     tools::logln("Image length: ", data.size());
     if (data.empty()) {
-        strip_.setStripView(std::make_shared<gui::textbox>(emptyDownloadText));
+        strip_.setStripView(std::make_shared<gui::TextBox>(emptyDownloadText));
         return;
     }
     libgd::Image image = ahead().take(ref);
@@ -133,7 +133,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
         image = libgd::toImage(data);
     }
     if (!image) {
-        strip_.setStripView(std::make_shared<gui::textbox>(notAnImageText));
+        strip_.setStripView(std::make_shared<gui::TextBox>(notAnImageText));
         return;
     }
     strip_.showStrip(std::move(image), "tovik [" + k->name() + "] - " + p.title);

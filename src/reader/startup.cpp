@@ -56,7 +56,7 @@ int changeAndSave(Change change) {
     return allSaved ? 0 : 1;
 }
 
-int runInteractive(const interactiveOptions& options) {
+int runInteractive(const InteractiveOptions& options) {
     InteractiveRun run;
     {
         std::lock_guard<std::mutex> hold(hookLock);
@@ -83,7 +83,7 @@ void setInteractiveRun(InteractiveRun run) {
 }
 
 void startUp() {
-    tools::iniFile& ini = tools::config();  // reads "tovik.ini"
+    tools::IniFile& ini = tools::config();  // reads "tovik.ini"
     // One more CA certificate file to trust for "https://" sites (a private CA, a proxy).
     if (ini.has("", "extra_ca_file")) {
         std::string file = ini.get("", "extra_ca_file");
@@ -147,7 +147,7 @@ int importComics() {
         if (c.active) return false;
         c.active = true;
         c.attachStorage(comics::mainStorage());
-        const comics::regexPlugin* plugin = comics::asPlugin(c);
+        const comics::PluginSource* plugin = comics::asPlugin(c);
         if (!plugin || c.failed || !fs::exists(plugin->path() + ".zip")) return true;
         c.comic::save();  // the state into the shared storage
         if (!fs::exists(plugin->path())) tools::writeFileAtomically(plugin->path(), plugin->text());
@@ -172,11 +172,11 @@ int markRead() {
 
 int mainRoutine(const std::vector<std::string>& args) {
     tools::logln("Starting up");
-    tools::IniValue<int> fullscreen_w("fullscreen_w", 0);
-    tools::IniValue<int> fullscreen_h("fullscreen_h", 0);
-    interactiveOptions options;
-    options.fullscreenW = fullscreen_w.get();
-    options.fullscreenH = fullscreen_h.get();
+    tools::IniValue<int> fullscreenWidth("fullscreen_w", 0);
+    tools::IniValue<int> fullscreenHeight("fullscreen_h", 0);
+    InteractiveOptions options;
+    options.fullscreenW = fullscreenWidth.get();
+    options.fullscreenH = fullscreenHeight.get();
 
     if (!args.empty()) {
         const std::string& mode = args.front();  // only the first argument counts

@@ -13,7 +13,7 @@
 namespace reader {
 
 // What the interactive run is started with.
-struct interactiveOptions {
+struct InteractiveOptions {
     bool console = false;  // "-c" was given
     // The configured full-screen size; 0 keeps the display's size.
     int fullscreenW = 0;
@@ -24,7 +24,7 @@ struct interactiveOptions {
 // after the video subsystem was started and the full-screen size recorded
 // (sdloo::desktopWidth/Height already hold the configured size). It may end the
 // process itself; otherwise its result is the exit status.
-using InteractiveRun = std::function<int(const interactiveOptions&)>;
+using InteractiveRun = std::function<int(const InteractiveOptions&)>;
 
 // Installs the interactive run. Until one is installed, the interactive path
 // logs that the reader window is not available and exits with status 1.

@@ -60,21 +60,21 @@ void openURL(const std::string& address) {
     }).detach();
 }
 
-// ---- stripImage ----
+// ---- StripImage ----
 
-stripImage::stripImage(libgd::Image image, std::string caption, std::function<bool()> centre)
+StripImage::StripImage(libgd::Image image, std::string caption, std::function<bool()> centre)
     : gui::delay([this] { return make(); }),
       image_(std::move(image)),
       caption_(std::move(caption)),
       centre_(std::move(centre)) {}
 
-WidgetPtr stripImage::make() {
+WidgetPtr StripImage::make() {
     libgd::Image image = std::move(image_);  // destroyed when this ends
     try {
-        view_ = std::make_shared<gui::showsurf>(libgd::toSurface(image.get()), centre_);
+        view_ = std::make_shared<gui::ImageView>(libgd::toSurface(image.get()), centre_);
     } catch (const std::exception& e) {
         tools::logln("Showing the strip failed: ", e);
-        return std::make_shared<gui::textbox>(std::string("Error: ") + e.what());
+        return std::make_shared<gui::TextBox>(std::string("Error: ") + e.what());
     }
     sdloo::setCaption(caption_);
     return view_;
@@ -82,7 +82,7 @@ WidgetPtr stripImage::make() {
 
 // ---- the strip area ----
 
-StripArea::StripArea(gui::ui_bridge& bridge, const Selection& selection)
+StripArea::StripArea(gui::UiBridge& bridge, const Selection& selection)
     : bridge_(bridge), selection_(selection) {}
 
 StripArea::~StripArea() {
@@ -112,7 +112,7 @@ WidgetPtr StripArea::linkBar(const comics::LinkList& links) {
     for (const auto& [label, address] : links)
         buttons.push_back(std::make_shared<gui::button>(std::make_shared<gui::text>(label), false,
                                                         [address] { openURL(address); }));
-    return std::make_shared<gui::plainSplitWidget>(false, std::move(buttons));
+    return std::make_shared<gui::PlainSplitWidget>(false, std::move(buttons));
 }
 
 WidgetPtr StripArea::stripArea() {
@@ -121,24 +121,24 @@ WidgetPtr StripArea::stripArea() {
     stripAreaFor_ = current.get();
     WidgetPtr holder = std::make_shared<gui::callback>([this] {
         gui::GuiLock hold;
-        return stripView_ ? stripView_ : std::make_shared<gui::textbox>(" ");
+        return stripView_ ? stripView_ : std::make_shared<gui::TextBox>(" ");
     });
     comics::LinkList links;
     if (current) links = current->urls();
     if (links.empty())
         stripArea_ = holder;
     else
-        stripArea_ = std::make_shared<gui::fixedSplit>(true, 32, linkBar(links), holder);
+        stripArea_ = std::make_shared<gui::FixedSplit>(true, 32, linkBar(links), holder);
     return stripArea_;
 }
 
 void StripArea::showStrip(libgd::Image image, std::string caption) {
-    setStripView(std::make_shared<stripImage>(std::move(image), std::move(caption),
+    setStripView(std::make_shared<StripImage>(std::move(image), std::move(caption),
                                               [this] { return centered.get(); }));
 }
 
-std::shared_ptr<gui::showsurf> StripArea::imageView() {
-    auto strip = std::dynamic_pointer_cast<stripImage>(stripView());
+std::shared_ptr<gui::ImageView> StripArea::imageView() {
+    auto strip = std::dynamic_pointer_cast<StripImage>(stripView());
     return strip ? strip->view() : nullptr;
 }
 

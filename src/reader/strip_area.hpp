@@ -2,7 +2,7 @@
 // reader.strip_area: the right-hand side below the toolbar: the strip view,
 // under a bar of link buttons for a comic with addresses.
 //
-// The strip view is a text ("TOVIK.2 ready", an error) or a stripImage: a
+// The strip view is a text ("TOVIK.2 ready", an error) or a StripImage: a
 // decoded strip that becomes an image view at its first draw, when the window
 // caption names the strip. A link button opens its address with the desktop's
 // opener.
@@ -35,11 +35,11 @@ std::vector<std::string> openerCommand(const std::string& address);
 // loop's thread), when the strip becomes a surface in an image view and the
 // window caption names the strip. The decoded image is destroyed then, or with
 // the widget when it is replaced before it was ever drawn.
-class stripImage : public gui::delay {
+class StripImage : public gui::delay {
 public:
-    stripImage(libgd::Image image, std::string caption, std::function<bool()> centre);
+    StripImage(libgd::Image image, std::string caption, std::function<bool()> centre);
     // The image view, once made (null before the first draw).
-    std::shared_ptr<gui::showsurf> view() const { return view_; }
+    std::shared_ptr<gui::ImageView> view() const { return view_; }
     // Whether the decoded image is still held.
     bool holdsImage() const { return image_ != nullptr; }
 
@@ -49,14 +49,14 @@ private:
     libgd::Image image_;
     std::string caption_;
     std::function<bool()> centre_;
-    std::shared_ptr<gui::showsurf> view_;
+    std::shared_ptr<gui::ImageView> view_;
 };
 
 class StripArea {
 public:
     // Shows the link bar of the selection's comic; asks the bridge for a full
     // repaint when the view changes.
-    StripArea(gui::ui_bridge& bridge, const Selection& selection);
+    StripArea(gui::UiBridge& bridge, const Selection& selection);
     ~StripArea();
     StripArea(const StripArea&) = delete;
     StripArea& operator=(const StripArea&) = delete;
@@ -67,7 +67,7 @@ public:
     // Shows a decoded strip, centred while centered is set; caption names it.
     void showStrip(libgd::Image image, std::string caption);
     // The image view of the strip shown, when it has been drawn.
-    std::shared_ptr<gui::showsurf> imageView();
+    std::shared_ptr<gui::ImageView> imageView();
 
     // The strip view, under the current comic's link bar when it has
     // addresses. Made again when the current comic changes or after reset.
@@ -79,7 +79,7 @@ public:
     tools::IniValue<bool> centered{"centered", false};
 
 private:
-    gui::ui_bridge& bridge_;
+    gui::UiBridge& bridge_;
     const Selection& selection_;
     gui::WidgetPtr stripView_;  // guarded by the GUI lock
     gui::WidgetPtr stripArea_;

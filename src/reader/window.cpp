@@ -27,8 +27,8 @@ std::vector<std::string> updateCaption(int changed, int updating) {
     return parts;
 }
 
-user_interface::user_interface(tools::pool& pagePool, tools::pool& updatePool,
-                               StoreAction storeToDisk, ComicList list, bool useRegistry)
+ReaderWindow::ReaderWindow(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
+                           ComicList list, bool useRegistry)
     : bridge(std::make_shared<gui::callback>([this] { return root_; })),
       tree_(useRegistry && list.empty() ? comics::registry().snapshot() : std::move(list),
             selection_,
@@ -46,10 +46,10 @@ user_interface::user_interface(tools::pool& pagePool, tools::pool& updatePool,
     auto st = gui::defaultStyle();
     st->bridge = &bridge;
     st->requestRepaint = [this] { bridge.requestRepaint(false); };
-    root_ = std::make_shared<gui::textbox>("TOVIK.2 ready");
+    root_ = std::make_shared<gui::TextBox>("TOVIK.2 ready");
 }
 
-user_interface::~user_interface() {
+ReaderWindow::~ReaderWindow() {
     // No task may run on a destroyed interface: hold both pools still.
     loader_.pausePools();
     if (gui::haveDefaultStyle()) {
@@ -61,7 +61,7 @@ user_interface::~user_interface() {
     }
 }
 
-std::vector<std::string> user_interface::updateCaptionNow() {
+std::vector<std::string> ReaderWindow::updateCaptionNow() {
     int changed = 0, updating = 0;
     for (const auto& c : tree_.comicList()) {
         if (tree_.row(*c).changed) ++changed;
@@ -72,7 +72,7 @@ std::vector<std::string> user_interface::updateCaptionNow() {
 
 // ---- keys ----
 
-bool user_interface::keyHandler(gui::Event& e) {
+bool ReaderWindow::keyHandler(gui::Event& e) {
     auto* key = dynamic_cast<gui::KeyPressed*>(&e);
     if (!key) return false;
     const KeyAction action = keyAction(*key);
@@ -154,11 +154,11 @@ bool user_interface::keyHandler(gui::Event& e) {
 
 // ---- screen modes and layout ----
 
-void user_interface::setFullScreen(bool f) {
+void ReaderWindow::setFullScreen(bool f) {
     if (f == fullScreen_) return;
     fullScreen_ = f;
     if (f && bridge.screen()) {
-        const gui::coord size = bridge.screenSize();
+        const gui::Coord size = bridge.screenSize();
         savedWidth = size.x;
         savedHeight = size.y;
     }
@@ -180,7 +180,7 @@ void user_interface::setFullScreen(bool f) {
     bridge.requestRepaint(true);
 }
 
-void user_interface::buildLayout() {
+void ReaderWindow::buildLayout() {
     strip_.reset();
     auto stripAreaNow = std::make_shared<gui::callback>([this] { return strip_.stripArea(); });
     if (fullScreen_) {
@@ -203,7 +203,7 @@ void user_interface::buildLayout() {
         return label;
     });
     auto sortText = std::make_shared<gui::text>(
-        gui::dgValue<std::string>::bound([this] {
+        gui::BoundValue<std::string>::bound([this] {
             return pointerOverSort_
                        ? std::string(sortLabels[static_cast<int>(tree_.sortmode.get()) & 3])
                        : std::string("Sort");
@@ -215,22 +215,22 @@ void user_interface::buildLayout() {
             pointerOverSort_ = entered;
             requestRepaint();
         });
-    auto toolbar = std::make_shared<gui::plainSplitWidget>(
+    auto toolbar = std::make_shared<gui::PlainSplitWidget>(
         false, WidgetList{save, updateButton, sortButton}, false, std::vector<int>{20, 40, 40});
-    auto right = std::make_shared<gui::fixedSplit>(true, 20, toolbar, stripAreaNow);
-    windowRoot_ = std::make_shared<gui::splitWidget>(true, left, right, 200);
+    auto right = std::make_shared<gui::FixedSplit>(true, 20, toolbar, stripAreaNow);
+    windowRoot_ = std::make_shared<gui::SplitWidget>(true, left, right, 200);
     root_ = windowRoot_;
 }
 
-void user_interface::setUp() {
+void ReaderWindow::setUp() {
     tree_.collapseAll();
-    strip_.setStripView(std::make_shared<gui::textbox>("TOVIK.2 ready"));
+    strip_.setStripView(std::make_shared<gui::TextBox>("TOVIK.2 ready"));
     sdloo::setCaption("TOVIK.2 ready");
     buildLayout();
     keyHook_ = bridge.addHook([this](gui::Event& e) { return keyHandler(e); }, this);
 }
 
-void user_interface::run() {
+void ReaderWindow::run() {
     bridge.requestRepaint(true);
     bridge.loop();
 }

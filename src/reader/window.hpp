@@ -1,5 +1,5 @@
 #pragma once
-// reader.window: the reader's window, user_interface.
+// reader.window: the reader's window, ReaderWindow.
 //
 // Puts the parts together: the comic tree in the left column
 // (reader/comic_tree.hpp); the toolbar (Save, update, sort) above the strip
@@ -26,19 +26,19 @@ namespace reader {
 // The parts of the update button's caption, e.g. {"3", " ", "Update", "s", "(", "2", ")"}.
 std::vector<std::string> updateCaption(int changed, int updating);
 
-class user_interface {
+class ReaderWindow {
 public:
     using StoreAction = PageLoader::StoreAction;
 
     // The comic list is the registry's, unless one is given (tests). The
     // window's surface is the video surface of the moment; the interactive
     // run opens the window through the bridge afterwards.
-    user_interface(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
-                   ComicList list = {}, bool useRegistry = true);
+    ReaderWindow(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
+                 ComicList list = {}, bool useRegistry = true);
     // Holds both pools still first: no task runs on a destroyed interface.
-    ~user_interface();
-    user_interface(const user_interface&) = delete;
-    user_interface& operator=(const user_interface&) = delete;
+    ~ReaderWindow();
+    ReaderWindow(const ReaderWindow&) = delete;
+    ReaderWindow& operator=(const ReaderWindow&) = delete;
 
     // The "TOVIK.2 ready" view and caption, the layout and the key hook.
     void setUp();
@@ -61,7 +61,7 @@ public:
     StripArea& strip() { return strip_; }
     PageLoader& loader() { return loader_; }
 
-    gui::sdl_bridge bridge;
+    gui::SdlBridge bridge;
     // The window size kept while in full screen.
     int savedWidth = 640, savedHeight = 480;
 

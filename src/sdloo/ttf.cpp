@@ -17,12 +17,12 @@ void stopTTF() {
 
 // ---- keys ----
 
-bool tcsrtb::operator==(const tcsrtb& other) const {
+bool TextRenderKey::operator==(const TextRenderKey& other) const {
     return text == other.text && colour.r == other.colour.r && colour.g == other.colour.g &&
            colour.b == other.colour.b && settings == other.settings;
 }
 
-std::size_t tcsrtbHash::operator()(const tcsrtb& key) const {
+std::size_t TextRenderKeyHash::operator()(const TextRenderKey& key) const {
     std::uint8_t h = 0;
     for (char c : key.text) h ^= static_cast<std::uint8_t>(c);
     h ^= key.colour.r;
@@ -93,13 +93,12 @@ std::size_t RenderScope::parked() {
 
 // ---- fonts ----
 
-TTF_FontClass::TTF_FontClass(const std::string& file, int pointSize)
-    : font_(TTF_OpenFont(file.c_str(), pointSize)) {
+Font::Font(const std::string& file, int pointSize) : font_(TTF_OpenFont(file.c_str(), pointSize)) {
     if (!font_)
         throw std::runtime_error(std::string("TTF_FontClass.this: Couldn't open font: ") +
                                  TTF_GetError());
     cache_ = std::make_unique<Cache>(
-        [this](const tcsrtb& key) -> SDL_Surface* {
+        [this](const TextRenderKey& key) -> SDL_Surface* {
             Surface s = render(key.text, key.colour, key.settings, renderBlended, key.background);
             ++made_;
             return s.release();
@@ -108,40 +107,40 @@ TTF_FontClass::TTF_FontClass(const std::string& file, int pointSize)
             return s ? std::uint64_t(s->w) * std::uint64_t(s->h) : 0;
         },
         cacheCapacity,
-        [this](const tcsrtb&, SDL_Surface*& s) {
+        [this](const TextRenderKey&, SDL_Surface*& s) {
             if (s) ++released_;
             releaseRendering(s);
             s = nullptr;
         });
 }
 
-TTF_FontClass::~TTF_FontClass() {
+Font::~Font() {
     cache_.reset();  // frees (or parks) every cached rendering before the font closes
 }
 
-int TTF_FontClass::height() {
+int Font::height() {
     std::lock_guard<std::mutex> hold(fontLock_);
     return TTF_FontHeight(font_.get());
 }
 
-int TTF_FontClass::ascent() {
+int Font::ascent() {
     std::lock_guard<std::mutex> hold(fontLock_);
     return TTF_FontAscent(font_.get());
 }
 
-int TTF_FontClass::descent() {
+int Font::descent() {
     std::lock_guard<std::mutex> hold(fontLock_);
     return TTF_FontDescent(font_.get());
 }
 
-int TTF_FontClass::lineSkip() {
+int Font::lineSkip() {
     std::lock_guard<std::mutex> hold(fontLock_);
     return TTF_FontLineSkip(font_.get());
 }
 
-SDL_Surface* TTF_FontClass::renderCached(const std::string& text, SDL_Color colour,
-                                         fontsettings settings, const SDL_Color* background) {
-    return cache_->get(tcsrtb{text, colour, settings, background});
+SDL_Surface* Font::renderCached(const std::string& text, SDL_Color colour, FontSettings settings,
+                                const SDL_Color* background) {
+    return cache_->get(TextRenderKey{text, colour, settings, background});
 }
 
 namespace {
@@ -196,7 +195,7 @@ std::string repairUtf8(std::string_view bytes) {
 
 // The longest prefix of text (cut at a character boundary) whose rendering
 // stays within maxSurfaceWidth. Called with fontLock_ held and the style set.
-std::string TTF_FontClass::fitWidth(const std::string& text) {
+std::string Font::fitWidth(const std::string& text) {
     // No glyph advances more than twice the line height per byte of text: short
     // texts need no measuring.
     std::uint64_t bound = std::uint64_t(2 * std::max(1, TTF_FontHeight(font_.get())) + 8);
@@ -221,8 +220,8 @@ std::string TTF_FontClass::fitWidth(const std::string& text) {
     return text.substr(0, good);
 }
 
-Surface TTF_FontClass::render(const std::string& text, SDL_Color colour, fontsettings settings,
-                              int mode, const SDL_Color* background) {
+Surface Font::render(const std::string& text, SDL_Color colour, FontSettings settings, int mode,
+                     const SDL_Color* background) {
     std::string fixed = repairUtf8(text);
     std::lock_guard<std::mutex> hold(fontLock_);
     TTF_SetFontStyle(font_.get(), settings.style());
@@ -240,12 +239,12 @@ Surface TTF_FontClass::render(const std::string& text, SDL_Color colour, fontset
     }
 }
 
-std::size_t TTF_FontClass::cachedCount() { return cache_->count(); }
+std::size_t Font::cachedCount() { return cache_->count(); }
 
-std::uint64_t TTF_FontClass::cachedPixels() { return cache_->totalSize(); }
+std::uint64_t Font::cachedPixels() { return cache_->totalSize(); }
 
-bool TTF_FontClass::isCached(const std::string& text, SDL_Color colour, fontsettings settings) {
-    return cache_->has(tcsrtb{text, colour, settings, nullptr});
+bool Font::isCached(const std::string& text, SDL_Color colour, FontSettings settings) {
+    return cache_->has(TextRenderKey{text, colour, settings, nullptr});
 }
 
 }  // namespace sdloo

@@ -1,10 +1,10 @@
 #pragma once
 // SDL_ttf: TrueType fonts and cached text rendering.
 //
-// TTF_FontClass opens one font file at one point size and renders UTF-8 text
+// Font opens one font file at one point size and renders UTF-8 text
 // to new surfaces (solid, shaded or blended). renderCached keeps blended
 // renderings in a per-font cache of 524288 pixels keyed by text and look
-// (tcsrtb); the cache owns what it hands out.
+// (TextRenderKey); the cache owns what it hands out.
 //
 // Lifetime of cached renderings: a surface from renderCached stays valid until
 // the end of the current repaint. The toolkit holds a RenderScope for each
@@ -36,34 +36,34 @@ void startTTF();
 void stopTTF();
 
 // Style flags of a rendering.
-struct fontsettings {
+struct FontSettings {
     bool bold = false;
     bool italic = false;
     bool underline = false;
 
     // bold * 1 + italic * 2 + underline * 4 (the SDL_ttf style).
     int style() const { return (bold ? 1 : 0) + (italic ? 2 : 0) + (underline ? 4 : 0); }
-    friend bool operator==(const fontsettings&, const fontsettings&) = default;
+    friend bool operator==(const FontSettings&, const FontSettings&) = default;
 };
 
-// Render modes of TTF_FontClass::render.
+// Render modes of Font::render.
 enum : int { renderSolid = 0, renderShaded = 1, renderBlended = 2 };
 
 // The render cache's key. Equal when texts, red/green/blue and style flags are
 // equal; the colour's fourth byte and the background take no part.
-struct tcsrtb {
+struct TextRenderKey {
     std::string text;
     SDL_Color colour{0, 0, 0, 0};
-    fontsettings settings;
+    FontSettings settings;
     const SDL_Color* background = nullptr;
 
-    bool operator==(const tcsrtb& other) const;
+    bool operator==(const TextRenderKey& other) const;
 };
 
 // 8-bit hash: exclusive-or of the text's bytes, red, green, blue and the
 // style. Only what equality compares goes in, so equal keys hash alike.
-struct tcsrtbHash {
-    std::size_t operator()(const tcsrtb& key) const;
+struct TextRenderKeyHash {
+    std::size_t operator()(const TextRenderKey& key) const;
 };
 
 // Defers freeing evicted cached renderings while alive (see the top of this
@@ -82,14 +82,14 @@ public:
     static std::size_t parked();
 };
 
-class TTF_FontClass {
+class Font {
 public:
     // TTF_OpenFont; throws std::runtime_error
     // "TTF_FontClass.this: Couldn't open font: " + SDL's error.
-    TTF_FontClass(const std::string& file, int pointSize);
-    ~TTF_FontClass();
-    TTF_FontClass(const TTF_FontClass&) = delete;
-    TTF_FontClass& operator=(const TTF_FontClass&) = delete;
+    Font(const std::string& file, int pointSize);
+    ~Font();
+    Font(const Font&) = delete;
+    Font& operator=(const Font&) = delete;
 
     int height();
     int ascent();
@@ -99,12 +99,12 @@ public:
     // The cached blended rendering, or null when SDL_ttf renders nothing (the
     // empty text, for instance). Owned by the cache: do not free, do not keep
     // past the current repaint.
-    SDL_Surface* renderCached(const std::string& text, SDL_Color colour, fontsettings settings = {},
+    SDL_Surface* renderCached(const std::string& text, SDL_Color colour, FontSettings settings = {},
                               const SDL_Color* background = nullptr);
     // A new rendering owned by the caller, or null. mode: renderSolid,
     // renderShaded (needs background) or renderBlended; others throw
     // tools::Failure. The style stays set on the font afterwards.
-    Surface render(const std::string& text, SDL_Color colour, fontsettings settings, int mode,
+    Surface render(const std::string& text, SDL_Color colour, FontSettings settings, int mode,
                    const SDL_Color* background = nullptr);
 
     // The cache's content (tests, benchmarks): entries, their pixels, how many
@@ -115,7 +115,7 @@ public:
     std::uint64_t cacheMade() const { return made_.load(); }
     std::uint64_t cacheReleased() const { return released_.load(); }
     // Whether the key is stored in the cache.
-    bool isCached(const std::string& text, SDL_Color colour, fontsettings settings = {});
+    bool isCached(const std::string& text, SDL_Color colour, FontSettings settings = {});
 
     TTF_Font* handle() const { return font_.get(); }
 
@@ -128,7 +128,7 @@ private:
             if (font) TTF_CloseFont(font);
         }
     };
-    using Cache = tools::Buffer<SDL_Surface*, tcsrtb, tcsrtbHash>;
+    using Cache = tools::BoundedCache<SDL_Surface*, TextRenderKey, TextRenderKeyHash>;
 
     std::string fitWidth(const std::string& text);
 

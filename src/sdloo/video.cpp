@@ -30,14 +30,14 @@ std::uint8_t truncByte(double v) { return static_cast<std::uint8_t>(std::trunc(v
 
 }  // namespace
 
-// ---- rect ----
+// ---- Rect ----
 
-bool rect::contains(std::int32_t px, std::int32_t py) const {
+bool Rect::contains(std::int32_t px, std::int32_t py) const {
     std::int64_t right = std::int64_t{x} + w, bottom = std::int64_t{y} + h;
     return x <= px && px <= right && y <= py && py <= bottom;
 }
 
-void rect::shrink(std::int32_t m) {
+void Rect::shrink(std::int32_t m) {
     if (!(m < w && m < h))
         throw tools::Failure("can't shrink a rectangle of " + std::to_string(w) + " x " +
                              std::to_string(h) + " by a margin of " + std::to_string(m));
@@ -47,7 +47,7 @@ void rect::shrink(std::int32_t m) {
     h -= 2 * m;
 }
 
-SDL_Rect rect::toSDLRect() const {
+SDL_Rect Rect::toSDLRect() const {
     SDL_Rect r;
     r.x = clampTo<Sint16>(x);
     r.y = clampTo<Sint16>(y);
@@ -56,9 +56,9 @@ SDL_Rect rect::toSDLRect() const {
     return r;
 }
 
-// ---- rgba ----
+// ---- Rgba ----
 
-std::uint8_t& rgba::operator[](std::size_t index) {
+std::uint8_t& Rgba::operator[](std::size_t index) {
     switch (index) {
         case 0:
             return red;
@@ -72,9 +72,9 @@ std::uint8_t& rgba::operator[](std::size_t index) {
     throw std::out_of_range("rgba index " + std::to_string(index) + " out of range");
 }
 
-std::uint8_t rgba::operator[](std::size_t index) const { return const_cast<rgba&>(*this)[index]; }
+std::uint8_t Rgba::operator[](std::size_t index) const { return const_cast<Rgba&>(*this)[index]; }
 
-SDL_Color rgba::toSDLColor() const {
+SDL_Color Rgba::toSDLColor() const {
     SDL_Color c;
     c.r = red;
     c.g = green;
@@ -83,15 +83,15 @@ SDL_Color rgba::toSDLColor() const {
     return c;
 }
 
-rgba rgba::blend(const rgba& other, float f) const {
+Rgba Rgba::blend(const Rgba& other, float f) const {
     double g = f;
     auto mix = [g](std::uint8_t own, std::uint8_t theirs) {
         return truncByte((1.0 - g) * own + g * theirs);
     };
-    return rgba(mix(red, other.red), mix(green, other.green), mix(blue, other.blue), 0);
+    return Rgba(mix(red, other.red), mix(green, other.green), mix(blue, other.blue), 0);
 }
 
-rgba& rgba::modulate(const rgba& other) {
+Rgba& Rgba::modulate(const Rgba& other) {
     auto mod = [](std::uint8_t own, std::uint8_t by) {
         return truncByte((own / 255.0) * (by / 255.0) * 255.0);
     };
@@ -104,10 +104,10 @@ rgba& rgba::modulate(const rgba& other) {
 // ---- plane ----
 
 int plane::each(const ColourVisitor& visit) {
-    coord s = size();
+    Coord s = size();
     for (int x = 0; x < s.x; ++x)
         for (int y = 0; y < s.y; ++y) {
-            rgba c = get({x, y});
+            Rgba c = get({x, y});
             if (int r = visit(c)) return r;
             set({x, y}, c);
         }
@@ -115,36 +115,36 @@ int plane::each(const ColourVisitor& visit) {
 }
 
 int plane::each(const PixelVisitor& visit) {
-    coord s = size();
+    Coord s = size();
     for (int x = 0; x < s.x; ++x)
         for (int y = 0; y < s.y; ++y) {
-            rgba c = get({x, y});
+            Rgba c = get({x, y});
             if (int r = visit(x, y, c)) return r;
             set({x, y}, c);
         }
     return 0;
 }
 
-// ---- SDL_Drawable ----
+// ---- SurfacePlane ----
 
-SDL_Drawable::SDL_Drawable(SDL_Surface* surface) : surface_(surface) {
+SurfacePlane::SurfacePlane(SDL_Surface* surface) : surface_(surface) {
     tools::check(surface_ != nullptr, "no surface to draw on");
     if (SDL_LockSurface(surface_) < 0)
         throw std::runtime_error(std::string("Can't lock a surface: ") + SDL_GetError());
 }
 
-SDL_Drawable::~SDL_Drawable() { SDL_UnlockSurface(surface_); }
+SurfacePlane::~SurfacePlane() { SDL_UnlockSurface(surface_); }
 
-coord SDL_Drawable::size() { return {surface_->w, surface_->h}; }
+Coord SurfacePlane::size() { return {surface_->w, surface_->h}; }
 
-void SDL_Drawable::fill(rect area, rgba colour) {
+void SurfacePlane::fill(Rect area, Rgba colour) {
     SDL_Rect r = area.toSDLRect();
     SDL_FillRect(
         surface_, &r,
         SDL_MapRGBA(surface_->format, colour.red, colour.green, colour.blue, colour.alpha));
 }
 
-void SDL_Drawable::flip() {
+void SurfacePlane::flip() {
     SDL_UnlockSurface(surface_);
     SDL_Flip(surface_);
     SDL_LockSurface(surface_);
@@ -165,52 +165,52 @@ inline Uint8* address32(SDL_Surface* s, int x, int y) {
            4 * std::ptrdiff_t{x};
 }
 
-inline Uint32 mapped(SDL_Surface* s, rgba c) {
+inline Uint32 mapped(SDL_Surface* s, Rgba c) {
     return SDL_MapRGBA(s->format, c.red, c.green, c.blue, c.alpha);
 }
 
-inline rgba unmapped(SDL_Surface* s, Uint32 value) {
-    rgba c;
+inline Rgba unmapped(SDL_Surface* s, Uint32 value) {
+    Rgba c;
     SDL_GetRGBA(value, s->format, &c.red, &c.green, &c.blue, &c.alpha);
     return c;
 }
 
 }  // namespace
 
-void SDL_Drawable::putPixel8(int x, int y, rgba colour) {
+void SurfacePlane::putPixel8(int x, int y, Rgba colour) {
     *address8(surface_, x, y) = static_cast<Uint8>(mapped(surface_, colour));
 }
 
-void SDL_Drawable::putPixel16(int x, int y, rgba colour) {
+void SurfacePlane::putPixel16(int x, int y, Rgba colour) {
     *reinterpret_cast<Uint16*>(address16(surface_, x, y)) =
         static_cast<Uint16>(mapped(surface_, colour));
 }
 
-void SDL_Drawable::putPixel24(int, int, rgba) {
+void SurfacePlane::putPixel24(int, int, Rgba) {
     throw std::runtime_error(
         "No support for alpha on 24bit yet ... you're fucked .. but srsly, you knew this when "
         "you chose 24bit.");
 }
 
-void SDL_Drawable::putPixel32(int x, int y, rgba colour) {
+void SurfacePlane::putPixel32(int x, int y, Rgba colour) {
     *reinterpret_cast<Uint32*>(address32(surface_, x, y)) = mapped(surface_, colour);
 }
 
-rgba SDL_Drawable::getPixel8(int x, int y) { return unmapped(surface_, *address8(surface_, x, y)); }
+Rgba SurfacePlane::getPixel8(int x, int y) { return unmapped(surface_, *address8(surface_, x, y)); }
 
-rgba SDL_Drawable::getPixel16(int x, int y) {
+Rgba SurfacePlane::getPixel16(int x, int y) {
     return unmapped(surface_, *reinterpret_cast<Uint16*>(address16(surface_, x, y)));
 }
 
-rgba SDL_Drawable::getPixel24(int, int) {
+Rgba SurfacePlane::getPixel24(int, int) {
     throw std::runtime_error("Didn't I say you were fucked?");
 }
 
-rgba SDL_Drawable::getPixel32(int x, int y) {
+Rgba SurfacePlane::getPixel32(int x, int y) {
     return unmapped(surface_, *reinterpret_cast<Uint32*>(address32(surface_, x, y)));
 }
 
-void SDL_Drawable::put(int x, int y, rgba colour) {
+void SurfacePlane::put(int x, int y, Rgba colour) {
     if (x < 0 || y < 0 || x >= surface_->w || y >= surface_->h) {
         say("X is " + std::to_string(x) + ", Y is " + std::to_string(y) + " Size is [" +
             std::to_string(surface_->w) + ", " + std::to_string(surface_->h) + "]");
@@ -229,7 +229,7 @@ void SDL_Drawable::put(int x, int y, rgba colour) {
     throw tools::Failure();
 }
 
-rgba SDL_Drawable::get(int x, int y) {
+Rgba SurfacePlane::get(int x, int y) {
     switch (surface_->format->BytesPerPixel) {
         case 1:
             return getPixel8(x, y);
@@ -261,7 +261,7 @@ Surface makeSurface(int width, int height) {
 
 Surface surfaceFromRows(int width, int height, const RowFiller& fillRow) {
     Surface surface = makeSurface(width, height);
-    SDL_Drawable locked(surface.get());
+    SurfacePlane locked(surface.get());
     const SDL_PixelFormat* f = surface->format;
     // SDL's default 32-bit layout stores the values as they are.
     const bool xrgb = f->Rmask == 0xFF0000 && f->Gmask == 0xFF00 && f->Bmask == 0xFF &&
@@ -295,7 +295,7 @@ void diagnose(SDL_Surface* dst, std::int64_t x, std::int64_t y, std::int64_t w, 
 // rectangle), then blits with rectangles that fit SDL's 16-bit fields; a source
 // offset beyond them goes through a view onto the source's pixels.
 int clippedBlit(SDL_Surface* src, std::int64_t sx, std::int64_t sy, std::int64_t w, std::int64_t h,
-                SDL_Surface* dst, std::int64_t dx, std::int64_t dy, rect* result) {
+                SDL_Surface* dst, std::int64_t dx, std::int64_t dy, Rect* result) {
     // Source bounds.
     if (sx < 0) w += sx, dx -= sx, sx = 0;
     if (sy < 0) h += sy, dy -= sy, sy = 0;
@@ -308,10 +308,10 @@ int clippedBlit(SDL_Surface* src, std::int64_t sx, std::int64_t sy, std::int64_t
     if (dy < cy) h -= cy - dy, sy += cy - dy, dy = cy;
     w = std::min(w, cx + cw - dx);
     h = std::min(h, cy + ch - dy);
-    if (result) *result = rect(clampTo<std::int32_t>(dx), clampTo<std::int32_t>(dy), 0, 0);
+    if (result) *result = Rect(clampTo<std::int32_t>(dx), clampTo<std::int32_t>(dy), 0, 0);
     if (w <= 0 || h <= 0) return 0;
     if (result)
-        *result = rect(static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy),
+        *result = Rect(static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy),
                        static_cast<std::int32_t>(w), static_cast<std::int32_t>(h));
 
     SDL_Rect d;
@@ -356,17 +356,17 @@ int blit(SDL_Surface* src, SDL_Rect* srcArea, SDL_Surface* dst, SDL_Rect* dstAre
     if (dstArea) diagnose(dst, dx, dy, dstArea->w, dstArea->h);
     std::int64_t sx = 0, sy = 0, w = src->w, h = src->h;
     if (srcArea) sx = srcArea->x, sy = srcArea->y, w = srcArea->w, h = srcArea->h;
-    rect done;
+    Rect done;
     int r = clippedBlit(src, sx, sy, w, h, dst, dx, dy, &done);
     if (dstArea) *dstArea = done.toSDLRect();
     return r;
 }
 
-int blit(SDL_Surface* src, const rect* srcArea, SDL_Surface* dst, const rect& dstArea,
-         rect* result) {
+int blit(SDL_Surface* src, const Rect* srcArea, SDL_Surface* dst, const Rect& dstArea,
+         Rect* result) {
     tools::check(src && dst, "blit without a surface");
     diagnose(dst, dstArea.x, dstArea.y, dstArea.w, dstArea.h);
-    rect s = srcArea ? *srcArea : rect(0, 0, src->w, src->h);
+    Rect s = srcArea ? *srcArea : Rect(0, 0, src->w, src->h);
     return clippedBlit(src, s.x, s.y, s.w, s.h, dst, dstArea.x, dstArea.y, result);
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // sdloo.video: a small object layer over SDL 1.2 video surfaces.
 //
-// coord and rect are integer geometry, rgba a colour, plane an abstract pixel
-// grid, SDL_Drawable a plane over one SDL surface (locked for its whole life),
+// Coord and Rect are integer geometry, Rgba a colour, plane an abstract pixel
+// grid, SurfacePlane a plane over one SDL surface (locked for its whole life),
 // box a rectangular window onto another plane. makeSurface and the two
 // surfaceFrom functions make owned 32-bit surfaces; blit tests its destination
 // first. The window itself is sdloo/window.hpp.
@@ -18,33 +18,33 @@
 namespace sdloo {
 
 // A point or a size (x = width, y = height).
-struct coord {
+struct Coord {
     std::int32_t x = 0;
     std::int32_t y = 0;
 
-    coord() = default;
-    coord(std::int32_t x_, std::int32_t y_) : x(x_), y(y_) {}
-    coord& operator+=(const coord& other) {
+    Coord() = default;
+    Coord(std::int32_t x_, std::int32_t y_) : x(x_), y(y_) {}
+    Coord& operator+=(const Coord& other) {
         x += other.x;
         y += other.y;
         return *this;
     }
-    friend coord operator+(coord a, const coord& b) { return a += b; }
-    friend bool operator==(const coord&, const coord&) = default;
+    friend Coord operator+(Coord a, const Coord& b) { return a += b; }
+    friend bool operator==(const Coord&, const Coord&) = default;
 };
 
 // An area in 32-bit coordinates.
-struct rect {
+struct Rect {
     std::int32_t x = 0;
     std::int32_t y = 0;
     std::int32_t w = 0;
     std::int32_t h = 0;
 
-    rect() = default;
-    rect(std::int32_t x_, std::int32_t y_, std::int32_t w_, std::int32_t h_)
+    Rect() = default;
+    Rect(std::int32_t x_, std::int32_t y_, std::int32_t w_, std::int32_t h_)
         : x(x_), y(y_), w(w_), h(h_) {}
 
-    void translate(const coord& p) {
+    void translate(const Coord& p) {
         x += p.x;
         y += p.y;
     }
@@ -55,21 +55,21 @@ struct rect {
     void shrink(std::int32_t m);
     // The SDL form (16-bit fields). Values outside SDL's range are clamped, never
     // wrapped: x and y to [-32768, 32767], w and h to [0, 65535]. Areas that can
-    // leave that range (tall strips) go through the rect overload of blit.
+    // leave that range (tall strips) go through the Rect overload of blit.
     SDL_Rect toSDLRect() const;
 
-    friend bool operator==(const rect&, const rect&) = default;
+    friend bool operator==(const Rect&, const Rect&) = default;
 };
 
 // One colour: red, green, blue, alpha in memory order.
-struct rgba {
+struct Rgba {
     std::uint8_t red = 0;
     std::uint8_t green = 0;
     std::uint8_t blue = 0;
     std::uint8_t alpha = 0;
 
-    rgba() = default;
-    rgba(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 0)
+    Rgba() = default;
+    Rgba(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 0)
         : red(r), green(g), blue(b), alpha(a) {}
 
     // 0..3: red, green, blue, alpha; 4 or more throws std::out_of_range.
@@ -79,17 +79,17 @@ struct rgba {
     // red, green, blue and 0: the form SDL_ttf takes.
     SDL_Color toSDLColor() const;
     // trunc((1 - f) * own + f * other) per channel in double precision; alpha 0.
-    rgba blend(const rgba& other, float f) const;
+    Rgba blend(const Rgba& other, float f) const;
     // own = trunc(own/255 * other/255 * 255) per channel; alpha unchanged.
-    rgba& modulate(const rgba& other);
+    Rgba& modulate(const Rgba& other);
 
-    friend bool operator==(const rgba&, const rgba&) = default;
+    friend bool operator==(const Rgba&, const Rgba&) = default;
 };
 
 // Visits every colour of a pixel grid by reference.
 class selector {
 public:
-    using ColourVisitor = std::function<int(rgba&)>;
+    using ColourVisitor = std::function<int(Rgba&)>;
     virtual ~selector() = default;
     virtual int each(const ColourVisitor& visit) = 0;
 };
@@ -100,11 +100,11 @@ public:
 // back) and is returned. 0 after the last pixel.
 class plane : public selector {
 public:
-    using PixelVisitor = std::function<int(int& x, int& y, rgba&)>;
+    using PixelVisitor = std::function<int(int& x, int& y, Rgba&)>;
 
-    virtual coord size() = 0;
-    virtual rgba get(coord p) = 0;
-    virtual void set(coord p, rgba colour) = 0;
+    virtual Coord size() = 0;
+    virtual Rgba get(Coord p) = 0;
+    virtual void set(Coord p, Rgba colour) = 0;
     int each(const ColourVisitor& visit) override;
     // The visitor gets the walk's own x and y; the write-back goes to (x, y) as
     // they stand after the visitor returns.
@@ -114,38 +114,38 @@ public:
 // A plane over one SDL surface. Locks the surface on construction and unlocks
 // it on destruction; never frees it. Made for one drawing pass: end it before
 // blitting the surface elsewhere.
-class SDL_Drawable : public plane {
+class SurfacePlane : public plane {
 public:
-    explicit SDL_Drawable(SDL_Surface* surface);
-    ~SDL_Drawable() override;
-    SDL_Drawable(const SDL_Drawable&) = delete;
-    SDL_Drawable& operator=(const SDL_Drawable&) = delete;
+    explicit SurfacePlane(SDL_Surface* surface);
+    ~SurfacePlane() override;
+    SurfacePlane(const SurfacePlane&) = delete;
+    SurfacePlane& operator=(const SurfacePlane&) = delete;
 
     SDL_Surface* surface() const { return surface_; }
 
-    coord size() override;
-    rgba get(coord p) override { return get(p.x, p.y); }
-    void set(coord p, rgba colour) override { put(p.x, p.y, colour); }
+    Coord size() override;
+    Rgba get(Coord p) override { return get(p.x, p.y); }
+    void set(Coord p, Rgba colour) override { put(p.x, p.y, colour); }
     using plane::each;
 
     // SDL_FillRect of the area (clipped by SDL) with the mapped colour.
-    void fill(rect area, rgba colour);
+    void fill(Rect area, Rgba colour);
     // Unlock, SDL_Flip, lock again.
     void flip();
 
-    void putPixel8(int x, int y, rgba colour);
-    void putPixel16(int x, int y, rgba colour);
-    void putPixel24(int x, int y, rgba colour);  // always throws
-    void putPixel32(int x, int y, rgba colour);
-    rgba getPixel8(int x, int y);
-    rgba getPixel16(int x, int y);
-    rgba getPixel24(int x, int y);  // always throws
-    rgba getPixel32(int x, int y);
+    void putPixel8(int x, int y, Rgba colour);
+    void putPixel16(int x, int y, Rgba colour);
+    void putPixel24(int x, int y, Rgba colour);  // always throws
+    void putPixel32(int x, int y, Rgba colour);
+    Rgba getPixel8(int x, int y);
+    Rgba getPixel16(int x, int y);
+    Rgba getPixel24(int x, int y);  // always throws
+    Rgba getPixel32(int x, int y);
 
     // Outside the surface: the "X is " line on standard output, nothing drawn.
-    void put(int x, int y, rgba colour);
+    void put(int x, int y, Rgba colour);
     // No bounds test: callers stay inside the surface.
-    rgba get(int x, int y);
+    Rgba get(int x, int y);
 
 private:
     SDL_Surface* surface_;
@@ -158,9 +158,9 @@ public:
     box(plane& parent, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
         : parent_(parent), x1(x1), y1(y1), x2(x2), y2(y2) {}
 
-    coord size() override { return {x2 - x1, y2 - y1}; }
-    rgba get(coord p) override { return parent_.get({p.x + x1, p.y + y1}); }
-    void set(coord p, rgba colour) override { parent_.set({p.x + x1, p.y + y1}, colour); }
+    Coord size() override { return {x2 - x1, y2 - y1}; }
+    Rgba get(Coord p) override { return parent_.get({p.x + x1, p.y + y1}); }
+    void set(Coord p, Rgba colour) override { parent_.set({p.x + x1, p.y + y1}, colour); }
 
 private:
     plane& parent_;
@@ -191,12 +191,12 @@ using RowFiller = std::function<void(int y, std::uint32_t* row)>;
 Surface surfaceFromRows(int width, int height, const RowFiller& fillRow);
 
 // A new surface (as makeSurface) painted pixel by pixel, column by column,
-// through SDL_Drawable::put with colourAt(x, y) (an rgba): the slow reference
+// through SurfacePlane::put with colourAt(x, y) (an Rgba): the slow reference
 // for surfaceFromRows.
 template <class ColourAt>
 Surface surfaceFromPixels(int width, int height, ColourAt colourAt) {
     Surface surface = makeSurface(width, height);
-    SDL_Drawable drawable(surface.get());
+    SurfacePlane drawable(surface.get());
     for (int x = 0; x < width; ++x)
         for (int y = 0; y < height; ++y) drawable.put(x, y, colourAt(x, y));
     return surface;
@@ -217,7 +217,7 @@ int blit(SDL_Surface* src, SDL_Rect* srcArea, SDL_Surface* dst, SDL_Rect* dstAre
 // negative position). srcArea null means the whole source. dstArea gives the
 // position; its w and h serve the diagnostic only, as with SDL. result, when
 // given, receives the final blit rectangle in 32-bit coordinates.
-int blit(SDL_Surface* src, const rect* srcArea, SDL_Surface* dst, const rect& dstArea,
-         rect* result = nullptr);
+int blit(SDL_Surface* src, const Rect* srcArea, SDL_Surface* dst, const Rect& dstArea,
+         Rect* result = nullptr);
 
 }  // namespace sdloo

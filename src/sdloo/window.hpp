@@ -5,7 +5,7 @@
 // the window or changes its size and kind; setCaption names it. SDL 1.2 keeps a
 // single video surface per process and owns it: it is never freed by callers,
 // and a new mode may replace it. The toolkit's bridge keeps the surface it
-// draws on (gui::sdl_bridge::screen); applications change the window through
+// draws on (gui::SdlBridge::screen); applications change the window through
 // the bridge or these functions, never through SDL.
 //
 // Threads: start-up and shutdown on the main thread before and after the other

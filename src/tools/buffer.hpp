@@ -1,5 +1,5 @@
 #pragma once
-// Buffer: a thread-safe, size-bounded cache that makes missing values on demand.
+// BoundedCache: a thread-safe, size-bounded cache that makes missing values on demand.
 //
 // Every get ages all entries by one; a hit or a freshly made value has age 0.
 // (Ages are kept as the distance to a use clock that every get advances, so a
@@ -22,22 +22,22 @@
 namespace tools {
 
 template <class V, class K, class Hash = std::hash<K>, class Eq = std::equal_to<K>>
-class Buffer {
+class BoundedCache {
 public:
     using Maker = std::function<V(const K&)>;
     using SizeOf = std::function<std::uint64_t(const V&)>;
     using Destroy = std::function<void(const K&, V&)>;
 
-    Buffer(Maker maker, SizeOf sizeOf, std::uint64_t capacity, Destroy destroy = nullptr)
+    BoundedCache(Maker maker, SizeOf sizeOf, std::uint64_t capacity, Destroy destroy = nullptr)
         : maker_(std::move(maker)),
           sizeOf_(std::move(sizeOf)),
           capacity_(capacity),
           destroy_(std::move(destroy)) {}
 
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
+    BoundedCache(const BoundedCache&) = delete;
+    BoundedCache& operator=(const BoundedCache&) = delete;
 
-    ~Buffer() {
+    ~BoundedCache() {
         if (destroy_) clear();
     }
 

@@ -59,7 +59,7 @@ int parseInt(const std::string& value) {
     return static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));
 }
 
-iniFile::iniFile(std::string fileName) : fileName_(std::move(fileName)) {
+IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {
     struct stat info;
     if (::stat(fileName_.c_str(), &info) != 0 && errno == ENOENT) return;  // a fresh start
     std::ifstream in(fileName_, std::ios::binary);
@@ -85,7 +85,7 @@ iniFile::iniFile(std::string fileName) : fileName_(std::move(fileName)) {
     }
 }
 
-int iniFile::lookup(const std::string& section, const std::string& key) const {
+int IniFile::lookup(const std::string& section, const std::string& key) const {
     std::string current;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const std::string& line = lines_[i];
@@ -103,12 +103,12 @@ int iniFile::lookup(const std::string& section, const std::string& key) const {
     return -1;
 }
 
-bool iniFile::has(const std::string& section, const std::string& key) const {
+bool IniFile::has(const std::string& section, const std::string& key) const {
     Hold hold(lock_);
     return lookup(section, key) >= 0;
 }
 
-std::string iniFile::get(const std::string& section, const std::string& key) const {
+std::string IniFile::get(const std::string& section, const std::string& key) const {
     Hold hold(lock_);
     int at = lookup(section, key);
     if (at < 0)
@@ -119,23 +119,23 @@ std::string iniFile::get(const std::string& section, const std::string& key) con
     return trim(content.substr(content.find('=') + 1));
 }
 
-bool iniFile::getBool(const std::string& section, const std::string& key) const {
+bool IniFile::getBool(const std::string& section, const std::string& key) const {
     return parseBool(get(section, key));
 }
 
-int iniFile::getInt(const std::string& section, const std::string& key) const {
+int IniFile::getInt(const std::string& section, const std::string& key) const {
     return parseInt(get(section, key));
 }
 
-void iniFile::set(const std::string& section, const std::string& key, bool value) {
+void IniFile::set(const std::string& section, const std::string& key, bool value) {
     setText(section, key, value ? "true" : "false");
 }
 
-void iniFile::set(const std::string& section, const std::string& key, int value) {
+void IniFile::set(const std::string& section, const std::string& key, int value) {
     setText(section, key, std::to_string(value));
 }
 
-void iniFile::setText(const std::string& section, const std::string& key,
+void IniFile::setText(const std::string& section, const std::string& key,
                       const std::string& value) {
     Hold hold(lock_);
     std::string fresh = key + " = " + value;
@@ -156,12 +156,12 @@ void iniFile::setText(const std::string& section, const std::string& key,
     saveLocked();
 }
 
-void iniFile::save() {
+void IniFile::save() {
     Hold hold(lock_);
     saveLocked();
 }
 
-void iniFile::saveLocked() {
+void IniFile::saveLocked() {
     if (!writable_) return;
     std::string text;
     for (const std::string& line : lines_) {
@@ -171,44 +171,44 @@ void iniFile::saveLocked() {
     writeFileAtomically(fileName_, text);
 }
 
-std::vector<std::string> iniFile::lines() const {
+std::vector<std::string> IniFile::lines() const {
     Hold hold(lock_);
     return lines_;
 }
 
-bool iniFile::writable() const {
+bool IniFile::writable() const {
     Hold hold(lock_);
     return writable_;
 }
 
 namespace {
 std::mutex configLock;
-std::shared_ptr<iniFile>& configSlot() {
-    static std::shared_ptr<iniFile>* slot = new std::shared_ptr<iniFile>;
+std::shared_ptr<IniFile>& configSlot() {
+    static std::shared_ptr<IniFile>* slot = new std::shared_ptr<IniFile>;
     return *slot;
 }
 }  // namespace
 
-iniFile& config() {
+IniFile& config() {
     std::lock_guard<std::mutex> hold(configLock);
     auto& slot = configSlot();
-    if (!slot) slot = std::make_shared<iniFile>("tovik.ini");
+    if (!slot) slot = std::make_shared<IniFile>("tovik.ini");
     return *slot;
 }
 
 void useConfigFile(const std::string& fileName) {
-    auto fresh = std::make_shared<iniFile>(fileName);
+    auto fresh = std::make_shared<IniFile>(fileName);
     std::lock_guard<std::mutex> hold(configLock);
     // The previous configuration is kept alive: callers may still hold a reference.
-    static std::vector<std::shared_ptr<iniFile>>* retired =
-        new std::vector<std::shared_ptr<iniFile>>;
+    static std::vector<std::shared_ptr<IniFile>>* retired =
+        new std::vector<std::shared_ptr<IniFile>>;
     if (configSlot()) retired->push_back(configSlot());
     configSlot() = std::move(fresh);
 }
 
 template <class T>
 void IniValue<T>::reload() {
-    iniFile& ini = config();
+    IniFile& ini = config();
     if (!ini.has("", key_)) return;
     if constexpr (std::is_same_v<T, bool>) {
         value_ = ini.getBool("", key_);
@@ -217,14 +217,14 @@ void IniValue<T>::reload() {
     } else {
         int n = ini.getInt("", key_);
         // A mode outside the known ones falls back to the default.
-        value_ = (n >= 0 && n <= 3) ? static_cast<sortMode>(n) : default_;
+        value_ = (n >= 0 && n <= 3) ? static_cast<SortMode>(n) : default_;
     }
 }
 
 template <class T>
 void IniValue<T>::set(T v) {
     value_ = v;
-    if constexpr (std::is_same_v<T, sortMode>)
+    if constexpr (std::is_same_v<T, SortMode>)
         config().set("", key_, static_cast<int>(v));
     else
         config().set("", key_, v);
@@ -232,6 +232,6 @@ void IniValue<T>::set(T v) {
 
 template class IniValue<bool>;
 template class IniValue<int>;
-template class IniValue<sortMode>;
+template class IniValue<SortMode>;
 
 }  // namespace tools

@@ -7,12 +7,12 @@
 
 namespace tools {
 
-class iniFile {
+class IniFile {
 public:
     // Reads the file. Only a missing file starts empty and writable; a file that
     // exists but cannot be read is logged and never written over (changes then
     // stay in memory).
-    explicit iniFile(std::string fileName);
+    explicit IniFile(std::string fileName);
 
     bool has(const std::string& section, const std::string& key) const;
     // Raises "Label " + key + " not found" [+ " in section " + section] + "!".
@@ -42,7 +42,7 @@ private:
 };
 
 // The process-wide configuration "tovik.ini" (read on first use).
-iniFile& config();
+IniFile& config();
 // Replaces the process-wide configuration by one read from another file (tests,
 // or a working directory chosen after start).
 void useConfigFile(const std::string& fileName);
@@ -53,7 +53,7 @@ bool parseBool(const std::string& value);
 int parseInt(const std::string& value);
 
 // Orders of the comic list.
-enum class sortMode : int { unsorted = 0, byName = 1, byUnread = 2, byStrips = 3 };
+enum class SortMode : int { unsorted = 0, byName = 1, byUnread = 2, byStrips = 3 };
 
 // One typed setting of the unnamed section, bound to its key.
 template <class T>
@@ -77,6 +77,6 @@ private:
 
 extern template class IniValue<bool>;
 extern template class IniValue<int>;
-extern template class IniValue<sortMode>;
+extern template class IniValue<SortMode>;
 
 }  // namespace tools

@@ -29,12 +29,12 @@ void runGuarded(const std::function<void()>& action) {
     }
 }
 
-poolthread::poolthread(Fetch fetch, std::shared_ptr<poolgate> gate)
+PoolWorker::PoolWorker(Fetch fetch, std::shared_ptr<PoolGate> gate)
     : fetch_(std::move(fetch)), gate_(std::move(gate)), thread_([this] { run(); }) {}
 
-poolthread::~poolthread() { thread_.join(); }
+PoolWorker::~PoolWorker() { thread_.join(); }
 
-void poolthread::run() {
+void PoolWorker::run() {
     for (;;) {
         {
             // Passing the gate and becoming busy is one step, so a pause that
@@ -63,10 +63,10 @@ void poolthread::run() {
     }
 }
 
-pool::pool(int workers) : gate_(std::make_shared<poolgate>()) {
+pool::pool(int workers) : gate_(std::make_shared<PoolGate>()) {
     for (int i = 0; i < workers; ++i)
         workers_.push_back(
-            std::make_unique<poolthread>([this] { return pool::takeNextTask(); }, gate_));
+            std::make_unique<PoolWorker>([this] { return pool::takeNextTask(); }, gate_));
 }
 
 pool::~pool() {
@@ -75,7 +75,7 @@ pool::~pool() {
         gate_->stop = true;
     }
     gate_->changed.notify_all();
-    std::vector<std::unique_ptr<poolthread>> workers;
+    std::vector<std::unique_ptr<PoolWorker>> workers;
     {
         std::lock_guard<std::mutex> hold(workerListLock());
         workers.swap(workers_);
@@ -83,9 +83,9 @@ pool::~pool() {
     workers.clear();  // joins each
 }
 
-std::vector<poolthread*> pool::workersCopy() const {
+std::vector<PoolWorker*> pool::workersCopy() const {
     std::lock_guard<std::mutex> hold(workerListLock());
-    std::vector<poolthread*> out;
+    std::vector<PoolWorker*> out;
     out.reserve(workers_.size());
     for (const auto& w : workers_) out.push_back(w.get());
     return out;
@@ -107,7 +107,7 @@ bool pool::anyWork() const {
         std::lock_guard<std::mutex> hold(lock_);
         count = queue_.size() + saved_.size();
     }
-    for (poolthread* w : workersCopy())
+    for (PoolWorker* w : workersCopy())
         if (w->busy()) ++count;
     return count != 0;
 }
@@ -137,9 +137,9 @@ void pool::pause() {
         std::lock_guard<std::mutex> hold(gate_->lock);
         gate_->closed = true;
     }
-    std::vector<poolthread*> workers = workersCopy();
+    std::vector<PoolWorker*> workers = workersCopy();
     int running = 0;
-    for (poolthread* w : workers)
+    for (PoolWorker* w : workers)
         if (w->hasCurrent()) ++running;
     logln(running, " Tasks running");
 
@@ -179,7 +179,7 @@ void pool::resume() {
 }
 
 void pool::addWorker() {
-    auto worker = std::make_unique<poolthread>([this] { return pool::takeNextTask(); }, gate_);
+    auto worker = std::make_unique<PoolWorker>([this] { return pool::takeNextTask(); }, gate_);
     std::lock_guard<std::mutex> hold(workerListLock());
     workers_.push_back(std::move(worker));
 }

@@ -24,7 +24,7 @@ struct task {
 };
 
 // The gate every worker of one pool passes at the top of its loop.
-struct poolgate {
+struct PoolGate {
     std::mutex lock;
     std::condition_variable changed;
     bool closed = false;  // guarded by lock
@@ -32,13 +32,13 @@ struct poolgate {
 };
 
 // One worker: loops taking tasks from its pool until the pool ends.
-class poolthread {
+class PoolWorker {
 public:
     using Fetch = std::function<std::optional<task>()>;
-    poolthread(Fetch fetch, std::shared_ptr<poolgate> gate);
-    ~poolthread();  // joins; the gate must have been told to stop
-    poolthread(const poolthread&) = delete;
-    poolthread& operator=(const poolthread&) = delete;
+    PoolWorker(Fetch fetch, std::shared_ptr<PoolGate> gate);
+    ~PoolWorker();  // joins; the gate must have been told to stop
+    PoolWorker(const PoolWorker&) = delete;
+    PoolWorker& operator=(const PoolWorker&) = delete;
 
     // Inside a cycle: from before it asks for a task until after the task ends.
     bool busy() const { return busy_.load(); }
@@ -49,7 +49,7 @@ private:
     void run();
 
     Fetch fetch_;
-    std::shared_ptr<poolgate> gate_;
+    std::shared_ptr<PoolGate> gate_;
     std::atomic<bool> busy_{false};
     std::atomic<bool> hasCurrent_{false};
     Thread thread_;  // last: starts after every other member is ready
@@ -84,14 +84,14 @@ public:
     bool paused() const;
 
 private:
-    std::vector<poolthread*> workersCopy() const;
+    std::vector<PoolWorker*> workersCopy() const;
 
     mutable std::mutex lock_;  // queue_, saved_, paused_
     std::deque<task> queue_;
     std::deque<task> saved_;
     bool paused_ = false;
-    std::shared_ptr<poolgate> gate_;
-    std::vector<std::unique_ptr<poolthread>> workers_;  // guarded by the worker-list lock
+    std::shared_ptr<PoolGate> gate_;
+    std::vector<std::unique_ptr<PoolWorker>> workers_;  // guarded by the worker-list lock
 };
 
 // Runs an action, logging "Task failed with " + the failure instead of letting

@@ -39,7 +39,7 @@ std::string withoutHttp(const std::string& address) {
 }
 
 std::vector<std::string> results(const std::string& expression, const std::string& page) {
-    extract::replacer extract(expression);
+    extract::Replacer extract(expression);
     return extract.apply(page);
 }
 
@@ -84,7 +84,7 @@ std::string refineImageExpression(const std::string& part, const std::string& pa
 // refuses to start on a plugin whose expression does not compile.
 void checkExpression(const std::string& key, const std::string& expression) {
     try {
-        extract::replacer probe(expression);
+        extract::Replacer probe(expression);
     } catch (const std::exception& e) {
         throw std::runtime_error("The " + key + " expression " + expression +
                                  " cannot be used: " + e.what());
@@ -246,7 +246,7 @@ std::string Dialogue::askExpression(const std::string& prompt) {
     for (;;) {
         std::string expression = ask(prompt);
         try {
-            extract::replacer probe(expression);
+            extract::Replacer probe(expression);
             return expression;
         } catch (const std::exception& e) {
             tools::logln("This expression cannot be used (", e.what(), "). Please retry.");

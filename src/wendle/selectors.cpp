@@ -11,7 +11,7 @@ namespace wendle {
 namespace {
 
 std::vector<std::string> applyExpression(const std::string& expression, const std::string& page) {
-    extract::replacer probe(expression);
+    extract::Replacer probe(expression);
     return probe.apply(page);
 }
 

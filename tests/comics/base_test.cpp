@@ -10,13 +10,13 @@
 
 namespace {
 
-using comics::comicState;
+using comics::ComicState;
 using comics::FileStorage;
 using comics::page;
 
-class testComic : public comics::comic {
+class TestComic : public comics::comic {
 public:
-    testComic(FileStorage& s, std::string id) : comic(s), id_(std::move(id)) {}
+    TestComic(FileStorage& s, std::string id) : comic(s), id_(std::move(id)) {}
     std::string id() const override { return id_; }
     std::string name() const override { return "Test " + id_; }
     void add(int n) {
@@ -31,22 +31,22 @@ private:
     std::string id_;
 };
 
-class throwingComic : public testComic {
+class ThrowingComic : public TestComic {
 public:
-    using testComic::testComic;
+    using TestComic::TestComic;
     void save() override { throw std::runtime_error("disk on fire"); }
 };
 
-class builtIn : public comics::internalComic {
+class BuiltIn : public comics::BuiltinComic {
 public:
-    using internalComic::internalComic;
+    using BuiltinComic::BuiltinComic;
     std::string id() const override { return "builtin"; }
     std::string name() const override { return "Built In"; }
     std::string section() const override { return "snafu: snafu"; }
 };
 
-comicState stateWith(int pages, std::int32_t position) {
-    comicState s;
+ComicState stateWith(int pages, std::int32_t position) {
+    ComicState s;
     for (int i = 0; i < pages; ++i) s.pages.push_back(page{"img" + std::to_string(i), "", "", ""});
     s.position = position;
     s.custom = "blob";
@@ -56,7 +56,7 @@ comicState stateWith(int pages, std::int32_t position) {
 TEST(Comic, MissingEntryStartsEmptyWithOneLogLine) {
     FileStorage storage;
     testsupport::LogCapture log;
-    auto c = comics::create<testComic>(storage, "nothing");
+    auto c = comics::create<TestComic>(storage, "nothing");
     EXPECT_EQ(c->pageCount(), 0u);
     EXPECT_EQ(c->position(), 0);
     EXPECT_TRUE(log.hasLine("Exception [nothing not a file] .. Ignoring."));
@@ -66,18 +66,18 @@ TEST(Comic, DamagedEntryStartsEmpty) {
     FileStorage storage;
     storage.put("broken", std::string(11, '\0'));
     testsupport::LogCapture log;
-    auto c = comics::create<testComic>(storage, "broken");
-    EXPECT_EQ(c->stateCopy(), comicState{});
+    auto c = comics::create<TestComic>(storage, "broken");
+    EXPECT_EQ(c->stateCopy(), ComicState{});
     EXPECT_TRUE(log.contains("Exception [Problem: can't splinter 4 from "));
 }
 
 TEST(Comic, SaveAndLoadRoundTrip) {
     FileStorage storage;
-    auto c = comics::create<testComic>(storage, "x");
+    auto c = comics::create<TestComic>(storage, "x");
     c->add(3);
     c->setPosition(2);
     c->save();
-    auto again = comics::create<testComic>(storage, "x");
+    auto again = comics::create<TestComic>(storage, "x");
     EXPECT_EQ(again->stateCopy(), c->stateCopy());
     EXPECT_EQ(again->remaining(), 1);
 }
@@ -85,7 +85,7 @@ TEST(Comic, SaveAndLoadRoundTrip) {
 TEST(Comic, RemainingIsPagesMinusPosition) {
     FileStorage storage;
     storage.put("r", comics::serialize::encode(stateWith(10, 3)));
-    auto c = comics::create<testComic>(storage, "r");
+    auto c = comics::create<TestComic>(storage, "r");
     EXPECT_EQ(c->remaining(), 7);
     c->setPosition(10);
     EXPECT_EQ(c->remaining(), 0);
@@ -96,16 +96,16 @@ TEST(Comic, PositionsOutsideTheListAreClamped) {
     storage.put("high", comics::serialize::encode(stateWith(4, 99)));
     storage.put("low", comics::serialize::encode(stateWith(4, -50)));
     storage.put("none", comics::serialize::encode(stateWith(0, 5)));
-    EXPECT_EQ(comics::create<testComic>(storage, "high")->position(), 4);
-    EXPECT_EQ(comics::create<testComic>(storage, "low")->position(), -1);
-    EXPECT_EQ(comics::create<testComic>(storage, "none")->position(), 0);
+    EXPECT_EQ(comics::create<TestComic>(storage, "high")->position(), 4);
+    EXPECT_EQ(comics::create<TestComic>(storage, "low")->position(), -1);
+    EXPECT_EQ(comics::create<TestComic>(storage, "none")->position(), 0);
 }
 
 TEST(Comic, FailedComicKeepsItsStoredState) {
     FileStorage storage;
     std::string stored = comics::serialize::encode(stateWith(2, 1));
     storage.put("f", stored);
-    auto c = comics::create<testComic>(storage, "f");
+    auto c = comics::create<TestComic>(storage, "f");
     testsupport::LogCapture log;
     c->fail("No comics found");
     EXPECT_TRUE(c->failed);
@@ -131,9 +131,9 @@ TEST(Comic, EntityCleanupAndCuts) {
 TEST(SaveAll, OneFailingComicDoesNotStopTheOthers) {
     testsupport::TempDir dir(true);
     FileStorage& storage = comics::mainStorage();
-    auto good = comics::create<testComic>(storage, "good");
+    auto good = comics::create<TestComic>(storage, "good");
     good->add(2);
-    auto bad = comics::create<throwingComic>(storage, "bad");
+    auto bad = comics::create<ThrowingComic>(storage, "bad");
     testsupport::LogCapture log;
     comics::saveAll({bad, good});
     EXPECT_TRUE(log.hasLine("Saving comics ..."));
@@ -148,7 +148,7 @@ TEST(InternalComic, ActiveFlagLivesInTheConfiguration) {
     testsupport::writeFile("tovik.ini", "[snafu: snafu]\nactive = FALSE\n");
     tools::useConfigFile("tovik.ini");
     FileStorage storage;
-    auto c = comics::create<builtIn>(storage);
+    auto c = comics::create<BuiltIn>(storage);
     EXPECT_FALSE(c->active);
     c->active = true;
     c->fail("broken");
@@ -159,7 +159,7 @@ TEST(InternalComic, ActiveFlagLivesInTheConfiguration) {
     testsupport::writeFile("tovik.ini", "[snafu: snafu]\nactive = yes\n");
     tools::useConfigFile("tovik.ini");
     try {
-        comics::create<builtIn>(storage);
+        comics::create<BuiltIn>(storage);
         FAIL() << "construction must fail";
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "Cannot parse yes as bool");
@@ -169,9 +169,9 @@ TEST(InternalComic, ActiveFlagLivesInTheConfiguration) {
 
 TEST(Registry, SnapshotKeepsAppendOrder) {
     FileStorage storage;
-    comics::comicList list;
-    auto a = comics::create<testComic>(storage, "a");
-    auto b = comics::create<testComic>(storage, "b");
+    comics::ComicRegistry list;
+    auto a = comics::create<TestComic>(storage, "a");
+    auto b = comics::create<TestComic>(storage, "b");
     list.append(a);
     list.append(b);
     auto snap = list.snapshot();

@@ -33,7 +33,7 @@ protected:
 
     // Stores n pages for the comic id, as an earlier run would have.
     void store(const std::string& id, int n) {
-        comics::comicState state;
+        comics::ComicState state;
         for (int i = 1; i <= n; ++i) state.pages.push_back({"old" + std::to_string(i), "", "", ""});
         storage.put(id, comics::serialize::encode(state));
     }
@@ -52,7 +52,7 @@ protected:
     HttpServer server;
 };
 
-using grim = comics::snafu<"grim", "Grim Tales">;
+using grim = comics::Snafu<"grim", "Grim Tales">;
 
 std::string portalPage(const std::string& title, const std::string& strip,
                        const std::string& links) {
@@ -63,7 +63,7 @@ std::string portalPage(const std::string& title, const std::string& strip,
 }
 
 TEST_F(Builtin, PortalMembersNameTheirSectionsAndAddresses) {
-    comics::snafu<"www", "snafu"> main(storage);
+    comics::Snafu<"www", "snafu"> main(storage);
     EXPECT_EQ(main.id(), "www.snafu");
     EXPECT_EQ(main.name(), "snafu");
     EXPECT_EQ(main.section(), "snafu: snafu");
@@ -136,8 +136,8 @@ std::string qcArchive(int strips) {
 TEST_F(Builtin, ArchiveReaderAppendsExactlyTheNewEntriesOldestFirst) {
     store("questionablecontent", 118);
     server.route("/archive.php", qcArchive(120));
-    auto c = comics::create<comics::questionablecontent>(
-        storage, comics::questionablecontent::site{server.url("/archive.php"), "qc/comics/"});
+    auto c = comics::create<comics::QuestionableContent>(
+        storage, comics::QuestionableContent::site{server.url("/archive.php"), "qc/comics/"});
     counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
@@ -165,8 +165,8 @@ TEST_F(Builtin, ApplegeeksPostsForTheWholeIndex) {
                  "<a href=\"v?i=1\" title=\"First\">1 - Alpha</a><br>"
                  "<a href=\"v?i=10\" title=\"Tenth\">10 - Kappa</a><br>"
                  "<a href=\"/\">Home</a></html>");
-    auto c = comics::create<comics::applegeeks>(
-        storage, comics::applegeeks::site{server.url("/archive.php"), "ag/issue"});
+    auto c = comics::create<comics::AppleGeeks>(
+        storage, comics::AppleGeeks::site{server.url("/archive.php"), "ag/issue"});
     counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
@@ -182,8 +182,8 @@ TEST_F(Builtin, ApplegeeksPostsForTheWholeIndex) {
 
 TEST_F(Builtin, ApplegeeksWithoutIssuesAborts) {
     server.route("/archive.php", "<html>Nothing to see</html>");
-    auto c = comics::create<comics::applegeeks>(
-        storage, comics::applegeeks::site{server.url("/archive.php"), "ag/issue"});
+    auto c = comics::create<comics::AppleGeeks>(
+        storage, comics::AppleGeeks::site{server.url("/archive.php"), "ag/issue"});
     counters count;
     try {
         update(*c, count);
@@ -193,7 +193,7 @@ TEST_F(Builtin, ApplegeeksWithoutIssuesAborts) {
     }
     EXPECT_FALSE(c->updating);  // cleared after the error too
     EXPECT_EQ(c->pageCount(), 0u);
-    EXPECT_THROW(comics::applegeeks::issues("Issues <a href=\"x\">no dash</a>"),
+    EXPECT_THROW(comics::AppleGeeks::issues("Issues <a href=\"x\">no dash</a>"),
                  std::runtime_error);
 }
 
@@ -205,8 +205,8 @@ TEST_F(Builtin, ChisujiReadsTheArchiveSelection) {
                  "<option value=\"\">-- Chapter 2 --</option>"
                  "<option value=\"ch02p01\">Tom&apos;s day</option></select>"
                  "<option value=\"after\">not in the list</option></html>");
-    auto c = comics::create<comics::chisuji>(storage,
-                                             comics::chisuji::site{server.url("/"), "cs/comics/"});
+    auto c = comics::create<comics::Chisuji>(storage,
+                                             comics::Chisuji::site{server.url("/"), "cs/comics/"});
     counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
@@ -228,8 +228,8 @@ TEST_F(Builtin, EarthsongReadsEachStripPage) {
     server.route("/comic5/3.html",
                  "<img src=\"../comic5/3.gif\">"
                  "<strong>On</strong><strong>Mar 12 , 2009</strong>");
-    auto c = comics::create<comics::earthsong>(
-        storage, comics::earthsong::site{root.substr(0, root.size() - 1), root + "archive.html"});
+    auto c = comics::create<comics::Earthsong>(
+        storage, comics::Earthsong::site{root.substr(0, root.size() - 1), root + "archive.html"});
     counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
@@ -239,13 +239,13 @@ TEST_F(Builtin, EarthsongReadsEachStripPage) {
     EXPECT_EQ(pages[2], (page{root + "comic5/3.gif", "Mar 12 , 2009", "", ""}));
 
     try {
-        comics::earthsong::strips("<a href=\"/vol2/extra/4.html\">");
+        comics::Earthsong::strips("<a href=\"/vol2/extra/4.html\">");
         FAIL();
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "Invalid segment length 3");
     }
     try {
-        comics::earthsong::strips("<a href=\"/xvol2/4.html\">");
+        comics::Earthsong::strips("<a href=\"/xvol2/4.html\">");
         FAIL();
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "xvol2/4.html; wtf?");
@@ -257,8 +257,8 @@ TEST_F(Builtin, EarthsongStopsQuietlyAtAStripPageThatCannotBeDownloaded) {
     server.route("/archive.html", "<a href=\"vol2/1.html\"></a><a href=\"vol2/2.html\"></a>");
     server.route("/vol2/1.html", "<img src=\"../vol2/1.jpg\">");
     server.route("/vol2/2.html", "");
-    auto c = comics::create<comics::earthsong>(
-        storage, comics::earthsong::site{root.substr(0, root.size() - 1), root + "archive.html"});
+    auto c = comics::create<comics::Earthsong>(
+        storage, comics::Earthsong::site{root.substr(0, root.size() - 1), root + "archive.html"});
     counters count;
     update(*c, count);
     EXPECT_EQ(c->pageCount(), 1u);
@@ -284,8 +284,8 @@ TEST_F(Builtin, NpwilFollowsTheStripLinksOfItsHost) {
         "<div class=\"title\">Meet&nbsp;the planets</div><img src=\"/images/npwil/02.png\">");
     server.route("/comics/npwil/2006/03.html",
                  "<div class=\"title\">Three</div><img src=\"/images/npwil/03.png\">");
-    auto c = comics::create<comics::npwil>(
-        storage, comics::npwil::site{host, root + "comics/npwil/archive.html"});
+    auto c = comics::create<comics::Npwil>(
+        storage, comics::Npwil::site{host, root + "comics/npwil/archive.html"});
     counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
@@ -299,11 +299,11 @@ TEST_F(Builtin, NpwilFollowsTheStripLinksOfItsHost) {
 TEST_F(Builtin, ArchiveReadersKeepTheirActiveFlagInTheirSection) {
     testsupport::writeFile(dir.file("tovik.ini"), "[QC]\nactive = TRUE\n[NPWIL]\nactive = False\n");
     tools::useConfigFile(dir.file("tovik.ini"));
-    auto qc = comics::create<comics::questionablecontent>(storage);
-    auto np = comics::create<comics::npwil>(storage);
+    auto qc = comics::create<comics::QuestionableContent>(storage);
+    auto np = comics::create<comics::Npwil>(storage);
     EXPECT_TRUE(qc->active);
     EXPECT_FALSE(np->active);
-    auto ag = comics::create<comics::applegeeks>(storage);
+    auto ag = comics::create<comics::AppleGeeks>(storage);
     ag->active = false;
     ag->save();
     EXPECT_NE(testsupport::readFile(dir.file("tovik.ini")).find("[Applegeeks]\nactive = false"),

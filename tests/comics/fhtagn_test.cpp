@@ -15,7 +15,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using comics::crawlState;
+using comics::CrawlState;
 using testsupport::ComicSite;
 using testsupport::HttpServer;
 
@@ -36,9 +36,9 @@ struct Fixture {
     }
 };
 
-crawlState stateOf(const comics::comic& c) {
+CrawlState stateOf(const comics::comic& c) {
     std::string custom = c.stateCopy().custom;
-    return custom.empty() ? crawlState{} : comics::decodeCrawlState(custom);
+    return custom.empty() ? CrawlState{} : comics::decodeCrawlState(custom);
 }
 
 std::vector<std::string> images(const comics::comic& c) {
@@ -85,7 +85,7 @@ TEST(CrawlHelpers, PageAddressIsTrimmed) {
 }
 
 TEST(CrawlHelpers, CrawlStateEncoding) {
-    crawlState s{"host/p", 2, -1};
+    CrawlState s{"host/p", 2, -1};
     std::string bytes = comics::encodeCrawlState(s);
     EXPECT_EQ(bytes, std::string("\x06\0\0\0host/p\x02\0\0\0\xff\xff\xff\xff", 18));
     EXPECT_EQ(comics::decodeCrawlState(bytes), s);
@@ -93,8 +93,8 @@ TEST(CrawlHelpers, CrawlStateEncoding) {
 
 // The least a crawler needs, for the type tags.
 template <bool fp, bool sk, bool internal>
-struct Bare : comics::fhtagn<fp, sk, internal> {
-    using comics::fhtagn<fp, sk, internal>::fhtagn;
+struct Bare : comics::NextLinkCrawler<fp, sk, internal> {
+    using comics::NextLinkCrawler<fp, sk, internal>::NextLinkCrawler;
     std::string id() const override { return "bare"; }
     std::string name() const override { return "Bare"; }
     std::string section() const { return "bare"; }
@@ -133,7 +133,7 @@ TEST(Crawler, FreshCrawlAndIncrementalUpdates) {
     EXPECT_TRUE(log.hasLine("Regex plugin <- fhtagn-type <- Fixture succeeded"));
     EXPECT_EQ(images(*c), refs(site, {1, 2, 3, 4, 5}));
     EXPECT_EQ(c->pagesCopy()[2].title, "Strip 3");
-    EXPECT_EQ(stateOf(*c), (crawlState{site.pageUrl(5), 1, 0}));
+    EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(5), 1, 0}));
     EXPECT_EQ(site.server.paths(), paths({1, 2, 3, 4, 5}));
     EXPECT_FALSE(c->updating.load());
     EXPECT_GT(f.grown.load(), 0);
@@ -153,7 +153,7 @@ TEST(Crawler, FreshCrawlAndIncrementalUpdates) {
     f.update(*c);
     EXPECT_EQ(site.server.paths(), paths({5, 6, 7, 8}));
     EXPECT_EQ(images(*c), refs(site, {1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(stateOf(*c), (crawlState{site.pageUrl(8), 1, 0}));
+    EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(8), 1, 0}));
     EXPECT_TRUE(log.hasLine("Fixture from " + site.pageUrl(5) + ": 1 popped, 1 pushed"));
 }
 
@@ -180,14 +180,14 @@ TEST(Crawler, FrontPageStripReachedLaterIsListedOnce) {
     auto c = f.make(site.plugin(fp));
     f.update(*c);
     ASSERT_EQ(c->pageCount(), 4u);
-    EXPECT_EQ(stateOf(*c), (crawlState{site.pageUrl(3), 1, 1}));
+    EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(3), 1, 1}));
     EXPECT_EQ(c->pagesCopy()[3].image,
               "REFER=http://" + site.url("/index.html") + " " + site.url("/strips/4.png"));
 
     site.grow(4);
     f.update(*c);
     EXPECT_EQ(images(*c), refs(site, {1, 2, 3, 4}));
-    EXPECT_EQ(stateOf(*c), (crawlState{site.pageUrl(4), 1, 0}));
+    EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(4), 1, 0}));
 
     // The newest page still has no next link: the same strips again, once.
     f.update(*c);
@@ -212,7 +212,7 @@ TEST(Crawler, LastPageMayShowNoStrip) {
     f.update(*c);
     EXPECT_FALSE(c->failed.load());
     EXPECT_EQ(images(*c), refs(site, {1, 2}));
-    EXPECT_EQ(stateOf(*c), (crawlState{site.pageUrl(3), 0, 0}));
+    EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(3), 0, 0}));
 }
 
 TEST(Crawler, NoComicsFoundFailsAndKeepsTheStoredState) {
@@ -267,7 +267,7 @@ TEST(Crawler, EmptyDownloadEndsTheUpdateKeepingProgress) {
     }
     EXPECT_FALSE(c->failed.load());
     EXPECT_EQ(images(*c), refs(site, {1, 2}));
-    EXPECT_EQ(stateOf(*c), (crawlState{site.pageUrl(3), 0, 0}));
+    EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(3), 0, 0}));
 
     site.grow(4);
     f.update(*c);
@@ -287,7 +287,7 @@ TEST(Crawler, EmptyFrontPageWithSkip) {
         EXPECT_STREQ(e.what(), "Zero-Length Download III");
     }
     EXPECT_EQ(images(*c), refs(site, {1, 2}));
-    EXPECT_EQ(stateOf(*c), (crawlState{site.pageUrl(2), 1, 0}));
+    EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(2), 1, 0}));
 }
 
 TEST(Crawler, SkipDownloadsPlaceholdersAgain) {
@@ -325,7 +325,7 @@ TEST(Crawler, CorruptCountersEndTheUpdate) {
     Fixture f;
     ComicSite site(2);
     auto c = f.make(site.plugin());
-    comics::comicState broken;
+    comics::ComicState broken;
     broken.pages.push_back({site.imageRef(1), "Strip 1", "", ""});
     broken.custom = comics::encodeCrawlState({site.pageUrl(1), 3, 0});
     c->replaceState(broken);
@@ -356,9 +356,9 @@ TEST(Crawler, StateSeenFromOtherThreadsIsConsistent) {
     c = f.make(site.plugin());
     std::thread watcher([&] {
         while (!stop) {
-            comics::comicState s = c->stateCopy();
+            comics::ComicState s = c->stateCopy();
             if (s.custom.empty()) continue;
-            crawlState cs = comics::decodeCrawlState(s.custom);
+            CrawlState cs = comics::decodeCrawlState(s.custom);
             ++checks;
             if (s.pages.size() < static_cast<std::size_t>(cs.lastread)) {
                 ++bad;

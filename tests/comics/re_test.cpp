@@ -14,12 +14,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using comics::pluginFlags;
+using comics::PluginFlags;
 using testsupport::ComicSite;
 using testsupport::readFile;
 using testsupport::writeFile;
 
-const pluginFlags allFlags{true, true, true};
+const PluginFlags allFlags{true, true, true};
 
 std::vector<std::string> images(const comics::comic& c) {
     std::vector<std::string> out;
@@ -37,13 +37,13 @@ std::vector<std::string> zipMembers(const std::string& path) {
 }
 
 TEST(PluginFlags, ExactKeysOnly) {
-    EXPECT_EQ(comics::scanFlags("name=x\nnext=@a@\n"), (pluginFlags{}));
-    EXPECT_EQ(comics::scanFlags("frontpage=h/\n"), (pluginFlags{true, false, false}));
-    EXPECT_EQ(comics::scanFlags("fpmatch=@x@\n"), (pluginFlags{true, false, false}));
-    EXPECT_EQ(comics::scanFlags("frontpage_match=@x@\n"), (pluginFlags{true, false, false}));
-    EXPECT_EQ(comics::scanFlags("skip=@x@\r\narchive=h/a,@x@\n"), (pluginFlags{false, true, true}));
+    EXPECT_EQ(comics::scanFlags("name=x\nnext=@a@\n"), (PluginFlags{}));
+    EXPECT_EQ(comics::scanFlags("frontpage=h/\n"), (PluginFlags{true, false, false}));
+    EXPECT_EQ(comics::scanFlags("fpmatch=@x@\n"), (PluginFlags{true, false, false}));
+    EXPECT_EQ(comics::scanFlags("frontpage_match=@x@\n"), (PluginFlags{true, false, false}));
+    EXPECT_EQ(comics::scanFlags("skip=@x@\r\narchive=h/a,@x@\n"), (PluginFlags{false, true, true}));
     // Letter case and blanks count here.
-    EXPECT_EQ(comics::scanFlags("SKIP=@x@\nskip =@x@\nFrontPage=h\n"), (pluginFlags{}));
+    EXPECT_EQ(comics::scanFlags("SKIP=@x@\nskip =@x@\nFrontPage=h\n"), (PluginFlags{}));
 }
 
 TEST(PluginParsing, KeysAndValues) {
@@ -59,7 +59,7 @@ TEST(PluginParsing, KeysAndValues) {
         "name =ignored\r\n"
         "urls=Home=h/index.html,about.html\r\n"
         "urls=h2/x\r\n";
-    comics::pluginSettings s = comics::parsePlugin("plugins/mycomic.re", text, allFlags);
+    comics::PluginSettings s = comics::parsePlugin("plugins/mycomic.re", text, allFlags);
     EXPECT_EQ(s.name, "My Comic");
     EXPECT_EQ(s.filename, "mycomic");
     EXPECT_EQ(s.start, "h/1.html");
@@ -76,7 +76,7 @@ TEST(PluginParsing, KeysAndValues) {
     // The same file with plain line feeds parses alike.
     std::string lf = text;
     std::erase(lf, '\r');
-    comics::pluginSettings plain = comics::parsePlugin("plugins/mycomic.re", lf, allFlags);
+    comics::PluginSettings plain = comics::parsePlugin("plugins/mycomic.re", lf, allFlags);
     EXPECT_EQ(plain.name, s.name);
     EXPECT_EQ(plain.title->expression(), s.title->expression());
     EXPECT_EQ(plain.urls, s.urls);
@@ -85,13 +85,13 @@ TEST(PluginParsing, KeysAndValues) {
 TEST(PluginParsing, KeysOfFlagsThatAreOffAreIgnored) {
     const std::string text =
         "name=x\nfilename=given\nSKIP=@wait@\nfrontpage=h/\nfpmatch=@(@\narchive=h/a,@x@\n";
-    comics::pluginSettings s = comics::parsePlugin("plugins/a.re", text, pluginFlags{});
+    comics::PluginSettings s = comics::parsePlugin("plugins/a.re", text, PluginFlags{});
     EXPECT_EQ(s.filename, "given");
     EXPECT_FALSE(s.skip);
     EXPECT_EQ(s.frontpage, "");
     EXPECT_EQ(s.start, "");
 
-    comics::pluginSettings on =
+    comics::PluginSettings on =
         comics::parsePlugin("plugins/a.re", "Skip=@wait@\narchive=h/a,@x@\n", {false, true, true});
     EXPECT_TRUE(on.skip);  // parsing itself ignores case
     EXPECT_EQ(on.start, "h/a");
@@ -112,7 +112,7 @@ TEST(PluginInstances, PickedByTheFlagScan) {
     comics::FileStorage st;
     auto plain = comics::makePlugin(st, "plugins/a.re", "name=A\nSKIP=@x@\n");
     ASSERT_NE(comics::asPlugin(*plain), nullptr);
-    EXPECT_EQ(comics::asPlugin(*plain)->flags(), (pluginFlags{}));
+    EXPECT_EQ(comics::asPlugin(*plain)->flags(), (PluginFlags{}));
     EXPECT_EQ(plain->toString(), "Regex plugin <- fhtagn-type <- A");
     EXPECT_EQ(plain->id(), "a");
 
@@ -126,19 +126,19 @@ TEST(PluginInstances, PickedByTheFlagScan) {
 TEST(PluginOperations, Titles) {
     comics::FileStorage st;
     auto p = comics::makePlugin(st, "plugins/t.re", "name=T\ntitle=@<b>([^<]*)</b>@$1\n");
-    auto& plugin = dynamic_cast<comics::regex_plugin<false, false, false>&>(*p);
+    auto& plugin = dynamic_cast<comics::PluginComic<false, false, false>&>(*p);
     EXPECT_EQ(plugin.title("h/x<p>no title</p>"), "No title found");
     EXPECT_EQ(plugin.title("h/x<b>A&nbsp;&raquo;&nbsp;B</b>"), "A \xC2\xBB B");
 
     auto untitled = comics::makePlugin(st, "plugins/u.re", "name=U\n");
-    auto& bare = dynamic_cast<comics::regex_plugin<false, false, false>&>(*untitled);
+    auto& bare = dynamic_cast<comics::PluginComic<false, false, false>&>(*untitled);
     EXPECT_EQ(bare.title("h/x<b>A</b>"), "Title failed");
 }
 
 TEST(PluginOperations, NextLinkChecks) {
     comics::FileStorage st;
     auto p = comics::makePlugin(st, "plugins/n.re", "name=N\nnext=@<a next href=\"([^\"]*)\"@$1\n");
-    auto& plugin = dynamic_cast<comics::regex_plugin<false, false, false>&>(*p);
+    auto& plugin = dynamic_cast<comics::PluginComic<false, false, false>&>(*p);
     testsupport::LogCapture log;
     EXPECT_FALSE(plugin.hasNext("h/a/1.html<p>end</p>"));
     EXPECT_TRUE(log.hasLine("No next match"));
@@ -164,7 +164,7 @@ TEST(PluginCrawl, ArchivePlugin) {
     comics::FileStorage st;
     auto p = comics::makePlugin(st, "plugins/arch.re", text);
     p->active = false;  // no file to re-read
-    auto& plugin = dynamic_cast<comics::regex_plugin<false, false, true>&>(*p);
+    auto& plugin = dynamic_cast<comics::PluginComic<false, false, true>&>(*p);
     EXPECT_EQ(plugin.start(), site.pageUrl(1));
     EXPECT_EQ(plugin.next(site.pageUrl(2) + "<html>"), site.pageUrl(4));
     EXPECT_TRUE(plugin.hasNext(site.pageUrl(2) + "<html>"));
@@ -224,14 +224,14 @@ TEST(PluginFiles, ArchiveLoadAndReactivate) {
     writeFile("plugins/z.re", text);
     writeFile("plugins/y.re", "name=Plain\nfilename=plain_rt\nstart=h/1\n");
 
-    comics::comicList loaded;
+    comics::ComicRegistry loaded;
     comics::loadPlugins("plugins", loaded);
     auto list = loaded.snapshot();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]->name(), "Plain");  // name order
     auto zipped = list[1];
     EXPECT_TRUE(zipped->active.load());
-    comics::comicState state;
+    comics::ComicState state;
     state.pages.push_back({"REFER=h/1 h/1.png", "One", "", ""});
     state.position = 1;
     state.custom = "resume";
@@ -262,7 +262,7 @@ TEST(PluginFiles, ArchiveLoadAndReactivate) {
 
     // A stray .re beside the archive is ignored; the archive loads inactive.
     writeFile("plugins/z.re", "name=Stray\n");
-    comics::comicList reloaded;
+    comics::ComicRegistry reloaded;
     comics::loadPlugins("plugins", reloaded);
     EXPECT_TRUE(log.hasLine("Zip found for plugins/z.re, ignoring .re"));
     list = reloaded.snapshot();
@@ -294,7 +294,7 @@ TEST(PluginFiles, ArchiveStaysWhenTheStorageFileCannotBeWritten) {
     packed.put("w_rt", comics::serialize::encode({}));
     writeFile("plugins/w.re.zip", packed.build());
     fs::create_directories("storage.dat.zip/blocked");  // a directory: writing fails
-    comics::comicList loaded;
+    comics::ComicRegistry loaded;
     comics::loadPlugins("plugins", loaded);
     auto list = loaded.snapshot();
     ASSERT_EQ(list.size(), 1u);
@@ -325,7 +325,7 @@ TEST(PluginFiles, LoadingProblems) {
     writeFile("plugins/b.re", "name=Good\nfilename=good_rt\n");
     writeFile("plugins/c.re", "name=Bad\nnext=@(@$1\n");
     testsupport::LogCapture log;
-    comics::comicList loaded;
+    comics::ComicRegistry loaded;
     EXPECT_THROW(comics::loadPlugins("plugins", loaded), std::exception);
     EXPECT_TRUE(log.hasLine("Regex list failed"));
     EXPECT_TRUE(log.contains("Outweirding error ["));
@@ -336,7 +336,7 @@ TEST(PluginFiles, LoadingProblems) {
 
     // No directory: no plugins.
     fs::remove_all("plugins");
-    comics::comicList none;
+    comics::ComicRegistry none;
     EXPECT_NO_THROW(comics::loadPlugins("plugins", none));
     EXPECT_EQ(none.size(), 0u);
 }

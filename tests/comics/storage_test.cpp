@@ -8,7 +8,7 @@
 
 namespace {
 
-using comics::comicState;
+using comics::ComicState;
 using comics::FileStorage;
 using comics::page;
 using testsupport::capture;
@@ -20,11 +20,11 @@ using testsupport::writeFile;
 using testsupport::errorOf;
 
 TEST(Serialize, EmptyStateIsTwelveZeroBytes) {
-    EXPECT_EQ(comics::serialize::encode(comicState{}), std::string(12, '\0'));
-    comicState twelve = comics::serialize::decode(std::string(12, '\0'));
-    EXPECT_EQ(twelve, comicState{});
-    comicState thirteen = comics::serialize::decode(std::string(12, '\0') + "x");
-    EXPECT_EQ(thirteen, comicState{});
+    EXPECT_EQ(comics::serialize::encode(ComicState{}), std::string(12, '\0'));
+    ComicState twelve = comics::serialize::decode(std::string(12, '\0'));
+    EXPECT_EQ(twelve, ComicState{});
+    ComicState thirteen = comics::serialize::decode(std::string(12, '\0') + "x");
+    EXPECT_EQ(thirteen, ComicState{});
     try {
         comics::serialize::decode(std::string(11, '\0'));
         FAIL() << "eleven bytes must not decode";
@@ -34,7 +34,7 @@ TEST(Serialize, EmptyStateIsTwelveZeroBytes) {
 }
 
 TEST(Serialize, RoundTripIsByteExact) {
-    comicState state;
+    ComicState state;
     state.pages = {page{"REFER=h/1 h/1.png", "One", "", ""},
                    page{"REFER=h/2 h/2.png", std::string("T\xc2\xbb\0w", 5), "", ""}};
     state.position = 1;
@@ -55,7 +55,7 @@ TEST(Serialize, HugePageCountIsRefusedBeforeAllocating) {
 }
 
 TEST(Serialize, TruncatedStringFails) {
-    comicState state;
+    ComicState state;
     state.pages = {page{"image", "title", "", ""}};
     std::string bytes = comics::serialize::encode(state);
     bytes.resize(bytes.size() - 10);

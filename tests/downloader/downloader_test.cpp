@@ -454,48 +454,48 @@ TEST_F(Client, ProgressIsReportedAndUnregistered) {
     EXPECT_GT(seen.front(), 0.0f);
     EXPECT_FLOAT_EQ(seen.back(), 1.0f);
     std::size_t calls = seen.size();
-    cbs::notify(server.url("/slow"), 0.5f);  // removed when download returned
+    progress_registry::notify(server.url("/slow"), 0.5f);  // removed when download returned
     EXPECT_EQ(seen.size(), calls);
 }
 
 TEST(ProgressRegistry, TokensAndReentrantNotify) {
     std::vector<std::string> calls;
-    auto a = cbs::add("u", [&](float) { calls.push_back("a"); });
-    auto b = cbs::add("u", [&](float f) {
+    auto a = progress_registry::add("u", [&](float) { calls.push_back("a"); });
+    auto b = progress_registry::add("u", [&](float f) {
         calls.push_back("b");
-        cbs::notify("v", f);  // a forwarder notifying from inside notify
+        progress_registry::notify("v", f);  // a forwarder notifying from inside notify
     });
-    auto c = cbs::add("v", [&](float) { calls.push_back("c"); });
-    cbs::notify("u", 0.5f);
+    auto c = progress_registry::add("v", [&](float) { calls.push_back("c"); });
+    progress_registry::notify("u", 0.5f);
     EXPECT_EQ(calls, (std::vector<std::string>{"a", "b", "c"}));
-    cbs::remove("u", a);
-    EXPECT_THROW(cbs::remove("u", a), tools::Failure);
-    EXPECT_THROW(cbs::remove("nobody", a), tools::Failure);
+    progress_registry::remove("u", a);
+    EXPECT_THROW(progress_registry::remove("u", a), tools::Failure);
+    EXPECT_THROW(progress_registry::remove("nobody", a), tools::Failure);
     calls.clear();
-    cbs::notify("u", 1.0f);
+    progress_registry::notify("u", 1.0f);
     EXPECT_EQ(calls, (std::vector<std::string>{"b", "c"}));
-    cbs::remove("u", b);
-    cbs::remove("v", c);
+    progress_registry::remove("u", b);
+    progress_registry::remove("v", c);
     calls.clear();
-    cbs::notify("u", 1.0f);
+    progress_registry::notify("u", 1.0f);
     EXPECT_TRUE(calls.empty());
 }
 
 TEST(NameResolution, AddressesAndHosts) {
-    ActuallyWorkingInternetAddress dotted(8080, "127.0.0.1");
+    Ipv4SocketAddress dotted(8080, "127.0.0.1");
     EXPECT_EQ(dotted.toString(), "127.0.0.1:8080");
     EXPECT_EQ(dotted.address(), 0x7F000001u);
     EXPECT_EQ(dotted.port(), 8080);
     EXPECT_EQ(dotted.length(), 16u);
     EXPECT_EQ(dotted.family(), 2);
-    ActuallyWorkingInternetAddress named(80, "localhost");
+    Ipv4SocketAddress named(80, "localhost");
     EXPECT_EQ(named.addressText(), "127.0.0.1");
     EXPECT_EQ(named.portText(), "80");
-    EXPECT_EQ(errorOf([] { ActuallyWorkingInternetAddress(80, "no-such-host.invalid"); }),
+    EXPECT_EQ(errorOf([] { Ipv4SocketAddress(80, "no-such-host.invalid"); }),
               "Unable to resolve host 'no-such-host.invalid'");
-    EXPECT_THROW(ActuallyWorkingInternetAddress(80, "no-such-host.invalid"), AddressError);
+    EXPECT_THROW(Ipv4SocketAddress(80, "no-such-host.invalid"), AddressError);
 
-    ActuallyThreadsafeInternetHost host;
+    HostLookup host;
     ASSERT_TRUE(host.lookupByName("localhost"));
     EXPECT_EQ(host.addresses.at(0), 0x7F000001u);
     EXPECT_FALSE(host.lookupByDottedAddress("not dotted"));

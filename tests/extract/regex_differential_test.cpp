@@ -236,7 +236,7 @@ TEST(ReplacerDifferential, SameResultsAsJavaScriptRegExp) {
             ASSERT_TRUE(std::getline(output, expected)) << "node wrote too few lines";
             std::string ours;
             try {
-                std::vector<std::string> results = extract::replacer(expression).apply(pages[p]);
+                std::vector<std::string> results = extract::Replacer(expression).apply(pages[p]);
                 ours = "R " + std::to_string(results.size());
                 for (const auto& r : results) ours += " " + hex(spell(r));
                 if (!results.empty()) ++matched;

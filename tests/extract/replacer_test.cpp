@@ -11,13 +11,13 @@
 #include "support/log_capture.hpp"
 #include "tools/log.hpp"
 
-using extract::replacer;
+using extract::Replacer;
 using list = std::vector<std::string>;
 
 namespace {
 
 list applyTo(const std::string& expression, const std::string& text) {
-    return replacer(expression).apply(text);
+    return Replacer(expression).apply(text);
 }
 
 }  // namespace
@@ -41,34 +41,34 @@ TEST(ReplacerGrammar, DefaultFormatDependsOnParenthesisOnly) {
 }
 
 TEST(ReplacerGrammar, RejectsEmptyExpressionAndBadPatterns) {
-    EXPECT_THROW(replacer(""), std::runtime_error);
+    EXPECT_THROW(Replacer(""), std::runtime_error);
     try {
-        replacer("@(abc@$1");
+        Replacer("@(abc@$1");
         FAIL() << "unbalanced group accepted";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("missing closing parenthesis"), std::string::npos)
             << e.what();
     }
-    EXPECT_THROW(replacer("@a**"), std::runtime_error);
-    EXPECT_THROW(replacer("@a{2}+"), std::runtime_error);  // no possessive quantifiers
-    EXPECT_THROW(replacer("@(?i)a"), std::runtime_error);  // no inline flags
+    EXPECT_THROW(Replacer("@a**"), std::runtime_error);
+    EXPECT_THROW(Replacer("@a{2}+"), std::runtime_error);  // no possessive quantifiers
+    EXPECT_THROW(Replacer("@(?i)a"), std::runtime_error);  // no inline flags
     // Nor PCRE2's own groups and verbs.
-    EXPECT_THROW(replacer("@(*ACCEPT)a"), std::runtime_error);
-    EXPECT_THROW(replacer("@(?|(a)|(b))"), std::runtime_error);
-    EXPECT_THROW(replacer("@(?#note)a"), std::runtime_error);
-    EXPECT_THROW(replacer("@(?>a)"), std::runtime_error);
-    EXPECT_THROW(replacer("@[z-a]"), std::runtime_error);
-    EXPECT_THROW(replacer("@a\\"), std::runtime_error);
+    EXPECT_THROW(Replacer("@(*ACCEPT)a"), std::runtime_error);
+    EXPECT_THROW(Replacer("@(?|(a)|(b))"), std::runtime_error);
+    EXPECT_THROW(Replacer("@(?#note)a"), std::runtime_error);
+    EXPECT_THROW(Replacer("@(?>a)"), std::runtime_error);
+    EXPECT_THROW(Replacer("@[z-a]"), std::runtime_error);
+    EXPECT_THROW(Replacer("@a\\"), std::runtime_error);
 }
 
 TEST(ReplacerApply, LineBreaksBecomeSpacesInCallersText) {
     std::string text = "foo\r\nbar";
-    replacer r("@foo  bar@ok");
+    Replacer r("@foo  bar@ok");
     EXPECT_EQ(r.apply(text), list{"ok"});
     EXPECT_EQ(text, "foo  bar");
     // The const overload leaves the caller's text alone.
     const std::string constant = "a\nb";
-    EXPECT_EQ(replacer("@a b@y").apply(constant), list{"y"});
+    EXPECT_EQ(Replacer("@a b@y").apply(constant), list{"y"});
     EXPECT_EQ(constant, "a\nb");
     // "." spans what were line breaks.
     EXPECT_EQ(applyTo("@<p>(.*)</p>", "<p>one\ntwo</p>"), list{"one two"});
@@ -134,7 +134,7 @@ TEST(ReplacerChain, PartCountMustBeTwo) {
     // "a@" is two parts: the pattern "a" and an empty format.
     EXPECT_EQ(applyTo("@x@y@a@", "xa"), list{""});
     // A bad second-step pattern fails apply, not construction.
-    replacer bad("@(x)@$1@(\\match@$1");
+    Replacer bad("@(x)@$1@(\\match@$1");
     EXPECT_THROW(bad.apply(std::string("x")), std::runtime_error);
 }
 
@@ -248,7 +248,7 @@ TEST(ReplacerLimits, CatastrophicPatternGivesUpNamingTheExpression) {
     try {
         applyTo("@(a+)+c", page);
         FAIL() << "no error";
-    } catch (const extract::matchLimitError& e) {
+    } catch (const extract::MatchLimitError& e) {
         EXPECT_NE(std::string(e.what()).find("@(a+)+c"), std::string::npos) << e.what();
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
@@ -262,7 +262,7 @@ TEST(ReplacerLimits, LongRunsNeedNoStack) {
 }
 
 TEST(ReplacerThreads, ApplyRunsOnSeveralThreadsAtOnce) {
-    const replacer r("@<a href=\"([^\"]*)\">([^<]*)</a>@$2=$1");
+    const Replacer r("@<a href=\"([^\"]*)\">([^<]*)</a>@$2=$1");
     std::string page;
     for (int i = 0; i < 500; ++i)
         page += "<a href=\"/p" + std::to_string(i) + "\">" + std::to_string(i) + "</a>\r\n";
@@ -280,9 +280,9 @@ TEST(ReplacerThreads, ApplyRunsOnSeveralThreadsAtOnce) {
 }
 
 TEST(ReplacerScript, ScriptFormIsTheScriptsResult) {
-    replacer r("!goe <b>,start,go </b>,end,push");
+    Replacer r("!goe <b>,start,go </b>,end,push");
     EXPECT_TRUE(r.isScript());
     EXPECT_EQ(r.apply(std::string("x<b>Title</b>y")), list{"Title"});
     EXPECT_EQ(r.apply(std::string("nothing")), list{});
-    EXPECT_THROW(replacer("!bogus"), std::runtime_error);
+    EXPECT_THROW(Replacer("!bogus"), std::runtime_error);
 }

@@ -24,10 +24,10 @@ public:
 };
 
 // A bare container: draws its children where they are.
-class Bare : public containerWidget {
+class Bare : public ContainerWidget {
 public:
-    using containerWidget::containerWidget;
-    coord requestedSize() override { return {0, 0}; }
+    using ContainerWidget::ContainerWidget;
+    Coord requestedSize() override { return {0, 0}; }
 };
 
 }  // namespace
@@ -88,7 +88,7 @@ TEST(KeyCodes, SdlKeysBecomeTheToolkitsOwn) {
 
 TEST_F(Bridge, TenMotionsThenAClickGiveOneMoveThenOneDown) {
     auto root = std::make_shared<Recorder>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     for (int i = 1; i <= 10; ++i) pushMotion(10 * i, 5 * i);
     pushButton(true, SDL_BUTTON_LEFT, 100, 50);
     pushMotion(7, 8);  // flushed at the end of the pass
@@ -99,7 +99,7 @@ TEST_F(Bridge, TenMotionsThenAClickGiveOneMoveThenOneDown) {
 
 TEST_F(Bridge, MotionToTheCornerIsNeverDelivered) {
     auto root = std::make_shared<Recorder>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     pushMotion(30, 30);
     pushMotion(0, 0);
     EXPECT_TRUE(bridge.processEvents());
@@ -112,7 +112,7 @@ TEST_F(Bridge, MotionToTheCornerIsNeverDelivered) {
 
 TEST_F(Bridge, ButtonsKeysAndQuit) {
     auto root = std::make_shared<Recorder>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     pushButton(true, SDL_BUTTON_RIGHT, 3, 4);
     pushButton(false, SDL_BUTTON_RIGHT, 5, 6);
     pushKey(SDLK_ESCAPE, KMOD_LALT);
@@ -129,7 +129,7 @@ TEST_F(Bridge, ButtonsKeysAndQuit) {
 
 TEST_F(Bridge, WheelGivesScrollThenAMoveAfterTheRepaint) {
     auto root = std::make_shared<Recorder>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     pushButton(true, SDL_BUTTON_WHEELDOWN, 40, 41);
     pushButton(false, SDL_BUTTON_WHEELDOWN, 40, 41);
     pushButton(true, SDL_BUTTON_WHEELUP, 42, 43);
@@ -146,15 +146,15 @@ TEST_F(Bridge, WheelGivesScrollThenAMoveAfterTheRepaint) {
 }
 
 TEST_F(Bridge, RepaintFillsOnFullRequestsAndDrawsTheRootOverTheScreen) {
-    auto root = std::make_shared<Recorder>(rgba(0, 255, 0));
+    auto root = std::make_shared<Recorder>(Rgba(0, 255, 0));
     auto wrapper = std::make_shared<Bare>(WidgetList{root});
-    sdl_bridge bridge(wrapper);
+    SdlBridge bridge(wrapper);
     clear();
     EXPECT_FALSE(bridge.repaint());
     bridge.requestRepaint(false);
     EXPECT_TRUE(bridge.repaint());
-    EXPECT_EQ(wrapper->area, rect(0, 0, 320, 240));
-    EXPECT_EQ(pixel(0, 0), rgba(0, 0, 0));  // the container draws its child, which has no area yet
+    EXPECT_EQ(wrapper->area, Rect(0, 0, 320, 240));
+    EXPECT_EQ(pixel(0, 0), Rgba(0, 0, 0));  // the container draws its child, which has no area yet
     EXPECT_FALSE(wrapper->changed());
 
     bridge.requestRepaint(true);
@@ -171,22 +171,22 @@ TEST_F(Bridge, RepaintFillsOnFullRequestsAndDrawsTheRootOverTheScreen) {
 }
 
 TEST_F(Bridge, ResizeKeepsAtLeastTheRequestedSize) {
-    auto root = std::make_shared<Recorder>(rgba(0, 0, 255), coord(300, 200));
-    sdl_bridge bridge(root);
+    auto root = std::make_shared<Recorder>(Rgba(0, 0, 255), Coord(300, 200));
+    SdlBridge bridge(root);
     pushResize(100, 400);
     EXPECT_TRUE(bridge.processEvents());
     ASSERT_NE(bridge.screen(), nullptr);
-    EXPECT_EQ(bridge.screenSize(), coord(300, 400));
+    EXPECT_EQ(bridge.screenSize(), Coord(300, 400));
     EXPECT_TRUE(bridge.fullRepaint);
     EXPECT_TRUE(bridge.repaint());
-    EXPECT_EQ(root->drawnAt.back(), rect(0, 0, 300, 400));
-    EXPECT_EQ(pixel(299, 399), rgba(0, 0, 255));
+    EXPECT_EQ(root->drawnAt.back(), Rect(0, 0, 300, 400));
+    EXPECT_EQ(pixel(299, 399), Rgba(0, 0, 255));
 }
 
 TEST_F(Bridge, ImpossibleResizeKeepsTheOldSurface) {
     testsupport::LogCapture log;
-    auto root = std::make_shared<Recorder>(rgba(0, 0, 255));
-    sdl_bridge bridge(root);
+    auto root = std::make_shared<Recorder>(Rgba(0, 0, 255));
+    SdlBridge bridge(root);
     SDL_Surface* before = bridge.screen();
     EXPECT_EQ(before, screen);  // the bridge paints on the window it found
     pushResize(70000, 50);
@@ -195,13 +195,13 @@ TEST_F(Bridge, ImpossibleResizeKeepsTheOldSurface) {
     EXPECT_EQ(bridge.screen()->w, 320);
     EXPECT_TRUE(log.contains("Can't resize the window to 70000x50"));
     EXPECT_TRUE(bridge.repaint());  // still paints on the old surface
-    EXPECT_EQ(pixel(319, 239), rgba(0, 0, 255));
+    EXPECT_EQ(pixel(319, 239), Rgba(0, 0, 255));
 }
 
 TEST_F(Bridge, FailingHandlersAreLoggedAndTheNextEventIsTaken) {
     testsupport::LogCapture log;
     auto root = std::make_shared<Thrower>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     pushButton(true, SDL_BUTTON_LEFT, 1, 2);
     pushMotion(5, 5);
     pushKey(SDLK_b);
@@ -216,7 +216,7 @@ TEST_F(Bridge, FailingHandlersAreLoggedAndTheNextEventIsTaken) {
 
 TEST_F(Bridge, LoopRunsUntilQuitAndPaintsMeanwhile) {
     auto root = std::make_shared<Recorder>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     bridge.requestRepaint(true);
     pushKey(SDLK_x);
     pushType(SDL_QUIT);
@@ -230,7 +230,7 @@ TEST_F(Bridge, LoopRunsUntilQuitAndPaintsMeanwhile) {
         void draw(SDL_Surface*) override { throw std::runtime_error("bad draw"); }
     };
     testsupport::LogCapture log;
-    sdl_bridge broken(std::make_shared<BadDraw>());
+    SdlBridge broken(std::make_shared<BadDraw>());
     broken.requestRepaint(false);
     EXPECT_THROW(broken.loop(), std::runtime_error);
     EXPECT_TRUE(log.hasLine("dead[loop]"));
@@ -238,7 +238,7 @@ TEST_F(Bridge, LoopRunsUntilQuitAndPaintsMeanwhile) {
 
 TEST_F(Bridge, HooksComeFirstInOrderAndAreRemovedByToken) {
     auto root = std::make_shared<Recorder>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     std::vector<std::string> seen;
     int keyA = 0, keyB = 0;
     HookToken a = bridge.addHook(
@@ -287,7 +287,7 @@ TEST_F(Bridge, HooksComeFirstInOrderAndAreRemovedByToken) {
 
 TEST_F(Bridge, AHookMayRemoveItselfWhileDispatching) {
     auto root = std::make_shared<Recorder>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     HookToken self = 0;
     int calls = 0;
     self = bridge.addHook([&](Event&) {
@@ -305,39 +305,39 @@ TEST_F(Bridge, AHookMayRemoveItselfWhileDispatching) {
 TEST_F(Bridge, StyleDefaultsTintAndOwnBindings) {
     EXPECT_EQ(st->gap, 3);
     EXPECT_EQ(st->unitSize, 16);
-    EXPECT_EQ(st->textColour, rgba(34, 34, 34, 0));
-    EXPECT_EQ(st->backColour, rgba(200, 200, 210, 0));
-    EXPECT_EQ(st->faceColour, rgba(150, 150, 168, 0));
-    EXPECT_EQ(st->accentColour, rgba(32, 96, 96, 0));
-    EXPECT_EQ(st->errorColour, rgba(255, 128, 128, 0));
+    EXPECT_EQ(st->textColour, Rgba(34, 34, 34, 0));
+    EXPECT_EQ(st->backColour, Rgba(200, 200, 210, 0));
+    EXPECT_EQ(st->faceColour, Rgba(150, 150, 168, 0));
+    EXPECT_EQ(st->accentColour, Rgba(32, 96, 96, 0));
+    EXPECT_EQ(st->errorColour, Rgba(255, 128, 128, 0));
     EXPECT_GT(st->hugeFont->height(), st->font->height());
     EXPECT_GT(st->font->height(), st->tinyFont->height());
     EXPECT_THROW(st->fontByIndex(5), tools::Failure);
     EXPECT_THROW(style("no-such-font.ttf"), std::runtime_error);
 
-    auto red = style::tinted(rgba(255, 0, 0, 0));
-    EXPECT_EQ(red->backColour, rgba(200, 0, 0, 0));
+    auto red = style::tinted(Rgba(255, 0, 0, 0));
+    EXPECT_EQ(red->backColour, Rgba(200, 0, 0, 0));
     EXPECT_EQ(red->accentColour, st->accentColour);
     EXPECT_EQ(red->font, st->font);
 
     // The tinted copy draws through its own operations: a subclass's fill
     // reaches the copy's fill field only when that copy is of the subclass.
     int replaced = 0;
-    auto custom = std::make_shared<style>(*st, rgba(255, 255, 255));
-    custom->fill = [&](SDL_Surface*, rect, rgba) { ++replaced; };
-    auto copy = style::tinted(rgba(255, 255, 255), custom.get());
-    copy->fill(screen, rect(0, 0, 1, 1), rgba(1, 2, 3));
+    auto custom = std::make_shared<style>(*st, Rgba(255, 255, 255));
+    custom->fill = [&](SDL_Surface*, Rect, Rgba) { ++replaced; };
+    auto copy = style::tinted(Rgba(255, 255, 255), custom.get());
+    copy->fill(screen, Rect(0, 0, 1, 1), Rgba(1, 2, 3));
     EXPECT_EQ(replaced, 1);  // a client's function is taken over as it is
     custom.reset();
     clear();
-    red->fill(screen, rect(0, 0, 2, 2), rgba(9, 8, 7));  // own binding, no dangling
-    EXPECT_EQ(pixel(1, 1), rgba(9, 8, 7));
+    red->fill(screen, Rect(0, 0, 2, 2), Rgba(9, 8, 7));  // own binding, no dangling
+    EXPECT_EQ(pixel(1, 1), Rgba(9, 8, 7));
 }
 
 TEST_F(Bridge, PanelHasRoundedCornersGlossAndAnOptionalOpenBottom) {
-    clear(rgba(0, 0, 0));
-    const rgba border(10, 20, 30), face(100, 100, 100);
-    st->panel(screen, rect(10, 10, 40, 30), border, face, false);
+    clear(Rgba(0, 0, 0));
+    const Rgba border(10, 20, 30), face(100, 100, 100);
+    st->panel(screen, Rect(10, 10, 40, 30), border, face, false);
     EXPECT_NE(pixel(10, 10), border);  // corners left out of the border
     EXPECT_NE(pixel(49, 39), border);
     EXPECT_NE(pixel(10, 39), border);
@@ -345,50 +345,50 @@ TEST_F(Bridge, PanelHasRoundedCornersGlossAndAnOptionalOpenBottom) {
     EXPECT_EQ(pixel(10, 11), border);
     EXPECT_EQ(pixel(11, 39), border);
     // The top fades from white-ish to the face; the middle is the face.
-    rgba top = pixel(20, 11), middle = pixel(20, 24);
+    Rgba top = pixel(20, 11), middle = pixel(20, 24);
     EXPECT_GT(top.red, face.red);
     EXPECT_EQ(middle, face);
     EXPECT_GT(pixel(20, 37).red, face.red);
 
-    clear(rgba(0, 0, 0));
-    st->panel(screen, rect(10, 10, 40, 30), border, face, true);
+    clear(Rgba(0, 0, 0));
+    st->panel(screen, Rect(10, 10, 40, 30), border, face, true);
     EXPECT_EQ(pixel(10, 39), border);  // sides reach the bottom row
     EXPECT_NE(pixel(11, 39), border);  // ... whose ends stay open
     EXPECT_EQ(pixel(12, 39), border);
 
-    clear(rgba(0, 0, 0));
-    st->panel(screen, rect(10, 10, 1, 30), border, face, false);
-    st->panel(screen, rect(10, 10, 30, -4), border, face, false);
-    EXPECT_EQ(countNot(rgba(0, 0, 0), rect(0, 0, 60, 60)), 0);
+    clear(Rgba(0, 0, 0));
+    st->panel(screen, Rect(10, 10, 1, 30), border, face, false);
+    st->panel(screen, Rect(10, 10, 30, -4), border, face, false);
+    EXPECT_EQ(countNot(Rgba(0, 0, 0), Rect(0, 0, 60, 60)), 0);
 
-    st->outline(screen, rect(5, 5, 3, 3), border);
-    EXPECT_EQ(countNot(rgba(0, 0, 0), rect(0, 0, 60, 60)), 8);
-    EXPECT_EQ(pixel(6, 6), rgba(0, 0, 0));
+    st->outline(screen, Rect(5, 5, 3, 3), border);
+    EXPECT_EQ(countNot(Rgba(0, 0, 0), Rect(0, 0, 60, 60)), 8);
+    EXPECT_EQ(pixel(6, 6), Rgba(0, 0, 0));
 }
 
 namespace {
 
 // The panel drawn the plain way: the inner fill, 101 pairs of overlapping
 // band fills, the border pixel by pixel.
-void referencePanel(SDL_Surface* t, rect a, rgba border, rgba face, bool openBottom) {
+void referencePanel(SDL_Surface* t, Rect a, Rgba border, Rgba face, bool openBottom) {
     if (a.w <= 1 || a.h <= 1) return;
-    auto fillRect = [t](rect r, rgba c) {
+    auto fillRect = [t](Rect r, Rgba c) {
         SDL_Rect s = r.toSDLRect();
         SDL_FillRect(t, &s, SDL_MapRGBA(t->format, c.red, c.green, c.blue, c.alpha));
     };
-    fillRect(rect(a.x + 1, a.y + 1, a.w - 2, a.h - 2), face);
-    const rgba white(255, 255, 255, 0);
+    fillRect(Rect(a.x + 1, a.y + 1, a.w - 2, a.h - 2), face);
+    const Rgba white(255, 255, 255, 0);
     const double h = a.h;
     for (float f = 0.0f; f < 1.0f; f += 0.01f) {
         double fd = f;
-        fillRect(rect(a.x, int(std::trunc(h * fd * 0.4 + h * 0.6 + a.y)), a.w,
+        fillRect(Rect(a.x, int(std::trunc(h * fd * 0.4 + h * 0.6 + a.y)), a.w,
                       int(std::trunc(h * 0.004)) + 1),
                  face.blend(white, float((1.0 - std::cos(fd * M_PI / 2)) * 0.4)));
         fillRect(
-            rect(a.x, int(std::trunc(h * fd * 0.2 + a.y)), a.w, int(std::trunc(h * 0.002)) + 1),
+            Rect(a.x, int(std::trunc(h * fd * 0.2 + a.y)), a.w, int(std::trunc(h * 0.002)) + 1),
             face.blend(white, float((1.0 - std::sin(fd * M_PI / 2)) * 0.6)));
     }
-    sdloo::SDL_Drawable d(t);
+    sdloo::SurfacePlane d(t);
     for (int i = a.x + 1; i <= a.x + a.w - 2; ++i) {
         d.put(i, a.y, border);
         if (!(openBottom && (i == a.x + 1 || i == a.x + a.w - 2))) d.put(i, a.y + a.h - 1, border);
@@ -403,17 +403,17 @@ void referencePanel(SDL_Surface* t, rect a, rgba border, rgba face, bool openBot
 
 TEST_F(Bridge, PanelsMatchTheBandByBandDrawingPixelForPixel) {
     sdloo::Surface mine = sdloo::makeSurface(120, 1100), plain = sdloo::makeSurface(120, 1100);
-    const rgba border(34, 34, 34), faces[] = {rgba(150, 150, 168), rgba(200, 200, 210)};
+    const Rgba border(34, 34, 34), faces[] = {Rgba(150, 150, 168), Rgba(200, 200, 210)};
     int compared = 0;
     for (int h : {2, 3, 7, 16, 20, 37, 250, 251, 1022})
         for (int y : {0, 1, 5})
             for (int w : {2, 5, 60})
                 for (bool open : {false, true})
-                    for (rgba face : faces) {
-                        clear(rgba(0, 0, 0), mine.get());
-                        clear(rgba(0, 0, 0), plain.get());
-                        panel(mine.get(), rect(3, y, w, h), border, face, open);
-                        referencePanel(plain.get(), rect(3, y, w, h), border, face, open);
+                    for (Rgba face : faces) {
+                        clear(Rgba(0, 0, 0), mine.get());
+                        clear(Rgba(0, 0, 0), plain.get());
+                        panel(mine.get(), Rect(3, y, w, h), border, face, open);
+                        referencePanel(plain.get(), Rect(3, y, w, h), border, face, open);
                         ASSERT_EQ(0, std::memcmp(mine->pixels, plain->pixels,
                                                  std::size_t(mine->pitch) * mine->h))
                             << "h " << h << " y " << y << " w " << w << " open " << open;
@@ -424,11 +424,11 @@ TEST_F(Bridge, PanelsMatchTheBandByBandDrawingPixelForPixel) {
 
 TEST_F(Bridge, AStyleForgetsABridgeThatIsGone) {
     {
-        sdl_bridge bridge(std::make_shared<Recorder>());
+        SdlBridge bridge(std::make_shared<Recorder>());
         st->bridge = &bridge;
     }
     EXPECT_EQ(st->bridge, nullptr);
-    auto grip = std::make_shared<draggable>([](coord) {}, [] {});
+    auto grip = std::make_shared<Draggable>([](Coord) {}, [] {});
     MouseDown down({1, 1});
     EXPECT_THROW(grip->handle(down), tools::Failure);
 }

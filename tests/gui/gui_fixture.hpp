@@ -24,9 +24,9 @@ inline const char* const veraPath = "/usr/share/fonts/truetype/ttf-bitstream-ver
 
 // Records events (by kind and position), draws (its area filled with its
 // colour) and answers a fixed requested size.
-class Recorder : public gui::widget {
+class Recorder : public gui::Widget {
 public:
-    explicit Recorder(gui::rgba colour = gui::rgba(0, 0, 255), gui::coord wanted = {0, 0},
+    explicit Recorder(gui::Rgba colour = gui::Rgba(0, 0, 255), gui::Coord wanted = {0, 0},
                       bool accept = true)
         : colour(colour), wanted(wanted), accept(accept) {}
 
@@ -50,7 +50,7 @@ public:
         if (journal) journal->push_back(name + ":" + kind);
         return accept;
     }
-    gui::coord requestedSize() override { return wanted; }
+    gui::Coord requestedSize() override { return wanted; }
 
     static std::string kindOf(gui::Event& e) {
         if (dynamic_cast<gui::MouseScroll*>(&e))
@@ -64,11 +64,11 @@ public:
         return "Other";
     }
 
-    gui::rgba colour;
-    gui::coord wanted;
+    gui::Rgba colour;
+    gui::Coord wanted;
     bool accept;
     int draws = 0;
-    std::vector<gui::rect> drawnAt;
+    std::vector<gui::Rect> drawnAt;
     std::vector<std::string> events;
     // Optional: a log shared by several recorders, entries "name:kind".
     std::string name;
@@ -105,23 +105,23 @@ protected:
         ASSERT_NE(screen, nullptr) << SDL_GetError();
     }
 
-    static gui::rgba pixel(int x, int y, SDL_Surface* s = nullptr) {
-        sdloo::SDL_Drawable d(s ? s : screen);
-        gui::rgba c = d.get(x, y);
+    static gui::Rgba pixel(int x, int y, SDL_Surface* s = nullptr) {
+        sdloo::SurfacePlane d(s ? s : screen);
+        gui::Rgba c = d.get(x, y);
         c.alpha = 0;
         return c;
     }
-    static void clear(gui::rgba c = gui::rgba(0, 0, 0), SDL_Surface* s = nullptr) {
+    static void clear(gui::Rgba c = gui::Rgba(0, 0, 0), SDL_Surface* s = nullptr) {
         SDL_Surface* t = s ? s : screen;
         SDL_FillRect(t, nullptr, SDL_MapRGBA(t->format, c.red, c.green, c.blue, 0));
     }
     // Pixels of a row (or column) different from the background colour.
-    static int countNot(gui::rgba back, gui::rect r, SDL_Surface* s = nullptr) {
+    static int countNot(gui::Rgba back, gui::Rect r, SDL_Surface* s = nullptr) {
         int n = 0;
-        sdloo::SDL_Drawable d(s ? s : screen);
+        sdloo::SurfacePlane d(s ? s : screen);
         for (int x = r.x; x < r.x + r.w; ++x)
             for (int y = r.y; y < r.y + r.h; ++y) {
-                gui::rgba c = d.get(x, y);
+                gui::Rgba c = d.get(x, y);
                 c.alpha = 0;
                 if (!(c == back)) ++n;
             }
@@ -165,7 +165,7 @@ protected:
     }
 
     // Draws a widget into an area of the screen inside a repaint scope.
-    static void drawAt(const gui::WidgetPtr& w, gui::rect area, SDL_Surface* s = nullptr) {
+    static void drawAt(const gui::WidgetPtr& w, gui::Rect area, SDL_Surface* s = nullptr) {
         sdloo::RenderScope scope;
         w->area = area;
         w->draw(s ? s : screen);

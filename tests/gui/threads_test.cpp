@@ -36,14 +36,14 @@ TEST_F(Threads, AWorkerSwapsASubtreeWhileTheLoopDrawsAndDispatches) {
     auto makeSubtree = [&](int i) {
         sdloo::Surface image = sdloo::makeSurface(300, 400 + i);
         SDL_FillRect(image.get(), nullptr, SDL_MapRGB(image->format, 0, 0, static_cast<Uint8>(i)));
-        auto strip = std::make_shared<showsurf>(std::move(image));
+        auto strip = std::make_shared<ImageView>(std::move(image));
         auto label = std::make_shared<text>("strip " + std::to_string(i));
         auto witness = std::make_shared<Witness>(lock, freedOn);
-        return std::make_shared<fixedSplit>(
-            true, 20, std::make_shared<plainSplitWidget>(false, WidgetList{label, witness}), strip);
+        return std::make_shared<FixedSplit>(
+            true, 20, std::make_shared<PlainSplitWidget>(false, WidgetList{label, witness}), strip);
     };
-    auto stack = std::make_shared<stackWidget>(WidgetList{makeSubtree(0)});
-    sdl_bridge bridge(stack);
+    auto stack = std::make_shared<StackWidget>(WidgetList{makeSubtree(0)});
+    SdlBridge bridge(stack);
     st->requestRepaint = [&] { bridge.requestRepaint(false); };
     bridge.requestRepaint(true);
 
@@ -88,7 +88,7 @@ TEST_F(Threads, AWorkerSwapsASubtreeWhileTheLoopDrawsAndDispatches) {
 
 TEST_F(Threads, RepaintRequestsFromOtherThreadsOnlySetFlags) {
     auto root = std::make_shared<Recorder>();
-    sdl_bridge bridge(root);
+    SdlBridge bridge(root);
     root->clearChanged();
     std::thread other([&] { bridge.requestRepaint(true); });
     other.join();

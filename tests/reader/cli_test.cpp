@@ -16,7 +16,7 @@
 #include "support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
-using comics::comicState;
+using comics::ComicState;
 using comics::FileStorage;
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -67,8 +67,8 @@ std::string pluginText(const std::string& name) {
            "title=@<h1>([^<]*)</h1>@$1\n";
 }
 
-comicState pagesOf(const std::string& tag, int count, int position = 0) {
-    comicState state;
+ComicState pagesOf(const std::string& tag, int count, int position = 0) {
+    ComicState state;
     for (int i = 0; i < count; ++i)
         state.pages.push_back({"REFER=http://site/" + tag + "/" + std::to_string(i) +
                                    " http://site/" + tag + "/" + std::to_string(i) + ".png",
@@ -78,7 +78,7 @@ comicState pagesOf(const std::string& tag, int count, int position = 0) {
     return state;
 }
 
-void writeStorage(const fs::path& dir, const std::map<std::string, comicState>& states) {
+void writeStorage(const fs::path& dir, const std::map<std::string, ComicState>& states) {
     FileStorage storage;
     for (const auto& [id, state] : states) storage.put(id, comics::serialize::encode(state));
     writeFile((dir / "storage.dat.zip").string(), storage.build());
@@ -90,7 +90,7 @@ std::unique_ptr<FileStorage> readStorage(const fs::path& file) {
     return storage;
 }
 
-comicState stateIn(const FileStorage& storage, const std::string& id) {
+ComicState stateIn(const FileStorage& storage, const std::string& id) {
     return comics::serialize::decode(storage.get(id));
 }
 
@@ -108,7 +108,7 @@ protected:
         writeFile(dir.file("plugins/" + base + ".re"), pluginText(name));
     }
     // An archived plugin as an earlier export would have left it.
-    void archived(const std::string& base, const std::string& name, const comicState& state) {
+    void archived(const std::string& base, const std::string& name, const ComicState& state) {
         FileStorage zip;
         zip.put("plugins/" + base + ".re", pluginText(name));
         zip.put(base, comics::serialize::encode(state));
@@ -153,7 +153,7 @@ TEST_F(Cli, LogFileAndClosingLine) {
 
 TEST_F(Cli, DumpWritesOneAddressPerPage) {
     plugin("alpha", "Alpha Comic");
-    comicState state;
+    ComicState state;
     state.pages = {{"REFER=http://site/1 http://site/1.png", "One", "", ""},
                    {"http://site/2.png", "Two", "", ""},
                    {"site/3.png", "Three", "", ""},
@@ -194,7 +194,7 @@ TEST_F(Cli, ReadSetsEveryPositionToTheLastPage) {
     EXPECT_EQ(stateIn(*after, "alpha").position, 2);
     EXPECT_EQ(stateIn(*after, "npwil").position, 4);
     EXPECT_EQ(stateIn(*after, "chisuji").position, 0);  // no pages
-    comicState expected = pagesOf("a", 3, 2);
+    ComicState expected = pagesOf("a", 3, 2);
     EXPECT_EQ(stateIn(*after, "alpha"), expected);
 }
 
@@ -291,7 +291,7 @@ protected:
 };
 
 TEST_F(BigCli, LargeDataSetSurvivesReadExportAndImport) {
-    std::map<std::string, comicState> states;
+    std::map<std::string, ComicState> states;
     for (int i = 0; i < 1000; ++i) {
         std::string id = "comic" + std::to_string(1000 + i);
         writeFile(file("plugins/" + id + ".re"), pluginText("Comic " + std::to_string(i)));

@@ -250,7 +250,7 @@ TEST_F(EndToEnd, UpdateReadPageDownQuitAndComeBack) {
     EXPECT_EQ(reader->wait(30000), 0);
     comics::FileStorage stored;
     stored.read(readFile(work.file("storage.dat.zip")));
-    comics::comicState state = comics::serialize::decode(stored.get("fixture"));
+    comics::ComicState state = comics::serialize::decode(stored.get("fixture"));
     EXPECT_EQ(state.pages.size(), 5u);
     EXPECT_EQ(state.position, 1);
     const std::string log = readFile(work.file("tovik.log"));

@@ -138,8 +138,8 @@ TEST_F(Images, TransparentGifKeepsItsColoursAndGetsNoAlpha) {
     ASSERT_GE(image->transparent, 0);
     sdloo::Surface s = toSurface(image.get());
     ASSERT_EQ(s->format->Amask, 0u);
-    sdloo::SDL_Drawable d(s.get());
-    sdloo::rgba red = d.get(2, 2), clear = d.get(15, 5);
+    sdloo::SurfacePlane d(s.get());
+    sdloo::Rgba red = d.get(2, 2), clear = d.get(15, 5);
     EXPECT_EQ(red.red, 255);
     EXPECT_EQ(red.green, 0);
     int t = image->transparent;
@@ -154,8 +154,8 @@ TEST_F(Images, OnePixelColourMapping) {
     ASSERT_TRUE(image);
     EXPECT_EQ(gdImageGetTrueColorPixel(image.get(), 0, 0), 0x00FF8000);
     sdloo::Surface s = toSurface(image.get());
-    sdloo::SDL_Drawable d(s.get());
-    sdloo::rgba c = d.get(0, 0);
+    sdloo::SurfacePlane d(s.get());
+    sdloo::Rgba c = d.get(0, 0);
     EXPECT_EQ(c.red, 255);
     EXPECT_EQ(c.green, 128);
     EXPECT_EQ(c.blue, 0);
@@ -164,7 +164,7 @@ TEST_F(Images, OnePixelColourMapping) {
     ASSERT_TRUE(half);
     EXPECT_GT(gdTrueColorGetAlpha(gdImageGetTrueColorPixel(half.get(), 0, 0)), 0);
     sdloo::Surface h = toSurface(half.get());
-    sdloo::SDL_Drawable dh(h.get());
+    sdloo::SurfacePlane dh(h.get());
     EXPECT_EQ(dh.get(0, 0).blue, 0x30);
     expectSamePixels(half.get());
 }

@@ -30,7 +30,7 @@
 using namespace reader;
 using comics::FileStorage;
 using comics::page;
-using tools::sortMode;
+using tools::SortMode;
 
 namespace {
 
@@ -38,9 +38,9 @@ const char* const veraPath = "/usr/share/fonts/truetype/ttf-bitstream-vera/Vera.
 using Clock = std::chrono::steady_clock;
 
 // A comic whose pages and behaviour the test sets.
-class stubComic : public comics::comic {
+class StubComic : public comics::comic {
 public:
-    stubComic(FileStorage& s, std::string name) : comic(s), name_(std::move(name)) {}
+    StubComic(FileStorage& s, std::string name) : comic(s), name_(std::move(name)) {}
     std::string id() const override { return "id-" + name_; }
     std::string name() const override { return name_; }
     comics::LinkList urls() const override { return links; }
@@ -55,7 +55,7 @@ public:
         updating = false;
     }
     void setPages(std::vector<page> pages, std::int32_t position = 0) {
-        comics::comicState s;
+        comics::ComicState s;
         s.pages = std::move(pages);
         s.position = position;
         replaceState(std::move(s));
@@ -64,7 +64,7 @@ public:
     comics::LinkList links;
     std::atomic<int> updates{0};
     std::atomic<bool> hold{false};
-    std::function<void(stubComic&)> onUpdate;
+    std::function<void(StubComic&)> onUpdate;
 
 private:
     std::string name_;
@@ -124,8 +124,8 @@ protected:
         gui::drainRetired();
     }
 
-    std::shared_ptr<stubComic> comic(const std::string& name, int pageCount = 0, int position = 0) {
-        auto c = std::make_shared<stubComic>(storage, name);
+    std::shared_ptr<StubComic> comic(const std::string& name, int pageCount = 0, int position = 0) {
+        auto c = std::make_shared<StubComic>(storage, name);
         std::vector<page> ps = plainPages(pageCount);
         for (auto& p : ps) p.image = "REFER=http://x/ " + server.url("/any/" + name + p.image);
         c->setPages(std::move(ps), position);
@@ -134,7 +134,7 @@ protected:
     }
     // Pages whose images are served on loopback: strip i is /strips/i.png in
     // the colour (10 * i, 100, 200).
-    std::shared_ptr<stubComic> servedComic(const std::string& name, int pageCount,
+    std::shared_ptr<StubComic> servedComic(const std::string& name, int pageCount,
                                            int position = 0) {
         auto c = comic(name);
         std::vector<page> ps;
@@ -152,7 +152,7 @@ protected:
     void start(int pageWorkers = 8, int updateWorkers = 4) {
         pages = std::make_unique<tools::pool>(pageWorkers);
         updates = std::make_unique<tools::pool>(updateWorkers);
-        ui = std::make_unique<user_interface>(
+        ui = std::make_unique<ReaderWindow>(
             *pages, *updates, [this] { ++stores; }, list, false);
         ui->setUp();
         ui->bridge.requestRepaint(true);
@@ -218,7 +218,7 @@ protected:
     FileStorage storage;
     ComicList list;
     std::unique_ptr<tools::pool> pages, updates;
-    std::unique_ptr<user_interface> ui;
+    std::unique_ptr<ReaderWindow> ui;
     std::atomic<int> stores{0};
 };
 
@@ -226,12 +226,12 @@ protected:
 
 TEST(CountText, FourSortModes) {
     using V = std::vector<std::string>;
-    for (auto mode : {sortMode::unsorted, sortMode::byName, sortMode::byStrips})
+    for (auto mode : {SortMode::unsorted, SortMode::byName, SortMode::byStrips})
         EXPECT_EQ(countText(10, 3, mode), (V{"4", "/", "10", " "}));
-    EXPECT_EQ(countText(10, 3, sortMode::byUnread), (V{"10", " (", "6", ") "}));
-    EXPECT_EQ(countText(10, 9, sortMode::byUnread), (V{"10", " "}));
-    EXPECT_EQ(countText(0, 0, sortMode::byName), (V{"0", "/", "0", " "}));
-    EXPECT_EQ(countText(0, 0, sortMode::byUnread), (V{"0", " "}));
+    EXPECT_EQ(countText(10, 3, SortMode::byUnread), (V{"10", " (", "6", ") "}));
+    EXPECT_EQ(countText(10, 9, SortMode::byUnread), (V{"10", " "}));
+    EXPECT_EQ(countText(0, 0, SortMode::byName), (V{"0", "/", "0", " "}));
+    EXPECT_EQ(countText(0, 0, SortMode::byUnread), (V{"0", " "}));
 }
 
 TEST(UpdateCaption, CountsAndMarks) {
@@ -261,8 +261,8 @@ TEST(Opener, ArgumentVectorWithoutShell) {
 
 class CombSortTest : public ::testing::Test {
 protected:
-    std::shared_ptr<stubComic> make(const std::string& name, int pages, int position, int index) {
-        auto c = std::make_shared<stubComic>(storage, name);
+    std::shared_ptr<StubComic> make(const std::string& name, int pages, int position, int index) {
+        auto c = std::make_shared<StubComic>(storage, name);
         c->setPages(plainPages(pages), position);
         rows.of(*c).listIndex = index;
         return c;
@@ -279,30 +279,30 @@ protected:
 TEST_F(CombSortTest, FourModesAndEdges) {
     ComicList list{make("delta", 5, 4, 3), make("Alpha", 20, 0, 1), make("charlie", 1, 0, 2),
                    make("Bravo", 8, 2, 0)};
-    combSort(list, sortMode::byStrips, rows);
+    combSort(list, SortMode::byStrips, rows);
     EXPECT_EQ(names(list), (std::vector<std::string>{"Alpha", "Bravo", "delta", "charlie"}));
-    combSort(list, sortMode::byName, rows);
+    combSort(list, SortMode::byName, rows);
     EXPECT_EQ(names(list), (std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta"}));
-    combSort(list, sortMode::unsorted, rows);
+    combSort(list, SortMode::unsorted, rows);
     EXPECT_EQ(names(list), (std::vector<std::string>{"Bravo", "Alpha", "charlie", "delta"}));
-    combSort(list, sortMode::byUnread, rows);  // 20, 6, 1, 1 unread
+    combSort(list, SortMode::byUnread, rows);  // 20, 6, 1, 1 unread
     EXPECT_EQ(names(list)[0], "Alpha");
     EXPECT_EQ(names(list)[1], "Bravo");
 
     ComicList empty;
-    combSort(empty, sortMode::byName, rows);
+    combSort(empty, SortMode::byName, rows);
     ComicList one{make("x", 1, 0, 0)};
-    combSort(one, sortMode::byName, rows);
+    combSort(one, SortMode::byName, rows);
     EXPECT_EQ(names(one), (std::vector<std::string>{"x"}));
     // Two comics out of order: the gap reaches 1 after a swapping pass and
     // must stay there (it used to truncate to 0 and never end).
     ComicList two{make("b", 1, 0, 1), make("a", 1, 0, 0)};
-    combSort(two, sortMode::unsorted, rows);
+    combSort(two, SortMode::unsorted, rows);
     EXPECT_EQ(names(two), (std::vector<std::string>{"a", "b"}));
     // Longer lists pass through gaps 9 and 10 (made 11).
     ComicList many;
     for (int i = 0; i < 40; ++i) many.push_back(make("c" + std::to_string(i), 1, 0, 39 - i));
-    combSort(many, sortMode::unsorted, rows);
+    combSort(many, SortMode::unsorted, rows);
     for (int i = 0; i < 40; ++i) EXPECT_EQ(rows.of(*many[i]).listIndex.load(), i);
 }
 
@@ -317,7 +317,7 @@ TEST_F(Window, StartShowsReadyLayoutAndActiveTab) {
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), "TOVIK.2 ready");
     EXPECT_TRUE(ui->tree().tab());
-    auto root = std::dynamic_pointer_cast<gui::splitWidget>(ui->rootWidget());
+    auto root = std::dynamic_pointer_cast<gui::SplitWidget>(ui->rootWidget());
     ASSERT_TRUE(root);
     EXPECT_EQ(root->position, 200);
     // Left column: tabs (20) above the tree above the search row (20).
@@ -362,12 +362,12 @@ TEST_F(Window, FullScreenTwiceReturnsToTheWindowSize) {
     EXPECT_TRUE(log.contains("Switching to fullscreen: "));
     EXPECT_TRUE(log.contains(" with NOFRAME and SWSURF"));
     ui->bridge.repaint();
-    EXPECT_FALSE(std::dynamic_pointer_cast<gui::splitWidget>(ui->rootWidget()));
+    EXPECT_FALSE(std::dynamic_pointer_cast<gui::SplitWidget>(ui->rootWidget()));
     key(SDLK_F11);
     EXPECT_FALSE(ui->isFullScreen());
     EXPECT_TRUE(log.hasLine("Switched to 500x400"));
     EXPECT_TRUE(log.hasLine("Resetup widgets"));
-    EXPECT_EQ(ui->bridge.screenSize(), gui::coord(500, 400));
+    EXPECT_EQ(ui->bridge.screenSize(), gui::Coord(500, 400));
 }
 
 // ---- keys and type-ahead ----
@@ -455,13 +455,13 @@ TEST_F(Window, SortButtonCyclesTheModeAndSavesIt) {
     comic("a", 3);
     start();
     ui->tree().nextSortMode();
-    EXPECT_EQ(ui->tree().sortmode.get(), sortMode::byName);
+    EXPECT_EQ(ui->tree().sortmode.get(), SortMode::byName);
     ui->bridge.repaint();
     EXPECT_EQ(ui->tree().comicList().front()->name(), "a");
     ui->tree().nextSortMode();
     ui->tree().nextSortMode();
     ui->tree().nextSortMode();
-    EXPECT_EQ(ui->tree().sortmode.get(), sortMode::unsorted);
+    EXPECT_EQ(ui->tree().sortmode.get(), SortMode::unsorted);
     EXPECT_NE(testsupport::readFile(dir.file("tovik.ini")).find("sortmode"), std::string::npos);
 }
 
@@ -562,7 +562,7 @@ TEST_F(Window, PrefetchedNeighboursAreDecodedAheadAndTakenWhenShown) {
     EXPECT_FALSE(ahead().has(ps[1].image));  // taken by the load that showed it
     EXPECT_TRUE(ahead().has(ps[2].image));
     EXPECT_TRUE(ahead().has(ps[3].image));
-    EXPECT_LE(ahead().size(), decodedAhead::capacity);
+    EXPECT_LE(ahead().size(), DecodedAhead::capacity);
     // A far page is never decoded ahead.
     EXPECT_FALSE(ahead().has(ps[4].image));
 }
@@ -642,12 +642,12 @@ TEST_F(Window, ReplacedStripBeforeItsFirstDrawFreesItsImage) {
     const auto end = Clock::now() + std::chrono::seconds(5);
     while (pages->anyWork() && Clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::weak_ptr<gui::widget> held = ui->strip().stripView();
-    auto strip = std::dynamic_pointer_cast<stripImage>(held.lock());
+    std::weak_ptr<gui::Widget> held = ui->strip().stripView();
+    auto strip = std::dynamic_pointer_cast<StripImage>(held.lock());
     ASSERT_TRUE(strip);
     EXPECT_TRUE(strip->holdsImage());
     strip.reset();
-    ui->strip().setStripView(std::make_shared<gui::textbox>("other"));
+    ui->strip().setStripView(std::make_shared<gui::TextBox>("other"));
     gui::drainRetired();
     EXPECT_TRUE(held.expired());
 }
@@ -740,10 +740,10 @@ TEST_F(Window, GlobalUpdateSkipsBusyInactiveAndQueuedComics) {
 
 // A comic that crawls its pages from the loopback server, without the cache,
 // as a site comic does.
-class crawlingComic : public stubComic {
+class CrawlingComic : public StubComic {
 public:
-    crawlingComic(FileStorage& s, std::string name, std::string base)
-        : stubComic(s, std::move(name)), base_(std::move(base)) {}
+    CrawlingComic(FileStorage& s, std::string name, std::string base)
+        : StubComic(s, std::move(name)), base_(std::move(base)) {}
     void update(const comics::Callback& onChanged, const comics::Callback& onNewPages) override {
         updating = true;
         for (int i = 0; i < 10; ++i) {
@@ -773,9 +773,9 @@ TEST_F(Window, InteractiveRunUpdatesWhilePagingAndSavesOnEscape) {
     });
     server.route("/strip.png", pngOf(30, 30, 200, 0, 0), "image/png");
     comics::registry().clearForTests();
-    std::vector<std::shared_ptr<crawlingComic>> made;
+    std::vector<std::shared_ptr<CrawlingComic>> made;
     for (int i = 0; i < 20; ++i) {
-        auto c = std::make_shared<crawlingComic>(comics::mainStorage(), "Loop " + std::to_string(i),
+        auto c = std::make_shared<CrawlingComic>(comics::mainStorage(), "Loop " + std::to_string(i),
                                                  server.url(""));
         comics::registry().append(c);
         made.push_back(c);
@@ -799,11 +799,11 @@ TEST_F(Window, InteractiveRunUpdatesWhilePagingAndSavesOnEscape) {
         push(SDLK_ESCAPE);
     });
     testsupport::LogCapture log;
-    interactiveSettings settings;
+    InteractiveSettings settings;
     settings.pageWorkers = 4;
     settings.updateWorkers = 8;
     settings.exitHard = false;
-    const int status = interactiveRun(interactiveOptions{}, settings);
+    const int status = interactiveRun(InteractiveOptions{}, settings);
     driver.join();
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(log.hasLine("UI starting"));

@@ -41,11 +41,9 @@ protected:
         dir_ = std::make_unique<testsupport::TempDir>(true);
         std::filesystem::copy_file(veraPath, "vera.ttf");
     }
-    std::unique_ptr<TTF_FontClass> open(int points) {
-        return std::make_unique<TTF_FontClass>("vera.ttf", points);
-    }
+    std::unique_ptr<Font> open(int points) { return std::make_unique<Font>("vera.ttf", points); }
     // The shortest run of 'M's whose blended rendering covers at least `pixels`.
-    static std::string textCovering(TTF_FontClass& font, std::uint64_t pixels) {
+    static std::string textCovering(Font& font, std::uint64_t pixels) {
         std::string text = "M";
         for (;;) {
             Surface s = font.render(text, colour(0, 0, 0), {}, renderBlended);
@@ -60,16 +58,16 @@ protected:
 
 TEST(FontKeys, EqualityAndHashIgnoreTheUnusedByteAndTheBackground) {
     SDL_Color back = colour(1, 1, 1);
-    tcsrtb a{"Hello", colour(10, 20, 30, 0), {}, nullptr};
-    tcsrtb b{"Hello", colour(10, 20, 30, 99), {}, &back};
+    TextRenderKey a{"Hello", colour(10, 20, 30, 0), {}, nullptr};
+    TextRenderKey b{"Hello", colour(10, 20, 30, 99), {}, &back};
     EXPECT_TRUE(a == b);
-    EXPECT_EQ(tcsrtbHash()(a), tcsrtbHash()(b));
-    EXPECT_LT(tcsrtbHash()(a), 256u);
-    EXPECT_FALSE(a == (tcsrtb{"Hello", colour(10, 20, 31), {}, nullptr}));
-    EXPECT_FALSE(a == (tcsrtb{"Hello", colour(10, 20, 30), {true, false, false}, nullptr}));
-    EXPECT_FALSE(a == (tcsrtb{"Hellp", colour(10, 20, 30), {}, nullptr}));
-    EXPECT_EQ((fontsettings{true, true, true}.style()), 7);
-    EXPECT_EQ((fontsettings{false, true, false}.style()), TTF_STYLE_ITALIC);
+    EXPECT_EQ(TextRenderKeyHash()(a), TextRenderKeyHash()(b));
+    EXPECT_LT(TextRenderKeyHash()(a), 256u);
+    EXPECT_FALSE(a == (TextRenderKey{"Hello", colour(10, 20, 31), {}, nullptr}));
+    EXPECT_FALSE(a == (TextRenderKey{"Hello", colour(10, 20, 30), {true, false, false}, nullptr}));
+    EXPECT_FALSE(a == (TextRenderKey{"Hellp", colour(10, 20, 30), {}, nullptr}));
+    EXPECT_EQ((FontSettings{true, true, true}.style()), 7);
+    EXPECT_EQ((FontSettings{false, true, false}.style()), TTF_STYLE_ITALIC);
 }
 
 TEST(FontText, RepairUtf8KeepsValidTextAndMendsTheRest) {
@@ -86,7 +84,7 @@ TEST(FontText, RepairUtf8KeepsValidTextAndMendsTheRest) {
 
 TEST_F(Fonts, OpenFailureAndMetrics) {
     try {
-        TTF_FontClass missing("no-such-font.ttf", 12);
+        Font missing("no-such-font.ttf", 12);
         FAIL();
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()).rfind("TTF_FontClass.this: Couldn't open font: ", 0), 0u)
@@ -149,9 +147,8 @@ TEST_F(Fonts, OldestRenderingIsEvictedAndFreed) {
     {
         Surface l = font->render(large, colour(0, 0, 0), {}, renderBlended);
         Surface s = font->render(small, colour(0, 0, 0), {}, renderBlended);
-        ASSERT_GT(std::uint64_t(l->w) * l->h + std::uint64_t(s->w) * s->h,
-                  TTF_FontClass::cacheCapacity);
-        ASSERT_LE(std::uint64_t(l->w) * l->h, TTF_FontClass::cacheCapacity);
+        ASSERT_GT(std::uint64_t(l->w) * l->h + std::uint64_t(s->w) * s->h, Font::cacheCapacity);
+        ASSERT_LE(std::uint64_t(l->w) * l->h, Font::cacheCapacity);
     }
     font->renderCached(large, colour(0, 0, 0));
     font->renderCached(small, colour(0, 0, 0));
@@ -163,7 +160,7 @@ TEST_F(Fonts, OldestRenderingIsEvictedAndFreed) {
 
 TEST_F(Fonts, OversizedRenderingStaysAloneUntilTheNextMiss) {
     auto font = open(96);
-    std::string huge = textCovering(*font, TTF_FontClass::cacheCapacity + 1);
+    std::string huge = textCovering(*font, Font::cacheCapacity + 1);
     font->renderCached("small", colour(0, 0, 0));
     testing::internal::CaptureStdout();
     SDL_Surface* h = font->renderCached(huge, colour(0, 0, 0));
@@ -192,7 +189,7 @@ TEST_F(Fonts, RenderingsEvictedDuringARepaintLiveUntilItEnds) {
         EXPECT_EQ(RenderScope::parked(), 1u);
         // Still a whole surface: blit it (ASan would catch a freed one).
         Surface target = makeSurface(first->w, first->h);
-        EXPECT_EQ(blit(first, nullptr, target.get(), rect(0, 0, 0, 0)), 0);
+        EXPECT_EQ(blit(first, nullptr, target.get(), Rect(0, 0, 0, 0)), 0);
     }
     EXPECT_FALSE(RenderScope::active());
     EXPECT_EQ(RenderScope::parked(), 0u);

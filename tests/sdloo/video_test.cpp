@@ -47,7 +47,7 @@ std::vector<Uint8> pixelBytes(SDL_Surface* s) {
 }  // namespace
 
 TEST(Geometry, ContainsCountsAllFourEdges) {
-    rect r(10, 20, 30, 40);
+    Rect r(10, 20, 30, 40);
     EXPECT_TRUE(r.contains(10, 20));
     EXPECT_TRUE(r.contains(40, 60));  // x + w, y + h
     EXPECT_TRUE(r.contains(40, 20));
@@ -59,27 +59,27 @@ TEST(Geometry, ContainsCountsAllFourEdges) {
 }
 
 TEST(Geometry, ShrinkTakesABorderAndRefusesTooLargeMargins) {
-    rect r(0, 0, 10, 8);
+    Rect r(0, 0, 10, 8);
     r.shrink(3);
-    EXPECT_EQ(r, rect(3, 3, 4, 2));
-    EXPECT_THROW(rect(0, 0, 10, 8).shrink(8), tools::Failure);  // m == h
-    EXPECT_THROW(rect(0, 0, 8, 10).shrink(8), tools::Failure);  // m == w
-    EXPECT_THROW(rect(0, 0, 10, 10).shrink(20), tools::Failure);
-    rect t(1, 2, 3, 4);
+    EXPECT_EQ(r, Rect(3, 3, 4, 2));
+    EXPECT_THROW(Rect(0, 0, 10, 8).shrink(8), tools::Failure);  // m == h
+    EXPECT_THROW(Rect(0, 0, 8, 10).shrink(8), tools::Failure);  // m == w
+    EXPECT_THROW(Rect(0, 0, 10, 10).shrink(20), tools::Failure);
+    Rect t(1, 2, 3, 4);
     t.translate({10, -2});
-    EXPECT_EQ(t, rect(11, 0, 3, 4));
-    coord c(1, 2);
-    c += coord(3, 4);
-    EXPECT_EQ(c, coord(4, 6));
+    EXPECT_EQ(t, Rect(11, 0, 3, 4));
+    Coord c(1, 2);
+    c += Coord(3, 4);
+    EXPECT_EQ(c, Coord(4, 6));
 }
 
 TEST(Geometry, ToSDLRectClampsInsteadOfWrapping) {
-    SDL_Rect r = rect(5, -7, 100, 200).toSDLRect();
+    SDL_Rect r = Rect(5, -7, 100, 200).toSDLRect();
     EXPECT_EQ(r.x, 5);
     EXPECT_EQ(r.y, -7);
     EXPECT_EQ(r.w, 100);
     EXPECT_EQ(r.h, 200);
-    r = rect(40000, -40000, 70000, -5).toSDLRect();
+    r = Rect(40000, -40000, 70000, -5).toSDLRect();
     EXPECT_EQ(r.x, 32767);
     EXPECT_EQ(r.y, -32768);
     EXPECT_EQ(r.w, 65535);
@@ -87,28 +87,28 @@ TEST(Geometry, ToSDLRectClampsInsteadOfWrapping) {
 }
 
 TEST(Colour, BlendTruncatesAndClearsAlpha) {
-    rgba a(200, 100, 0, 9), b(0, 100, 255, 9);
-    EXPECT_EQ(a.blend(b, 0.5f), rgba(100, 100, 127, 0));
-    EXPECT_EQ(a.blend(b, 0.0f), rgba(200, 100, 0, 0));
-    EXPECT_EQ(a.blend(b, 1.0f), rgba(0, 100, 255, 0));
+    Rgba a(200, 100, 0, 9), b(0, 100, 255, 9);
+    EXPECT_EQ(a.blend(b, 0.5f), Rgba(100, 100, 127, 0));
+    EXPECT_EQ(a.blend(b, 0.0f), Rgba(200, 100, 0, 0));
+    EXPECT_EQ(a.blend(b, 1.0f), Rgba(0, 100, 255, 0));
     // 0.3 as a float is a little above 0.3: 255 * 0.3000000119 = 76.50000...
-    EXPECT_EQ(rgba(0, 0, 0).blend(rgba(255, 255, 255), 0.3f).red, 76);
+    EXPECT_EQ(Rgba(0, 0, 0).blend(Rgba(255, 255, 255), 0.3f).red, 76);
 }
 
 TEST(Colour, ModulateKeepsAlphaAndIndexing) {
-    rgba c(255, 128, 10, 77);
-    c.modulate(rgba(255, 0, 0, 0));
-    EXPECT_EQ(c, rgba(255, 0, 0, 77));
-    rgba d(200, 100, 50, 1);
-    d.modulate(rgba(128, 128, 128, 0));
-    EXPECT_EQ(d, rgba(100, 50, 25, 1));  // 200*128/255 = 100.39 -> 100
-    rgba e(1, 2, 3, 4);
+    Rgba c(255, 128, 10, 77);
+    c.modulate(Rgba(255, 0, 0, 0));
+    EXPECT_EQ(c, Rgba(255, 0, 0, 77));
+    Rgba d(200, 100, 50, 1);
+    d.modulate(Rgba(128, 128, 128, 0));
+    EXPECT_EQ(d, Rgba(100, 50, 25, 1));  // 200*128/255 = 100.39 -> 100
+    Rgba e(1, 2, 3, 4);
     EXPECT_EQ(e[0], 1);
     EXPECT_EQ(e[3], 4);
     e[2] = 9;
     EXPECT_EQ(e.blue, 9);
     EXPECT_THROW(e[4], std::out_of_range);
-    SDL_Color s = rgba(7, 8, 9, 200).toSDLColor();
+    SDL_Color s = Rgba(7, 8, 9, 200).toSDLColor();
     EXPECT_EQ(s.r, 7);
     EXPECT_EQ(s.g, 8);
     EXPECT_EQ(s.b, 9);
@@ -119,12 +119,12 @@ TEST_F(Video, PixelAddressesOnEightSixteenAndThirtyTwoBits) {
     for (int bpp : {8, 16, 32}) {
         SCOPED_TRACE(bpp);
         Surface s = surfaceOf(5, 3, bpp);
-        SDL_Drawable d(s.get());
-        EXPECT_EQ(d.size(), coord(5, 3));
+        SurfacePlane d(s.get());
+        EXPECT_EQ(d.size(), Coord(5, 3));
         // Colours each format holds exactly (16 bits keep 5 or 6 bits a channel).
-        rgba colour = bpp == 8    ? rgba(77, 77, 77, 255)
-                      : bpp == 16 ? rgba(255, 0, 255, 255)
-                                  : rgba(248, 128, 16, 255);
+        Rgba colour = bpp == 8    ? Rgba(77, 77, 77, 255)
+                      : bpp == 16 ? Rgba(255, 0, 255, 255)
+                                  : Rgba(248, 128, 16, 255);
         d.put(3, 2, colour);
         Uint32 expected = SDL_MapRGBA(s->format, colour.red, colour.green, colour.blue, 255);
         auto* base = static_cast<Uint8*>(s->pixels) + s->pitch * 2;
@@ -145,9 +145,9 @@ TEST_F(Video, PixelAddressesOnEightSixteenAndThirtyTwoBits) {
 TEST_F(Video, TwentyFourBitsAndOutOfBoundsPuts) {
     Surface s24 = surfaceOf(4, 4, 24);
     {
-        SDL_Drawable d(s24.get());
+        SurfacePlane d(s24.get());
         try {
-            d.put(1, 1, rgba(1, 2, 3));
+            d.put(1, 1, Rgba(1, 2, 3));
             FAIL();
         } catch (const std::exception& e) {
             EXPECT_STREQ(e.what(),
@@ -163,11 +163,11 @@ TEST_F(Video, TwentyFourBitsAndOutOfBoundsPuts) {
     }
     Surface s = surfaceOf(6, 4, 32);
     auto before = pixelBytes(s.get());
-    SDL_Drawable d(s.get());
+    SurfacePlane d(s.get());
     testing::internal::CaptureStdout();
-    d.put(-1, 0, rgba(255, 255, 255));
-    d.put(6, 0, rgba(255, 255, 255));
-    d.put(0, 4, rgba(255, 255, 255));
+    d.put(-1, 0, Rgba(255, 255, 255));
+    d.put(6, 0, Rgba(255, 255, 255));
+    d.put(0, 4, Rgba(255, 255, 255));
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out,
               "X is -1, Y is 0 Size is [6, 4]\n"
@@ -178,24 +178,24 @@ TEST_F(Video, TwentyFourBitsAndOutOfBoundsPuts) {
 
 TEST_F(Video, EachWalksColumnsAndStopsAtTheFirstNonZero) {
     Surface s = surfaceOf(3, 2, 32);
-    SDL_Drawable d(s.get());
-    std::vector<coord> order;
-    int result = d.each([&](int& x, int& y, rgba& c) {
+    SurfacePlane d(s.get());
+    std::vector<Coord> order;
+    int result = d.each([&](int& x, int& y, Rgba& c) {
         order.push_back({x, y});
-        c = rgba(10, 20, 30, 255);
+        c = Rgba(10, 20, 30, 255);
         return order.size() == 4 ? 42 : 0;
     });
     EXPECT_EQ(result, 42);
     ASSERT_EQ(order.size(), 4u);
-    EXPECT_EQ(order[0], coord(0, 0));
-    EXPECT_EQ(order[1], coord(0, 1));
-    EXPECT_EQ(order[2], coord(1, 0));
-    EXPECT_EQ(order[3], coord(1, 1));
-    EXPECT_EQ(d.get(1, 0), rgba(10, 20, 30, 255));
-    EXPECT_EQ(d.get(1, 1), rgba(0, 0, 0, 0));  // the stopping pixel is not written back
+    EXPECT_EQ(order[0], Coord(0, 0));
+    EXPECT_EQ(order[1], Coord(0, 1));
+    EXPECT_EQ(order[2], Coord(1, 0));
+    EXPECT_EQ(order[3], Coord(1, 1));
+    EXPECT_EQ(d.get(1, 0), Rgba(10, 20, 30, 255));
+    EXPECT_EQ(d.get(1, 1), Rgba(0, 0, 0, 0));  // the stopping pixel is not written back
 
     int visits = 0;
-    EXPECT_EQ(d.each([&](rgba& c) {
+    EXPECT_EQ(d.each([&](Rgba& c) {
         ++visits;
         c.red = 99;
         return 0;
@@ -206,44 +206,44 @@ TEST_F(Video, EachWalksColumnsAndStopsAtTheFirstNonZero) {
 
     // The write-back goes where the visitor moved x and y.
     Surface t = surfaceOf(2, 2, 32);
-    SDL_Drawable e(t.get());
-    e.each([&](int& x, int& y, rgba& c) {
+    SurfacePlane e(t.get());
+    e.each([&](int& x, int& y, Rgba& c) {
         if (x == 0 && y == 0) {
-            c = rgba(1, 2, 3, 255);
+            c = Rgba(1, 2, 3, 255);
             y = 1;
             x = 1;
         }
         return 0;
     });
-    EXPECT_EQ(e.get(1, 1), rgba(1, 2, 3, 255));
+    EXPECT_EQ(e.get(1, 1), Rgba(1, 2, 3, 255));
 }
 
 TEST_F(Video, BoxMapsOntoItsParent) {
     Surface s = surfaceOf(40, 30, 32);
-    SDL_Drawable d(s.get());
+    SurfacePlane d(s.get());
     box b(d, 10, 20, 30, 25);
-    EXPECT_EQ(b.size(), coord(20, 5));
-    b.set({0, 0}, rgba(5, 6, 7, 255));
-    EXPECT_EQ(d.get(10, 20), rgba(5, 6, 7, 255));
-    d.put(29, 24, rgba(9, 9, 9, 255));
-    EXPECT_EQ(b.get({19, 4}), rgba(9, 9, 9, 255));
+    EXPECT_EQ(b.size(), Coord(20, 5));
+    b.set({0, 0}, Rgba(5, 6, 7, 255));
+    EXPECT_EQ(d.get(10, 20), Rgba(5, 6, 7, 255));
+    d.put(29, 24, Rgba(9, 9, 9, 255));
+    EXPECT_EQ(b.get({19, 4}), Rgba(9, 9, 9, 255));
     int n = 0;
-    b.each([&](rgba&) { return ++n, 0; });
+    b.each([&](Rgba&) { return ++n, 0; });
     EXPECT_EQ(n, 100);
 }
 
 TEST_F(Video, FillClipsAndFlipKeepsTheScreenLocked) {
     Surface s = surfaceOf(8, 8, 32);
     {
-        SDL_Drawable d(s.get());
-        d.fill(rect(6, 6, 10, 10), rgba(255, 0, 0, 255));
-        EXPECT_EQ(d.get(7, 7), rgba(255, 0, 0, 255));
-        EXPECT_EQ(d.get(5, 5), rgba(0, 0, 0, 0));
+        SurfacePlane d(s.get());
+        d.fill(Rect(6, 6, 10, 10), Rgba(255, 0, 0, 255));
+        EXPECT_EQ(d.get(7, 7), Rgba(255, 0, 0, 255));
+        EXPECT_EQ(d.get(5, 5), Rgba(0, 0, 0, 0));
     }
     SDL_Surface* window = SDL_SetVideoMode(64, 48, 32, SDL_SWSURFACE);
     ASSERT_NE(window, nullptr);
-    SDL_Drawable d(window);
-    d.fill(rect(0, 0, 64, 48), rgba(1, 2, 3, 0));
+    SurfacePlane d(window);
+    d.fill(Rect(0, 0, 64, 48), Rgba(1, 2, 3, 0));
     d.flip();
     EXPECT_GT(window->locked, 0u);
     EXPECT_EQ(d.get(10, 10).green, 2);
@@ -291,16 +291,16 @@ TEST_F(Video, BlitReportsAndNeverWritesPastTheEdges) {
                                          f->Bmask, f->Amask));
     Surface src = surfaceOf(8, 8, 32);
     SDL_FillRect(src.get(), nullptr, SDL_MapRGBA(src->format, 255, 255, 255, 255));
-    SDL_Rect at = rect(6, 7, 8, 8).toSDLRect();
+    SDL_Rect at = Rect(6, 7, 8, 8).toSDLRect();
     testing::internal::CaptureStdout();
     EXPECT_EQ(blit(src.get(), static_cast<SDL_Rect*>(nullptr), dst.get(), &at), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Dest - x 6, w 8, dest.w 10\nDest - y 7, h 8, dest.h 10\n");
     EXPECT_EQ(at.w, 4);
     EXPECT_EQ(at.h, 3);
-    SDL_Drawable d(big.get());
+    SurfacePlane d(big.get());
     int painted = 0;
-    d.each([&](int& x, int& y, rgba& c) {
+    d.each([&](int& x, int& y, Rgba& c) {
         if (c.red == 255) {
             ++painted;
             EXPECT_TRUE(x >= 6 && x < 10 && y >= 7 && y < 10) << x << "," << y;
@@ -315,30 +315,30 @@ TEST_F(Video, TallStripsBlitAtAnyOffset) {
     const int rows = 40000;
     Surface strip = surfaceOf(4, rows, 32);
     {
-        SDL_Drawable d(strip.get());
-        for (int y = 0; y < rows; ++y) d.put(0, y, rgba(y % 251, 0, 0, 255));
+        SurfacePlane d(strip.get());
+        for (int y = 0; y < rows; ++y) d.put(0, y, Rgba(y % 251, 0, 0, 255));
     }
     Surface window = surfaceOf(4, 10, 32);
     auto rowsShown = [&] {
-        SDL_Drawable d(window.get());
+        SurfacePlane d(window.get());
         std::vector<int> reds;
         for (int y = 0; y < 10; ++y) reds.push_back(d.get(0, y).red);
         return reds;
     };
     // Part of the strip from row 35000 on, drawn at the top.
-    rect from(0, 35000, 4, 10);
-    ASSERT_EQ(blit(strip.get(), &from, window.get(), rect(0, 0, 4, 10)), 0);
+    Rect from(0, 35000, 4, 10);
+    ASSERT_EQ(blit(strip.get(), &from, window.get(), Rect(0, 0, 4, 10)), 0);
     std::vector<int> expected;
     for (int y = 35000; y < 35010; ++y) expected.push_back(y % 251);
     EXPECT_EQ(rowsShown(), expected);
     // The whole strip drawn scrolled far up: position -38000.
-    rect done;
-    ASSERT_EQ(blit(strip.get(), nullptr, window.get(), rect(0, -38000, 0, 0), &done), 0);
-    EXPECT_EQ(done, rect(0, 0, 4, 10));
+    Rect done;
+    ASSERT_EQ(blit(strip.get(), nullptr, window.get(), Rect(0, -38000, 0, 0), &done), 0);
+    EXPECT_EQ(done, Rect(0, 0, 4, 10));
     expected.clear();
     for (int y = 38000; y < 38010; ++y) expected.push_back(y % 251);
     EXPECT_EQ(rowsShown(), expected);
     // Scrolled past the end: nothing drawn, no error.
-    ASSERT_EQ(blit(strip.get(), nullptr, window.get(), rect(0, -50000, 0, 0), &done), 0);
+    ASSERT_EQ(blit(strip.get(), nullptr, window.get(), Rect(0, -50000, 0, 0), &done), 0);
     EXPECT_EQ(done.h, 0);
 }

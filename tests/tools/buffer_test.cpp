@@ -14,7 +14,7 @@
 
 namespace {
 
-using Cache = tools::Buffer<std::string, std::string>;
+using Cache = tools::BoundedCache<std::string, std::string>;
 
 // Values are the key repeated: "aaaaaa" for a size-6 value keyed "6a".
 struct Counted {
@@ -31,7 +31,7 @@ std::uint64_t length(const std::string& value) { return value.size(); }
 
 }  // namespace
 
-TEST(Buffer, MakesOnceAndHitsAfterwards) {
+TEST(BoundedCache, MakesOnceAndHitsAfterwards) {
     Counted made;
     Cache cache(made.maker(), length, 100);
     EXPECT_FALSE(cache.has("3x"));
@@ -49,7 +49,7 @@ TEST(Buffer, MakesOnceAndHitsAfterwards) {
     EXPECT_EQ(other.calls, 1);
 }
 
-TEST(Buffer, EvictsTheOlderEntryOverCapacity) {
+TEST(BoundedCache, EvictsTheOlderEntryOverCapacity) {
     Counted made;
     std::vector<std::string> destroyed;
     Cache cache(made.maker(), length, 10,
@@ -62,7 +62,7 @@ TEST(Buffer, EvictsTheOlderEntryOverCapacity) {
     EXPECT_EQ(cache.totalSize(), 6u);
 }
 
-TEST(Buffer, OversizedFreshValueStaysWithALogLine) {
+TEST(BoundedCache, OversizedFreshValueStaysWithALogLine) {
     Counted made;
     testsupport::LogCapture log;
     Cache cache(made.maker(), length, 10);
@@ -71,7 +71,7 @@ TEST(Buffer, OversizedFreshValueStaysWithALogLine) {
     EXPECT_TRUE(log.hasLine("No viable deletable entries found"));
 }
 
-TEST(Buffer, LeastRecentlyUsedGoesFirst) {
+TEST(BoundedCache, LeastRecentlyUsedGoesFirst) {
     Counted made;
     Cache cache(made.maker(), length, 3);
     cache.get("1a");
@@ -86,7 +86,7 @@ TEST(Buffer, LeastRecentlyUsedGoesFirst) {
     EXPECT_EQ(made.calls, 4);
 }
 
-TEST(Buffer, ClearAndDestructorTellTheDestroyFunction) {
+TEST(BoundedCache, ClearAndDestructorTellTheDestroyFunction) {
     Counted made;
     std::map<std::string, std::string> destroyed;
     {
@@ -101,7 +101,7 @@ TEST(Buffer, ClearAndDestructorTellTheDestroyFunction) {
     EXPECT_EQ(destroyed["2b"], "bb");
 }
 
-TEST(Buffer, TwoThreadsAskingForOneMissingKeyMakeItOnce) {
+TEST(BoundedCache, TwoThreadsAskingForOneMissingKeyMakeItOnce) {
     std::atomic<int> calls{0};
     Cache cache(
         [&](const std::string& key) {
@@ -120,7 +120,7 @@ TEST(Buffer, TwoThreadsAskingForOneMissingKeyMakeItOnce) {
     EXPECT_EQ(second, "k!");
 }
 
-TEST(Buffer, FailedMakeIsNotStoredAndIsRetried) {
+TEST(BoundedCache, FailedMakeIsNotStoredAndIsRetried) {
     std::atomic<int> calls{0};
     Cache cache(
         [&](const std::string& key) -> std::string {
@@ -158,7 +158,7 @@ TEST(Buffer, FailedMakeIsNotStoredAndIsRetried) {
     EXPECT_EQ(cache.get("k"), "k");
 }
 
-TEST(Buffer, ManyThreadsKeepTheCacheWithinCapacity) {
+TEST(BoundedCache, ManyThreadsKeepTheCacheWithinCapacity) {
     Counted made;
     Cache cache(made.maker(), length, 20);
     std::vector<std::thread> threads;

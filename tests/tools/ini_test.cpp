@@ -17,7 +17,7 @@ using testsupport::errorOf;
 TEST(Ini, LookupBySectionAndKey) {
     testsupport::TempDir dir;
     writeFile(dir.file("t.ini"), "[a]\nx = 1 # one\ny=2\n");
-    tools::iniFile ini(dir.file("t.ini"));
+    tools::IniFile ini(dir.file("t.ini"));
     EXPECT_EQ(ini.get("a", "x"), "1");
     EXPECT_EQ(ini.get("a", "y"), "2");
     EXPECT_EQ(errorOf([&] { ini.get("", "x"); }), "Label x not found!");
@@ -29,7 +29,7 @@ TEST(Ini, LookupBySectionAndKey) {
 TEST(Ini, CarriageReturnsAndEmptyLines) {
     testsupport::TempDir dir;
     writeFile(dir.file("t.ini"), "k = v\r\n\r\n\n[ s ]\r\nn=3\r\n");
-    tools::iniFile ini(dir.file("t.ini"));
+    tools::IniFile ini(dir.file("t.ini"));
     EXPECT_EQ(ini.get("", "k"), "v");
     EXPECT_EQ(ini.getInt("s", "n"), 3);
     EXPECT_EQ(ini.lines().size(), 4u);  // "\r" alone is a line; empty ones are dropped
@@ -38,7 +38,7 @@ TEST(Ini, CarriageReturnsAndEmptyLines) {
 TEST(Ini, SetWritesTheWholeFile) {
     testsupport::TempDir dir;
     std::string path = dir.file("t.ini");
-    tools::iniFile ini(path);
+    tools::IniFile ini(path);
     ini.set("", "sortmode", 2);
     EXPECT_EQ(readFile(path), "sortmode = 2\n");
 
@@ -57,7 +57,7 @@ TEST(Ini, CommentSurvivesRewrite) {
     testsupport::TempDir dir;
     std::string path = dir.file("t.ini");
     writeFile(path, "fullscreen_w = 800 # my monitor\n");
-    tools::iniFile ini(path);
+    tools::IniFile ini(path);
     ini.set("", "fullscreen_w", 1280);
     EXPECT_EQ(readFile(path), "fullscreen_w = 1280 # my monitor\n");
     EXPECT_EQ(ini.getInt("", "fullscreen_w"), 1280);
@@ -77,7 +77,7 @@ TEST(Ini, SectionHeaderWithoutBracketDoesNotDuplicateOnSave) {
     testsupport::TempDir dir;
     std::string path = dir.file("t.ini");
     writeFile(path, "[Chisuji\nactive = false\n");
-    tools::iniFile ini(path);
+    tools::IniFile ini(path);
     EXPECT_FALSE(ini.getBool("Chisuji", "active"));
     ini.set("Chisuji", "active", true);
     ini.set("Chisuji", "active", true);
@@ -89,7 +89,7 @@ TEST(Ini, FileThatIsADirectoryIsKeptAndSettingsLiveInMemory) {
     std::string path = dir.file("t.ini");
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0);  // exists, cannot be read as a file
     testsupport::LogCapture capture;
-    tools::iniFile ini(path);
+    tools::IniFile ini(path);
     EXPECT_FALSE(ini.writable());
     ini.set("", "sortmode", 1);  // no error, nothing written
     EXPECT_EQ(ini.getInt("", "sortmode"), 1);
@@ -100,15 +100,15 @@ TEST(Ini, IniValuesReadTheUnnamedSection) {
     testsupport::TempDir dir(true);
     writeFile("tovik.ini", "sortmode = 7\ncentered = TRUE\nfullscreen_w = 1280\n");
     tools::useConfigFile("tovik.ini");
-    tools::IniValue<tools::sortMode> sort("sortmode", tools::sortMode::unsorted);
-    EXPECT_EQ(sort.get(), tools::sortMode::unsorted);  // out of range: the default
+    tools::IniValue<tools::SortMode> sort("sortmode", tools::SortMode::unsorted);
+    EXPECT_EQ(sort.get(), tools::SortMode::unsorted);  // out of range: the default
     tools::IniValue<bool> centered("centered", false);
     EXPECT_TRUE(centered.get());
     tools::IniValue<int> width("fullscreen_w", 0), height("fullscreen_h", 0);
     EXPECT_EQ(width.get(), 1280);
     EXPECT_EQ(height.get(), 0);
-    sort.set(tools::sortMode::byUnread);
-    EXPECT_TRUE(sort.equals(tools::sortMode::byUnread));
+    sort.set(tools::SortMode::byUnread);
+    EXPECT_TRUE(sort.equals(tools::SortMode::byUnread));
     EXPECT_EQ(readFile("tovik.ini"), "sortmode = 2\ncentered = TRUE\nfullscreen_w = 1280\n");
     tools::useConfigFile("tovik.ini");
 }

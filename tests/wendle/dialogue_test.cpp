@@ -165,7 +165,7 @@ TEST_F(GeneratorDialogue, FrontPageComicAtIndexHtml) {
     EXPECT_EQ(crawl(run.written), site.strips("/strips/"));
 
     // The reader's start-up loads it.
-    comics::comicList loaded;
+    comics::ComicRegistry loaded;
     ASSERT_NO_THROW(comics::loadPlugins("plugins", loaded));
     auto list = loaded.snapshot();
     ASSERT_EQ(list.size(), 1u);

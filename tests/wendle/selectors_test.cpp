@@ -23,7 +23,7 @@ std::string errorOf(wendle::LinkSelector& selector, const std::string& page) {
 }
 
 std::vector<std::string> applied(const std::string& expression, const std::string& page) {
-    extract::replacer r(expression);
+    extract::Replacer r(expression);
     return r.apply(page);
 }
 

@@ -18,25 +18,25 @@ void add(FileStorage& storage) {
 }  // namespace
 
 void appendAll(FileStorage& storage, const std::function<void()>& loadPlugins) {
-    add<applegeeks>(storage);
-    add<npwil>(storage);
-    add<questionablecontent>(storage);
+    add<AppleGeeks>(storage);
+    add<Npwil>(storage);
+    add<QuestionableContent>(storage);
     if (loadPlugins) loadPlugins();
-    add<snafu<"grim", "Grim Tales">>(storage);
-    add<snafu<"ea", "Ever After">>(storage);
-    add<snafu<"www", "snafu">>(storage);
-    add<snafu<"sf", "Sticky Floors">>(storage);
-    add<snafu<"tin", "Tin">>(storage);
-    add<snafu<"titan", "Titan Sphere">>(storage);
-    add<snafu<"tw", "Training Wheels">>(storage);
-    add<snafu<"ppg", "PPG Doujinshi">>(storage);
-    add<snafu<"zim", "Invader Zim">>(storage);
-    add<snafu<"kof", "King of Fighters">>(storage);
-    add<snafu<"soul", "Soul Frontier">>(storage);
-    add<snafu<"ft", "Forgotten Tower">>(storage);
-    add<snafu<"sugar", "Sugar Bits">>(storage);
-    add<chisuji>(storage);
-    add<earthsong>(storage);
+    add<Snafu<"grim", "Grim Tales">>(storage);
+    add<Snafu<"ea", "Ever After">>(storage);
+    add<Snafu<"www", "snafu">>(storage);
+    add<Snafu<"sf", "Sticky Floors">>(storage);
+    add<Snafu<"tin", "Tin">>(storage);
+    add<Snafu<"titan", "Titan Sphere">>(storage);
+    add<Snafu<"tw", "Training Wheels">>(storage);
+    add<Snafu<"ppg", "PPG Doujinshi">>(storage);
+    add<Snafu<"zim", "Invader Zim">>(storage);
+    add<Snafu<"kof", "King of Fighters">>(storage);
+    add<Snafu<"soul", "Soul Frontier">>(storage);
+    add<Snafu<"ft", "Forgotten Tower">>(storage);
+    add<Snafu<"sugar", "Sugar Bits">>(storage);
+    add<Chisuji>(storage);
+    add<Earthsong>(storage);
 }
 
 }  // namespace comics::builtin

@@ -1,7 +1,7 @@
 #pragma once
 // Every built-in comic, appended to the registry in the comic list's order:
-// applegeeks, npwil, questionablecontent, then the plugin files, then the
-// thirteen portal comics, then chisuji and earthsong.
+// AppleGeeks, Npwil, QuestionableContent, then the plugin files, then the
+// thirteen portal comics, then Chisuji and Earthsong.
 #include <functional>
 
 namespace comics {

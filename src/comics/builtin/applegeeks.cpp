@@ -28,15 +28,15 @@ bool numberLess(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-applegeeks::site applegeeks::realSite() {
+AppleGeeks::site AppleGeeks::realSite() {
     return {"http://www.applegeeks.com/comics/archive.php",
             "http://www.applegeeks.com/comics/issue"};
 }
 
-applegeeks::applegeeks(FileStorage& storage, site where)
-    : internalComic(storage), site_(std::move(where)) {}
+AppleGeeks::AppleGeeks(FileStorage& storage, site where)
+    : BuiltinComic(storage), site_(std::move(where)) {}
 
-std::vector<applegeeks::issue> applegeeks::issues(const std::string& index) {
+std::vector<AppleGeeks::issue> AppleGeeks::issues(const std::string& index) {
     std::size_t at = index.find("Issues ");
     if (at == std::string::npos) throw std::runtime_error(noIssues);
     std::vector<issue> out;
@@ -58,15 +58,15 @@ std::vector<applegeeks::issue> applegeeks::issues(const std::string& index) {
     return out;
 }
 
-page applegeeks::pageFor(const issue& entry) const {
+page AppleGeeks::pageFor(const issue& entry) const {
     std::string title = entry.text;
     if (!entry.title.empty()) title += ": " + entry.title;
     return page{site_.images + entry.number + ".jpg", entityCleanup(title), "", ""};
 }
 
-void applegeeks::update(const Callback& onChanged, const Callback& onNewPages) {
+void AppleGeeks::update(const Callback& onChanged, const Callback& onNewPages) {
     comic::update(onChanged, onNewPages);
-    builtin::archiveSteps<issue> steps;
+    builtin::ArchiveSteps<issue> steps;
     steps.source = "POST=start=0&year=all " + site_.index;
     steps.entries = [](const std::string& index) { return issues(index); };
     steps.build = [this](const issue& entry) { return std::optional<page>(pageFor(entry)); };

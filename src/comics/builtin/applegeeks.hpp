@@ -8,7 +8,7 @@
 
 namespace comics {
 
-class applegeeks : public internalComic {
+class AppleGeeks : public BuiltinComic {
 public:
     struct site {
         std::string index;   // the issue index, fetched with a POST request
@@ -16,7 +16,7 @@ public:
     };
     static site realSite();
 
-    explicit applegeeks(FileStorage& storage, site where = realSite());
+    explicit AppleGeeks(FileStorage& storage, site where = realSite());
 
     std::string id() const override { return "applegeeks"; }
     std::string name() const override { return "Applegeeks"; }

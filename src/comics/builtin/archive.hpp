@@ -15,7 +15,7 @@
 namespace comics::builtin {
 
 template <class Entry>
-struct archiveSteps {
+struct ArchiveSteps {
     // The archive's address (it may carry a "POST=" annotation).
     std::string source;
     // The entries of the downloaded archive, oldest first. May raise.
@@ -42,7 +42,7 @@ std::string onSite(const std::string& root, const std::string& address);
 // pages appended before stay, and `updating` is cleared in every case.
 template <class Entry>
 void archiveUpdate(comic& c, const Callback& onChanged, const Callback& onNewPages,
-                   const archiveSteps<Entry>& steps) {
+                   const ArchiveSteps<Entry>& steps) {
     if (c.updating.exchange(true)) return;
     auto finish = [&] {
         c.updating = false;

@@ -4,14 +4,14 @@
 
 namespace comics {
 
-chisuji::site chisuji::realSite() {
+Chisuji::site Chisuji::realSite() {
     return {"http://www.chisuji.com/", "http://www.chisuji.com/comics/"};
 }
 
-chisuji::chisuji(FileStorage& storage, site where)
-    : internalComic(storage), site_(std::move(where)) {}
+Chisuji::Chisuji(FileStorage& storage, site where)
+    : BuiltinComic(storage), site_(std::move(where)) {}
 
-std::vector<chisuji::option> chisuji::options(const std::string& archive) {
+std::vector<Chisuji::option> Chisuji::options(const std::string& archive) {
     std::size_t at = archive.find("[Archives]");
     if (at == std::string::npos) return {};
     std::string list = archive.substr(at);
@@ -25,13 +25,13 @@ std::vector<chisuji::option> chisuji::options(const std::string& archive) {
     return out;
 }
 
-page chisuji::pageFor(const option& entry) const {
+page Chisuji::pageFor(const option& entry) const {
     return page{site_.comics + entry.value + ".jpg", entityCleanup(entry.text), "", ""};
 }
 
-void chisuji::update(const Callback& onChanged, const Callback& onNewPages) {
+void Chisuji::update(const Callback& onChanged, const Callback& onNewPages) {
     comic::update(onChanged, onNewPages);
-    builtin::archiveSteps<option> steps;
+    builtin::ArchiveSteps<option> steps;
     steps.source = site_.archive;
     steps.entries = [](const std::string& archive) { return options(archive); };
     steps.build = [this](const option& entry) { return std::optional<page>(pageFor(entry)); };

@@ -8,7 +8,7 @@
 
 namespace comics {
 
-class chisuji : public internalComic {
+class Chisuji : public BuiltinComic {
 public:
     struct site {
         std::string archive;  // the page holding the "[Archives]" list
@@ -16,7 +16,7 @@ public:
     };
     static site realSite();
 
-    explicit chisuji(FileStorage& storage, site where = realSite());
+    explicit Chisuji(FileStorage& storage, site where = realSite());
 
     std::string id() const override { return "chisuji"; }
     std::string name() const override { return "Chisuji"; }

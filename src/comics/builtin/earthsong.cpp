@@ -55,14 +55,14 @@ std::string belowRoot(std::string link) {
 
 }  // namespace
 
-earthsong::site earthsong::realSite() {
+Earthsong::site Earthsong::realSite() {
     return {"http://www.earthsongsaga.com", "http://www.earthsongsaga.com/archive.html"};
 }
 
-earthsong::earthsong(FileStorage& storage, site where)
-    : internalComic(storage), site_(std::move(where)) {}
+Earthsong::Earthsong(FileStorage& storage, site where)
+    : BuiltinComic(storage), site_(std::move(where)) {}
 
-std::vector<std::string> earthsong::strips(const std::string& archive) {
+std::vector<std::string> Earthsong::strips(const std::string& archive) {
     std::vector<std::string> out;
     std::set<std::string> seen;
     for (const std::string& href : builtin::hrefs(archive)) {
@@ -77,14 +77,14 @@ std::vector<std::string> earthsong::strips(const std::string& archive) {
     return out;
 }
 
-page earthsong::pageFrom(const std::string& entry, const std::string& text) const {
-    static const extract::ecmaRegex imageName("^[0-9]+\\.(jpg|png|gif|jpeg)$");
-    static const extract::ecmaRegex date("[^> ]* [0-9]{1,2}[ ]{0,1}, [0-9]{4}");
+page Earthsong::pageFrom(const std::string& entry, const std::string& text) const {
+    static const extract::EcmaRegex imageName("^[0-9]+\\.(jpg|png|gif|jpeg)$");
+    static const extract::EcmaRegex date("[^> ]* [0-9]{1,2}[ ]{0,1}, [0-9]{4}");
     std::string image;
     for (const std::string& source : allBetween(text, "img src=\"../", "\"")) {
         std::string file =
             source.substr(source.rfind('/') == std::string::npos ? 0 : source.rfind('/') + 1);
-        if (imageName.first(file, [](const extract::regexMatch&) {})) {
+        if (imageName.first(file, [](const extract::RegexMatch&) {})) {
             image = site_.root + "/" + source;
             break;
         }
@@ -95,12 +95,12 @@ page earthsong::pageFrom(const std::string& entry, const std::string& text) cons
     if (marker != std::string::npos) {
         std::size_t from = marker >= 100 ? marker - 100 : 0;
         std::string around = text.substr(from, 400);
-        date.first(around, [&](const extract::regexMatch& m) { title = std::string(m.groups[0]); });
+        date.first(around, [&](const extract::RegexMatch& m) { title = std::string(m.groups[0]); });
     }
     return page{image, title, "", ""};
 }
 
-std::optional<page> earthsong::build(const std::string& entry) const {
+std::optional<page> Earthsong::build(const std::string& entry) const {
     std::string address = site_.root + "/" + entry;
     std::string text = builtin::downloadArchivePart(address);
     if (text.empty()) {
@@ -110,9 +110,9 @@ std::optional<page> earthsong::build(const std::string& entry) const {
     return pageFrom(entry, text);
 }
 
-void earthsong::update(const Callback& onChanged, const Callback& onNewPages) {
+void Earthsong::update(const Callback& onChanged, const Callback& onNewPages) {
     comic::update(onChanged, onNewPages);
-    builtin::archiveSteps<std::string> steps;
+    builtin::ArchiveSteps<std::string> steps;
     steps.source = site_.archive;
     steps.entries = [](const std::string& archive) { return strips(archive); };
     steps.build = [this](const std::string& entry) { return build(entry); };

@@ -10,7 +10,7 @@
 
 namespace comics {
 
-class earthsong : public internalComic {
+class Earthsong : public BuiltinComic {
 public:
     struct site {
         std::string root;     // the site root, without a trailing "/"
@@ -18,7 +18,7 @@ public:
     };
     static site realSite();
 
-    explicit earthsong(FileStorage& storage, site where = realSite());
+    explicit Earthsong(FileStorage& storage, site where = realSite());
 
     std::string id() const override { return "earthsong"; }
     std::string name() const override { return "Earthsong"; }

@@ -11,14 +11,14 @@ namespace {
 const std::string stripSection = "/comics/npwil/";
 }
 
-npwil::site npwil::realSite() {
+Npwil::site Npwil::realSite() {
     return {"http://www.bohemiandrive.com",
             "http://www.bohemiandrive.com/comics/npwil/archive.html"};
 }
 
-npwil::npwil(FileStorage& storage, site where) : internalComic(storage), site_(std::move(where)) {}
+Npwil::Npwil(FileStorage& storage, site where) : BuiltinComic(storage), site_(std::move(where)) {}
 
-std::vector<std::string> npwil::strips(const std::string& archive) const {
+std::vector<std::string> Npwil::strips(const std::string& archive) const {
     std::vector<std::string> out;
     std::set<std::string> seen;
     for (const std::string& link : builtin::hrefs(archive)) {
@@ -35,7 +35,7 @@ std::vector<std::string> npwil::strips(const std::string& archive) const {
     return out;
 }
 
-page npwil::pageFrom(const std::string& address, const std::string& text) const {
+page Npwil::pageFrom(const std::string& address, const std::string& text) const {
     std::size_t at = text.find("src=\"/images");
     if (at == std::string::npos) throw std::runtime_error("No strip image found on " + address);
     std::string image = between(text.substr(at), "src=\"", "\"");
@@ -44,7 +44,7 @@ page npwil::pageFrom(const std::string& address, const std::string& text) const 
     return page{site_.host + image, title, "", ""};
 }
 
-std::optional<page> npwil::build(const std::string& address) const {
+std::optional<page> Npwil::build(const std::string& address) const {
     std::string text = builtin::downloadArchivePart(address);
     if (text.empty()) {
         tools::logln("Nothing downloaded from ", address, ", stopping here");
@@ -53,9 +53,9 @@ std::optional<page> npwil::build(const std::string& address) const {
     return pageFrom(address, text);
 }
 
-void npwil::update(const Callback& onChanged, const Callback& onNewPages) {
+void Npwil::update(const Callback& onChanged, const Callback& onNewPages) {
     comic::update(onChanged, onNewPages);
-    builtin::archiveSteps<std::string> steps;
+    builtin::ArchiveSteps<std::string> steps;
     steps.source = site_.archive;
     steps.entries = [this](const std::string& archive) { return strips(archive); };
     steps.build = [this](const std::string& address) { return build(address); };

@@ -10,7 +10,7 @@
 
 namespace comics {
 
-class npwil : public internalComic {
+class Npwil : public BuiltinComic {
 public:
     struct site {
         std::string host;     // the host site's root, without a trailing "/"
@@ -18,7 +18,7 @@ public:
     };
     static site realSite();
 
-    explicit npwil(FileStorage& storage, site where = realSite());
+    explicit Npwil(FileStorage& storage, site where = realSite());
 
     std::string id() const override { return "npwil"; }
     std::string name() const override { return "Nine Planets Without Intelligent Life"; }

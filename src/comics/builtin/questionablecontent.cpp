@@ -6,15 +6,15 @@
 
 namespace comics {
 
-questionablecontent::site questionablecontent::realSite() {
+QuestionableContent::site QuestionableContent::realSite() {
     return {"http://www.questionablecontent.net/archive.php",
             "http://www.questionablecontent.net/comics/"};
 }
 
-questionablecontent::questionablecontent(FileStorage& storage, site where)
-    : internalComic(storage), site_(std::move(where)) {}
+QuestionableContent::QuestionableContent(FileStorage& storage, site where)
+    : BuiltinComic(storage), site_(std::move(where)) {}
 
-std::vector<std::string> questionablecontent::entries(const std::string& archive) {
+std::vector<std::string> QuestionableContent::entries(const std::string& archive) {
     std::vector<std::string> out;
     for (const std::string& link : allBetween(archive, "<a", "</a>")) {
         if (link.find(">Comic ") == std::string::npos) continue;
@@ -24,15 +24,15 @@ std::vector<std::string> questionablecontent::entries(const std::string& archive
     return out;
 }
 
-page questionablecontent::pageFor(const std::string& entry) const {
+page QuestionableContent::pageFor(const std::string& entry) const {
     std::string title = entry.substr(std::min<std::size_t>(6, entry.size()));
     std::string number = builtin::trimmed(title.substr(0, title.find(':')));
     return page{site_.comics + number + ".png", entityCleanup(title), "", ""};
 }
 
-void questionablecontent::update(const Callback& onChanged, const Callback& onNewPages) {
+void QuestionableContent::update(const Callback& onChanged, const Callback& onNewPages) {
     comic::update(onChanged, onNewPages);
-    builtin::archiveSteps<std::string> steps;
+    builtin::ArchiveSteps<std::string> steps;
     steps.source = site_.archive;
     steps.entries = [](const std::string& archive) { return entries(archive); };
     steps.build = [this](const std::string& entry) { return std::optional<page>(pageFor(entry)); };

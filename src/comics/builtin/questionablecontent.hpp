@@ -8,7 +8,7 @@
 
 namespace comics {
 
-class questionablecontent : public internalComic {
+class QuestionableContent : public BuiltinComic {
 public:
     struct site {
         std::string archive;  // the archive page
@@ -16,7 +16,7 @@ public:
     };
     static site realSite();
 
-    explicit questionablecontent(FileStorage& storage, site where = realSite());
+    explicit QuestionableContent(FileStorage& storage, site where = realSite());
 
     std::string id() const override { return "questionablecontent"; }
     std::string name() const override { return "Questionable Content"; }

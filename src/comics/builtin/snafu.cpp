@@ -17,22 +17,22 @@ std::string snafuRoot(const std::string& code) {
     return "http://" + code + "." + snafuDomain + "/";
 }
 
-snafuPortal::snafuPortal(FileStorage& storage, std::string code, std::string displayName,
+SnafuPortal::SnafuPortal(FileStorage& storage, std::string code, std::string displayName,
                          std::string root)
-    : fhtagn(storage),
+    : NextLinkCrawler(storage),
       code_(std::move(code)),
       name_(std::move(displayName)),
       root_(std::move(root)) {}
 
-bool snafuPortal::hasNext(const std::string& page) {
+bool SnafuPortal::hasNext(const std::string& page) {
     return page.find(nextLabel) != std::string::npos;
 }
 
-std::string snafuPortal::title(const std::string& page) {
+std::string SnafuPortal::title(const std::string& page) {
     return between(page, "FFFFFF\"><b>", "<");
 }
 
-std::vector<std::string> snafuPortal::images(const std::string& page) {
+std::vector<std::string> SnafuPortal::images(const std::string& page) {
     std::size_t at = page.find("comics/", textStart(page));
     if (at == std::string::npos) return {};
     std::size_t end = page.find('"', at);
@@ -40,7 +40,7 @@ std::vector<std::string> snafuPortal::images(const std::string& page) {
     return {root_ + page.substr(at, end - at)};
 }
 
-std::string snafuPortal::next(const std::string& page) {
+std::string SnafuPortal::next(const std::string& page) {
     std::size_t label = page.find(nextLabel);
     if (label == std::string::npos) throw std::runtime_error("No next link found");
     std::size_t link = page.rfind("<a", label);

@@ -17,9 +17,9 @@ inline constexpr const char* snafuDomain = "snafu-comics.com";
 std::string snafuRoot(const std::string& code);
 
 // Everything the members share; root is the sub-site's root address.
-class snafuPortal : public fhtagn<false, false, true> {
+class SnafuPortal : public NextLinkCrawler<false, false, true> {
 public:
-    snafuPortal(FileStorage& storage, std::string code, std::string displayName, std::string root);
+    SnafuPortal(FileStorage& storage, std::string code, std::string displayName, std::string root);
 
     std::string id() const override { return code_ + ".snafu"; }
     std::string name() const override { return name_; }
@@ -47,17 +47,17 @@ private:
 
 // A text usable as a template argument.
 template <std::size_t N>
-struct fixedText {
+struct FixedText {
     char text[N]{};
-    constexpr fixedText(const char (&from)[N]) { std::copy_n(from, N, text); }  // NOLINT
+    constexpr FixedText(const char (&from)[N]) { std::copy_n(from, N, text); }  // NOLINT
     std::string str() const { return std::string(text, N - 1); }
 };
 
-template <fixedText code, fixedText displayName>
-class snafu : public snafuPortal {
+template <FixedText code, FixedText displayName>
+class Snafu : public SnafuPortal {
 public:
-    explicit snafu(FileStorage& storage, std::string root = snafuRoot(code.str()))
-        : snafuPortal(storage, code.str(), displayName.str(), std::move(root)) {}
+    explicit Snafu(FileStorage& storage, std::string root = snafuRoot(code.str()))
+        : SnafuPortal(storage, code.str(), displayName.str(), std::move(root)) {}
 };
 
 }  // namespace comics
