@@ -75,7 +75,7 @@ std::string pluginText(int comic) {
 // A fresh comic with its own storage (it is not re-read from a file).
 struct FreshComic {
     comics::FileStorage storage;
-    std::shared_ptr<comics::comic> comic;
+    std::shared_ptr<comics::Comic> comic;
     explicit FreshComic(int number) {
         comic = comics::makePlugin(storage, "plugins/bench.re", pluginText(number));
         comic->active = false;
@@ -150,7 +150,7 @@ bool allComplete(const std::vector<std::unique_ptr<FreshComic>>& list) {
 }
 
 void BM_UpdateOnPool(benchmark::State& state) {
-    static tools::pool updatePool(64);
+    static tools::ThreadPool updatePool(64);
     latencyMicros = 2000;
     for (auto _ : state) {
         state.PauseTiming();

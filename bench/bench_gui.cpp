@@ -46,15 +46,15 @@ WidgetPtr makeRow(int i) {
     auto parts = std::make_shared<FormattedText>(
         std::vector<BoundValue<std::string>>{countText(i), nameText(i)});
     parts->settings[0].bold = i % 2 == 0;
-    auto comic = std::make_shared<button>(parts, false, [] {});
-    return std::make_shared<FixedSplit>(false, 16, std::make_shared<text>(i % 3 ? "+" : "-"),
+    auto comic = std::make_shared<Button>(parts, false, [] {});
+    return std::make_shared<FixedSplit>(false, 16, std::make_shared<Text>(i % 3 ? "+" : "-"),
                                         comic);
 }
 
 struct Window {
     Window() {
         if (!SDL_SetVideoMode(screenW, screenH, 32, SDL_RESIZABLE)) std::abort();
-        auto theme = std::make_shared<style>(fontFile());
+        auto theme = std::make_shared<Style>(fontFile());
         setDefaultStyle(theme);
         list = std::make_shared<FixedScrollBox>(rowHeight, [](int from, int to) {
             WidgetList rows(rowCount);
@@ -123,7 +123,7 @@ void BM_UnchangedRepaint(benchmark::State& state) {
 // part blitted where the tree puts them, then a flip.
 void BM_SdlBlitsOfTheSameSurfaces(benchmark::State& state) {
     Window& w = window();
-    style& st = *defaultStyle();
+    Style& st = *defaultStyle();
     struct Blit {
         SDL_Surface* surface;
         SDL_Rect src, dst;

@@ -21,12 +21,12 @@
 
 namespace {
 
-struct expression {
+struct Expression {
     const char* name;
     std::string text;
 };
 
-const std::vector<expression> typical = {
+const std::vector<Expression> typical = {
     {"next", "@href=\"([^\"]*)\"[^>]*>*[^>]*Next"},
     {"image", "@<img[^>]*src=\"([^\"]*/comics/[^\"]*)\""},
     {"title", "@<title>([^<]*)</title>"},

@@ -24,7 +24,7 @@ std::vector<comics::ComicState> makeStates() {
             std::string date = "20" + std::to_string(10 + p % 14) + "/" +
                                std::to_string(1 + p % 12) + "/" + std::to_string(1 + p % 28);
             s.pages.push_back(
-                comics::page{"REFER=http://" + host + "/comic/" + date + "/page-" +
+                comics::Page{"REFER=http://" + host + "/comic/" + date + "/page-" +
                                  std::to_string(p) + ".html " + host + "/strips/" + date +
                                  "-strip-" + std::to_string(p * 37 % 1000) + ".png",
                              "Chapter " + std::to_string(p / 20 + 1) +

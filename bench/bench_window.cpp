@@ -167,12 +167,12 @@ Server& stripServer() {
 
 // ---- the window ----
 
-class StripComic : public comics::comic {
+class StripComic : public comics::Comic {
 public:
-    StripComic(comics::FileStorage& s, int pages, int offset) : comic(s) {
+    StripComic(comics::FileStorage& s, int pages, int offset) : Comic(s) {
         comics::ComicState st;
         for (int i = 0; i < pages; ++i)
-            st.pages.push_back(comics::page{
+            st.pages.push_back(comics::Page{
                 "REFER=http://x/ " + stripServer().url("/s/" + std::to_string(offset + i) + ".png"),
                 "Strip " + std::to_string(i + 1), "", ""});
         replaceState(std::move(st));
@@ -217,7 +217,7 @@ struct Window {
         SDL_PushEvent(&e);
     }
 
-    tools::pool pages, updates;
+    tools::ThreadPool pages, updates;
     std::unique_ptr<reader::ReaderWindow> ui;
 };
 
@@ -239,7 +239,7 @@ void setUpVideo() {
         if (!std::getenv("BENCH_LOG")) tools::redirectLogOutput(std::fopen("/dev/null", "w"));
         sdloo::startVideo();
         sdloo::startTTF();
-        gui::setDefaultStyle(std::make_shared<gui::style>(veraPath));
+        gui::setDefaultStyle(std::make_shared<gui::Style>(veraPath));
         if (!sdloo::setVideoMode(640, 480, sdloo::VideoMode::window)) std::abort();
         gui::becomeLoopThread();
         return true;

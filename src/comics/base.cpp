@@ -12,11 +12,11 @@ namespace comics {
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
-comic::comic(FileStorage& storage) : storage_(&storage) {}
+Comic::Comic(FileStorage& storage) : storage_(&storage) {}
 
-comic::~comic() = default;
+Comic::~Comic() = default;
 
-void comic::initialise() {
+void Comic::initialise() {
     try {
         ComicState loaded = serialize::decode(storage().get(id()));
         // A position outside the page list (a damaged entry) is clamped to it.
@@ -32,11 +32,11 @@ void comic::initialise() {
     }
 }
 
-void comic::update(const Callback&, const Callback&) {}
+void Comic::update(const Callback&, const Callback&) {}
 
-LinkList comic::urls() const { return {}; }
+LinkList Comic::urls() const { return {}; }
 
-void comic::fail(const std::string& message) {
+void Comic::fail(const std::string& message) {
     failed = true;
     tools::logln("");
     tools::logln("");
@@ -45,12 +45,12 @@ void comic::fail(const std::string& message) {
     tools::logln("");
 }
 
-std::int32_t comic::remaining() const {
+std::int32_t Comic::remaining() const {
     Hold hold(lock_);
     return static_cast<std::int32_t>(state_.pages.size()) - state_.position;
 }
 
-void comic::save() {
+void Comic::save() {
     if (failed) return;
     std::lock_guard<std::recursive_mutex> saving(saveLock());
     std::string bytes;
@@ -61,39 +61,39 @@ void comic::save() {
     storage().put(id(), std::move(bytes));
 }
 
-ComicState comic::stateCopy() const {
+ComicState Comic::stateCopy() const {
     Hold hold(lock_);
     return state_;
 }
 
-std::vector<page> comic::pagesCopy() const {
+std::vector<Page> Comic::pagesCopy() const {
     Hold hold(lock_);
     return state_.pages;
 }
 
-std::size_t comic::pageCount() const {
+std::size_t Comic::pageCount() const {
     Hold hold(lock_);
     return state_.pages.size();
 }
 
-bool comic::pageAt(std::size_t index, page& out) const {
+bool Comic::pageAt(std::size_t index, Page& out) const {
     Hold hold(lock_);
     if (index >= state_.pages.size()) return false;
     out = state_.pages[index];
     return true;
 }
 
-std::int32_t comic::position() const {
+std::int32_t Comic::position() const {
     Hold hold(lock_);
     return state_.position;
 }
 
-void comic::setPosition(std::int32_t position) {
+void Comic::setPosition(std::int32_t position) {
     Hold hold(lock_);
     state_.position = position;
 }
 
-void comic::replaceState(ComicState state) {
+void Comic::replaceState(ComicState state) {
     Hold hold(lock_);
     state_ = std::move(state);
 }
@@ -101,7 +101,7 @@ void comic::replaceState(ComicState state) {
 void BuiltinComic::initialise() {
     tools::IniFile& ini = tools::config();
     if (ini.has(section(), "active")) active = ini.getBool(section(), "active");
-    comic::initialise();
+    Comic::initialise();
 }
 
 void BuiltinComic::save() {
@@ -111,15 +111,15 @@ void BuiltinComic::save() {
     } catch (const std::exception& e) {
         tools::logln("Cannot write the active flag of ", name(), ": ", e);
     }
-    comic::save();
+    Comic::save();
 }
 
-void ComicRegistry::append(std::shared_ptr<comic> c) {
+void ComicRegistry::append(std::shared_ptr<Comic> c) {
     std::lock_guard<std::mutex> hold(lock_);
     list_.push_back(std::move(c));
 }
 
-std::vector<std::shared_ptr<comic>> ComicRegistry::snapshot() const {
+std::vector<std::shared_ptr<Comic>> ComicRegistry::snapshot() const {
     std::lock_guard<std::mutex> hold(lock_);
     return list_;
 }
@@ -139,7 +139,7 @@ ComicRegistry& registry() {
     return *list;
 }
 
-void saveAll(const std::vector<std::shared_ptr<comic>>& list, const std::string& path) {
+void saveAll(const std::vector<std::shared_ptr<Comic>>& list, const std::string& path) {
     std::lock_guard<std::recursive_mutex> saving(saveLock());
     tools::logln("Saving comics ...");
     for (const auto& c : list) {

@@ -16,18 +16,20 @@ namespace comics {
 class FileStorage;
 
 // One strip. Two pages are the same page when their image fields are equal.
-struct page {
+struct Page {
     std::string image;  // "REFER=" + page address + " " + image address
     std::string title;
-    std::string third;
-    std::string fourth;
-    bool operator==(const page&) const = default;
+    // Two fields no crawler fills: kept empty, stored and restored with the page so
+    // the stored format keeps its four strings per page.
+    std::string reserved1;
+    std::string reserved2;
+    bool operator==(const Page&) const = default;
     std::string toString() const { return image; }
 };
 
 // The persisted part of a comic.
 struct ComicState {
-    std::vector<page> pages;  // reading order, oldest first
+    std::vector<Page> pages;  // reading order, oldest first
     std::int32_t position = 0;
     std::string custom;  // crawler-specific, opaque here
     bool operator==(const ComicState&) const = default;
@@ -36,12 +38,12 @@ struct ComicState {
 using Callback = std::function<void()>;
 using LinkList = std::vector<std::pair<std::string, std::string>>;  // (label, address)
 
-class comic {
+class Comic {
 public:
-    explicit comic(FileStorage& storage);
-    comic(const comic&) = delete;
-    comic& operator=(const comic&) = delete;
-    virtual ~comic();
+    explicit Comic(FileStorage& storage);
+    Comic(const Comic&) = delete;
+    Comic& operator=(const Comic&) = delete;
+    virtual ~Comic();
 
     // Loads the stored state (after construction, once id() answers). A missing
     // or damaged entry logs "Exception [...] .. Ignoring." and leaves the state empty.
@@ -68,9 +70,9 @@ public:
 
     // Copies and single values, each taken under the lock.
     ComicState stateCopy() const;
-    std::vector<page> pagesCopy() const;
+    std::vector<Page> pagesCopy() const;
     std::size_t pageCount() const;
-    bool pageAt(std::size_t index, page& out) const;  // false when out of range
+    bool pageAt(std::size_t index, Page& out) const;  // false when out of range
     std::int32_t position() const;
     void setPosition(std::int32_t position);
     void replaceState(ComicState state);
@@ -95,9 +97,9 @@ private:
 
 // A built-in comic whose "active" flag lives in the configuration, in the
 // section named by section().
-class BuiltinComic : public comic {
+class BuiltinComic : public Comic {
 public:
-    using comic::comic;
+    using Comic::Comic;
     // Reads "active" from the configuration ("Cannot parse ... as bool" aborts),
     // then loads the state.
     void initialise() override;
@@ -120,21 +122,21 @@ std::shared_ptr<T> create(A&&... args) {
 // appended them. Nothing removes entries.
 class ComicRegistry {
 public:
-    void append(std::shared_ptr<comic> c);
-    std::vector<std::shared_ptr<comic>> snapshot() const;
+    void append(std::shared_ptr<Comic> c);
+    std::vector<std::shared_ptr<Comic>> snapshot() const;
     std::size_t size() const;
     void clearForTests();
 
 private:
     mutable std::mutex lock_;
-    std::vector<std::shared_ptr<comic>> list_;
+    std::vector<std::shared_ptr<Comic>> list_;
 };
 ComicRegistry& registry();
 
 // Saves every comic of the list ("Saving comics ..."), logging and skipping a
 // comic whose save fails, then writes the shared storage to the file. All of
 // it under the save lock.
-void saveAll(const std::vector<std::shared_ptr<comic>>& list,
+void saveAll(const std::vector<std::shared_ptr<Comic>>& list,
              const std::string& path = "storage.dat.zip");
 
 // Text cuts used by the built-in comics (plain substring search).

@@ -101,8 +101,8 @@ std::string_view stripAddress(std::string_view image) {
     return image;
 }
 
-std::string listText(const std::vector<page>& pages, std::size_t count) {
-    std::vector<page> shown(pages.begin(), pages.begin() + static_cast<std::ptrdiff_t>(count));
+std::string listText(const std::vector<Page>& pages, std::size_t count) {
+    std::vector<Page> shown(pages.begin(), pages.begin() + static_cast<std::ptrdiff_t>(count));
     std::string out;
     tools::logfmt::put(out, shown);
     return out;
@@ -151,7 +151,7 @@ std::string NextLinkCrawler<fp, sk, internal>::fetch(const std::string& url,
 template <bool fp, bool sk, bool internal>
 void NextLinkCrawler<fp, sk, internal>::update(const Callback& onChanged,
                                                const Callback& onNewPages) {
-    root::update(onChanged, onNewPages);
+    BaseComic::update(onChanged, onNewPages);
     bool idle = false;
     if (!this->updating.compare_exchange_strong(idle, true)) {
         tools::logln("Already updating ", this->name(), ", not starting again");
@@ -231,14 +231,14 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
 }
 
 template <bool fp, bool sk, bool internal>
-std::vector<page> NextLinkCrawler<fp, sk, internal>::extract(std::string url,
+std::vector<Page> NextLinkCrawler<fp, sk, internal>::extract(std::string url,
                                                              const std::string& text) {
     if (!url.starts_with("http://") && !url.starts_with("https://")) url = "http://" + url;
     std::size_t blank = url.rfind(' ');
     std::string referrer = blank == std::string::npos ? url : url.substr(blank + 1);
-    std::vector<page> found;
+    std::vector<Page> found;
     for (const std::string& img : images(text)) {
-        page record{"REFER=" + referrer + " " + img, title(text), {}, {}};
+        Page record{"REFER=" + referrer + " " + img, title(text), {}, {}};
         tools::logln("New page @", record.image, ": ", record.title);
         found.push_back(std::move(record));
     }
@@ -249,7 +249,7 @@ template <bool fp, bool sk, bool internal>
 void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, const std::string& text,
                                                     bool front, bool has, const Callback& onChanged,
                                                     const Callback& onNewPages) {
-    std::vector<page> fresh = extract(url, text);
+    std::vector<Page> fresh = extract(url, text);
     // A page that should show strips but shows none means the plugin broke; the
     // list is left as it is.
     if (has && fresh.empty() && !unsafe(text)) {
@@ -265,7 +265,7 @@ void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, cons
         // Pop, push and the new resume point under one hold, so a save never
         // stores a page list and a crawl state that disagree.
         Hold hold(this->lock());
-        std::vector<page>& pages = this->state_.pages;
+        std::vector<Page>& pages = this->state_.pages;
         const std::size_t before = pages.size();
         const auto frontCount = static_cast<std::size_t>(crawl_.frontcount);
         const auto lastRead = front ? 0 : static_cast<std::size_t>(crawl_.lastread);
@@ -276,19 +276,19 @@ void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, cons
             throw std::runtime_error("Can't pop " + std::to_string(crawl_.lastread) + " off " +
                                      listText(pages, pages.size() - frontCount));
 
-        std::vector<page> fromFront(pages.end() - static_cast<std::ptrdiff_t>(frontCount),
+        std::vector<Page> fromFront(pages.end() - static_cast<std::ptrdiff_t>(frontCount),
                                     pages.end());
         pages.resize(pages.size() - frontCount - lastRead);
         crawl_.frontcount = 0;
         if (!front) crawl_.lastread = 0;
         const std::size_t base = pages.size();
 
-        auto push = [&](std::int32_t& counter, std::vector<page>& records) {
+        auto push = [&](std::int32_t& counter, std::vector<Page>& records) {
             if (counter != 0) throw std::runtime_error("Trying to push again");
-            for (page& record : records) {
+            for (Page& record : records) {
                 bool duplicate = false;
                 const std::string_view strip = stripAddress(record.image);
-                for (const page& known : pages)
+                for (const Page& known : pages)
                     if (stripAddress(known.image) == strip) {
                         duplicate = true;
                         break;

@@ -7,7 +7,7 @@
 //
 // Flags: fp adds frontpage() and the front-page stage; sk adds skip() (a page that
 // matches it is downloaded again, at most maxSkipDownloads times in all); internal
-// derives from BuiltinComic instead of comic.
+// derives from BuiltinComic instead of Comic.
 //
 // Every concrete operation gets the page as the crawler hands it over: the page's
 // address immediately followed by the downloaded text.
@@ -64,12 +64,12 @@ template <int>
 struct NoCrawlOps {};
 
 template <bool fp, bool sk, bool internal>
-class NextLinkCrawler : public std::conditional_t<internal, BuiltinComic, comic>,
+class NextLinkCrawler : public std::conditional_t<internal, BuiltinComic, Comic>,
                         public std::conditional_t<fp, FrontPageCrawl, NoCrawlOps<0>>,
                         public std::conditional_t<sk, SkipCrawl, NoCrawlOps<1>> {
 public:
-    using root = std::conditional_t<internal, BuiltinComic, comic>;
-    explicit NextLinkCrawler(FileStorage& storage) : root(storage) {}
+    using BaseComic = std::conditional_t<internal, BuiltinComic, Comic>;
+    explicit NextLinkCrawler(FileStorage& storage) : BaseComic(storage) {}
 
     // One crawl on the calling thread; errors reach the caller after being logged.
     // A second update of the same comic while one runs returns at once.
@@ -109,7 +109,7 @@ private:
     void crawl(const Callback& onChanged, const Callback& onNewPages);
     void processPage(const std::string& url, const std::string& page, bool front, bool has,
                      const Callback& onChanged, const Callback& onNewPages);
-    std::vector<comics::page> extract(std::string url, const std::string& page);
+    std::vector<comics::Page> extract(std::string url, const std::string& page);
 
     CrawlState crawl_;  // guarded by the comic's lock
 };

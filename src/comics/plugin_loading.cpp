@@ -61,7 +61,7 @@ void loadPlugins(const std::string& dir, ComicRegistry& list) {
                              ". Ignoring plugin.");
                 continue;
             }
-            std::shared_ptr<comic> plugin = makePlugin(*storage, path, text);
+            std::shared_ptr<Comic> plugin = makePlugin(*storage, path, text);
             plugin->active = false;
             archiveStorages().push_back(std::move(storage));
             archived.insert(path);

@@ -274,7 +274,7 @@ void PluginComic<fp, sk, archive>::save() {
         const bool reactivated = fs::exists(zip);
         // A re-activated archive's state belongs to the shared storage from now on.
         if (reactivated) this->attachStorage(mainStorage());
-        comic::save();
+        Comic::save();
         // The file may have been edited while the reader runs; it is only
         // written when it is missing.
         if (!fs::exists(path_)) tools::writeFileAtomically(path_, text());
@@ -322,7 +322,7 @@ template class PluginComic<false, true, false>;
 template class PluginComic<false, false, true>;
 template class PluginComic<false, false, false>;
 
-std::shared_ptr<comic> makePlugin(FileStorage& storage, const std::string& path,
+std::shared_ptr<Comic> makePlugin(FileStorage& storage, const std::string& path,
                                   const std::string& text) {
     const PluginFlags f = scanFlags(text.empty() ? tools::readWholeFile(path) : text);
     const int pick = (f.fp ? 4 : 0) + (f.sk ? 2 : 0) + (f.archive ? 1 : 0);
@@ -346,6 +346,6 @@ std::shared_ptr<comic> makePlugin(FileStorage& storage, const std::string& path,
     }
 }
 
-const PluginSource* asPlugin(const comic& c) { return dynamic_cast<const PluginSource*>(&c); }
+const PluginSource* asPlugin(const Comic& c) { return dynamic_cast<const PluginSource*>(&c); }
 
 }  // namespace comics

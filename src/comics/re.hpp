@@ -92,10 +92,10 @@ private:
 
 // Builds the instance for the flags of text (read from path when empty) and
 // loads its state from storage.
-std::shared_ptr<comic> makePlugin(FileStorage& storage, const std::string& path,
+std::shared_ptr<Comic> makePlugin(FileStorage& storage, const std::string& path,
                                   const std::string& text);
 
 // The plugin face of a comic, or null for other comics.
-const PluginSource* asPlugin(const comic& c);
+const PluginSource* asPlugin(const Comic& c);
 
 }  // namespace comics

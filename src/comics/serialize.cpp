@@ -57,11 +57,11 @@ template <class Sink>
 void walk(Sink& sink, const ComicState& state) {
     checkLength(state.pages.size());
     sink.u32(static_cast<std::uint32_t>(state.pages.size()));
-    for (const page& p : state.pages) {
+    for (const Page& p : state.pages) {
         sink.str(p.image);
         sink.str(p.title);
-        sink.str(p.third);
-        sink.str(p.fourth);
+        sink.str(p.reserved1);
+        sink.str(p.reserved2);
     }
     sink.u32(static_cast<std::uint32_t>(state.position));
     sink.str(state.custom);
@@ -108,11 +108,11 @@ ComicState decode(std::string_view bytes) {
         splinter(least, rest);
     }
     state.pages.resize(count);
-    for (page& p : state.pages) {
+    for (Page& p : state.pages) {
         p.image = in.str();
         p.title = in.str();
-        p.third = in.str();
-        p.fourth = in.str();
+        p.reserved1 = in.str();
+        p.reserved2 = in.str();
     }
     state.position = in.i32();
     state.custom = in.str();

@@ -58,8 +58,8 @@ public:
     }
 
 private:
-    enum class last { nothing, atom, quantified, assertion };
-    enum class group { plain, lookahead, lookbehind };
+    enum class LastItem { nothing, atom, quantified, assertion };
+    enum class GroupKind { plain, lookahead, lookbehind };
 
     // One item of a bracket class: a single character, or a set written as
     // PCRE2 class text (escapes such as \d, expanded \s, properties).
@@ -119,14 +119,14 @@ private:
     }
 
     void emitQuantifier(std::size_t length) {
-        if (last_ != last::atom) fail("quantifier does not follow a repeatable item");
+        if (last_ != LastItem::atom) fail("quantifier does not follow a repeatable item");
         for (std::size_t k = 0; k < length; ++k) out_.push_back(char(in_[pos_ + k]));
         pos_ += length;
         if (at(pos_, '?')) {
             out_.push_back('?');
             ++pos_;
         }
-        last_ = last::quantified;
+        last_ = LastItem::quantified;
     }
 
     void step() {
@@ -143,24 +143,24 @@ private:
                 } else {
                     out_ += "\\{";
                     ++pos_;
-                    last_ = last::atom;
+                    last_ = LastItem::atom;
                 }
                 return;
             case '.':
                 out_ += "[^\\n\\r\\x{2028}\\x{2029}]";
                 ++pos_;
-                last_ = last::atom;
+                last_ = LastItem::atom;
                 return;
             case '^':
             case '$':
                 out_.push_back(char(c));
                 ++pos_;
-                last_ = last::assertion;
+                last_ = LastItem::assertion;
                 return;
             case '|':
                 out_.push_back('|');
                 ++pos_;
-                last_ = last::nothing;
+                last_ = LastItem::nothing;
                 return;
             case '(':
                 openGroup();
@@ -169,15 +169,16 @@ private:
                 out_.push_back(')');
                 ++pos_;
                 if (groups_.empty()) {
-                    last_ = last::atom;  // unbalanced: PCRE2 reports it
+                    last_ = LastItem::atom;  // unbalanced: PCRE2 reports it
                 } else {
-                    last_ = groups_.back() == group::lookbehind ? last::assertion : last::atom;
+                    last_ = groups_.back() == GroupKind::lookbehind ? LastItem::assertion
+                                                                    : LastItem::atom;
                     groups_.pop_back();
                 }
                 return;
             case '[':
                 bracketClass();
-                last_ = last::atom;
+                last_ = LastItem::atom;
                 return;
             case '\\':
                 escape();
@@ -185,33 +186,33 @@ private:
             default:
                 out_ += literal(c);
                 ++pos_;
-                last_ = last::atom;
+                last_ = LastItem::atom;
                 return;
         }
     }
 
     void openGroup() {
         ++pos_;
-        last_ = last::nothing;
+        last_ = LastItem::nothing;
         if (!at(pos_, '?')) {
             out_.push_back('(');
-            groups_.push_back(group::plain);
+            groups_.push_back(GroupKind::plain);
             return;
         }
         if (at(pos_ + 1, ':')) {
             out_ += "(?:";
             pos_ += 2;
-            groups_.push_back(group::plain);
+            groups_.push_back(GroupKind::plain);
         } else if (at(pos_ + 1, '=') || at(pos_ + 1, '!')) {
             out_ += "(?";
             out_.push_back(char(in_[pos_ + 1]));
             pos_ += 2;
-            groups_.push_back(group::lookahead);
+            groups_.push_back(GroupKind::lookahead);
         } else if (at(pos_ + 1, '<') && (at(pos_ + 2, '=') || at(pos_ + 2, '!'))) {
             out_ += "(?<";
             out_.push_back(char(in_[pos_ + 2]));
             pos_ += 3;
-            groups_.push_back(group::lookbehind);
+            groups_.push_back(GroupKind::lookbehind);
         } else if (at(pos_ + 1, '<')) {
             pos_ += 2;
             out_ += "(?<";
@@ -219,7 +220,7 @@ private:
             if (pos_ >= in_.size()) fail("syntax error in subpattern name (missing terminator?)");
             out_.push_back('>');
             ++pos_;
-            groups_.push_back(group::plain);
+            groups_.push_back(GroupKind::plain);
         } else {
             fail("unrecognized character after (? or (?-");
         }
@@ -287,7 +288,7 @@ private:
         ++pos_;  // the backslash
         if (pos_ >= in_.size()) fail("\\ at end of pattern");
         char32_t c = in_[pos_];
-        last_ = last::atom;
+        last_ = LastItem::atom;
         switch (c) {
             case 'd':
             case 'D':
@@ -310,7 +311,7 @@ private:
                 out_.push_back('\\');
                 out_.push_back(char(c));
                 ++pos_;
-                last_ = last::assertion;
+                last_ = LastItem::assertion;
                 return;
             case 'k':
                 if (named_ && at(pos_ + 1, '<')) {
@@ -362,7 +363,7 @@ private:
         }
         if (c == 'c') {  // "\c" without a control letter: a backslash, then "c"
             out_ += "\\\\";
-            last_ = last::atom;
+            last_ = LastItem::atom;
             return;
         }
         out_ += literal(c);  // identity escape
@@ -526,8 +527,8 @@ private:
     std::string out_;
     std::size_t groupCount_ = 0;
     bool named_ = false;
-    last last_ = last::nothing;
-    std::vector<group> groups_;
+    LastItem last_ = LastItem::nothing;
+    std::vector<GroupKind> groups_;
 };
 
 }  // namespace

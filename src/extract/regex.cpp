@@ -58,13 +58,13 @@ pcre2_match_context* matchContext() {
 
 }  // namespace
 
-struct EcmaRegex::code {
+struct EcmaRegex::Compiled {
     std::unique_ptr<pcre2_code, CodeDeleter> compiled;
     std::uint32_t captures = 0;
 };
 
 EcmaRegex::EcmaRegex(const std::string& pattern)
-    : pattern_(pattern), translated_(translateEcmaPattern(pattern)), code_(new code) {
+    : pattern_(pattern), translated_(translateEcmaPattern(pattern)), code_(new Compiled) {
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
         pcre2_compile_context_create(nullptr));
     if (!context) throw std::bad_alloc();
@@ -88,7 +88,7 @@ EcmaRegex::~EcmaRegex() = default;
 
 std::size_t EcmaRegex::groups() const { return code_->captures; }
 
-bool EcmaRegex::search(std::string_view text, bool all, visitor visit, void* context) const {
+bool EcmaRegex::search(std::string_view text, bool all, RawVisitor visit, void* context) const {
     detail::MatchSubject prepared(text);
     std::string_view s = prepared.mapped();
     std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(

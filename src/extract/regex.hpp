@@ -75,15 +75,15 @@ public:
     // The pattern as handed to PCRE2 (tests and diagnostics).
     const std::string& translated() const { return translated_; }
 
-    struct code;
+    struct Compiled;  // the compiled pattern and its group count
 
 private:
-    using visitor = void (*)(void*, const RegexMatch&);
-    bool search(std::string_view text, bool all, visitor visit, void* context) const;
+    using RawVisitor = void (*)(void*, const RegexMatch&);
+    bool search(std::string_view text, bool all, RawVisitor visit, void* context) const;
 
     std::string pattern_;
     std::string translated_;
-    std::unique_ptr<code> code_;
+    std::unique_ptr<Compiled> code_;
 };
 
 }  // namespace extract

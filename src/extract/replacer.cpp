@@ -97,7 +97,7 @@ Replacer::Replacer(const std::string& expression) : expression_(expression) {
     const char separator = expression[0];
     std::string rest = expression.substr(1);
     if (separator == '!') {
-        script_ = std::make_unique<const script>(rest);
+        script_ = std::make_unique<const SelectorScript>(rest);
         return;
     }
     if (rest.find(separator) == std::string::npos) {

@@ -23,7 +23,7 @@
 namespace extract {
 
 class EcmaRegex;
-class script;
+class SelectorScript;
 
 class Replacer {
 public:
@@ -50,7 +50,7 @@ private:
     std::unique_ptr<const EcmaRegex> pattern_;  // absent in script form
     std::vector<std::string> chain_;
     std::string format_;
-    std::unique_ptr<const script> script_;  // present in script form only
+    std::unique_ptr<const SelectorScript> script_;  // present in script form only
 };
 
 // Appends the expansion of a replacement format against one match to out: "$&",

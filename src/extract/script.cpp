@@ -16,7 +16,7 @@ using tools::replaceAll;
 namespace {
 
 using detail::CommandPtr;
-using detail::program;
+using detail::Program;
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -44,8 +44,8 @@ std::vector<std::string> pieces(std::string text) {
 // an argument, "replace " without "=" or with nothing before it, "modex "
 // without a second separator or with a bad pattern, a bad "regex " expression,
 // "tryskip" inside a group or without two top-level commands after it.
-program parse(const std::string& text) {
-    std::vector<program> open(1);
+Program parse(const std::string& text) {
+    std::vector<Program> open(1);
     std::vector<bool> hasTryskip(1, false);
     for (const std::string& piece : pieces(text)) {
         if (piece == "do") {
@@ -56,7 +56,7 @@ program parse(const std::string& text) {
         if (piece == "done") {
             if (open.size() < 2) throw tools::Failure("Stack length 0 invalid!");
             if (hasTryskip.back()) throw tools::Failure("Cannot use tryskip inside do/done");
-            program body = std::move(open.back());
+            Program body = std::move(open.back());
             open.pop_back();
             hasTryskip.pop_back();
             tools::logln("Generated subfunction with length ", body.size());
@@ -74,7 +74,7 @@ program parse(const std::string& text) {
     }
     if (open.size() != 1)
         throw tools::Failure("Stack length " + std::to_string(open.size()) + " invalid!");
-    const program& main = open.front();
+    const Program& main = open.front();
     for (std::size_t i = 0; i < main.size(); ++i)
         if (main[i]->tryskip && i + 2 >= main.size())
             throw tools::Failure("tryskip needs two commands after it");
@@ -83,7 +83,7 @@ program parse(const std::string& text) {
 
 }  // namespace
 
-script::script(const std::string& text) {
+SelectorScript::SelectorScript(const std::string& text) {
     try {
         program_ = parse(text);
     } catch (const std::exception& e) {
@@ -92,17 +92,17 @@ script::script(const std::string& text) {
     }
 }
 
-script::~script() = default;
+SelectorScript::~SelectorScript() = default;
 
-std::size_t script::size() const { return program_.size(); }
+std::size_t SelectorScript::size() const { return program_.size(); }
 
-std::vector<std::string> script::apply(const std::string& text) const {
+std::vector<std::string> SelectorScript::apply(const std::string& text) const {
     std::string copy = text;
     return apply(copy);
 }
 
-std::vector<std::string> script::apply(std::string& text) const {
-    run r(program_);
+std::vector<std::string> SelectorScript::apply(std::string& text) const {
+    RunState r(program_);
     for (std::size_t i = 0; i < program_.size(); ++i) {
         r.index = i;
         if (r.skip > 0) {

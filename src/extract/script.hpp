@@ -14,15 +14,15 @@
 
 namespace extract {
 
-class script {
+class SelectorScript {
 public:
     // Compiles the program. Throws on an invalid command, an unbalanced
     // "do"/"done", a bad argument or a "regex " argument that is no valid
     // replacer expression; the error is logged as "Construction failed: ..." first.
-    explicit script(const std::string& text);
-    script(const script&) = delete;
-    script& operator=(const script&) = delete;
-    ~script();
+    explicit SelectorScript(const std::string& text);
+    SelectorScript(const SelectorScript&) = delete;
+    SelectorScript& operator=(const SelectorScript&) = delete;
+    ~SelectorScript();
 
     // Runs the program on the text; the empty list when a search failed. A
     // "regex " command turns CR/LF of the text into spaces in place.
@@ -33,10 +33,10 @@ public:
     // Number of top-level commands (a "do" ... "done" group counts as one).
     std::size_t size() const;
 
-    struct run;      // run state of one apply
-    struct command;  // one compiled command
+    struct RunState;  // run state of one apply
+    struct Command;   // one compiled command
 private:
-    std::vector<std::shared_ptr<const command>> program_;
+    std::vector<std::shared_ptr<const Command>> program_;
 };
 
 }  // namespace extract

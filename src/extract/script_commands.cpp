@@ -16,11 +16,11 @@ using tools::replaceAll;
 
 namespace {
 
-using run = script::run;
-using command = script::command;
+using RunState = SelectorScript::RunState;
+using Command = SelectorScript::Command;
 
-CommandPtr make(std::function<void(run&, std::string&)> exec, bool tryskip = false) {
-    return std::make_shared<const command>(command{std::move(exec), tryskip});
+CommandPtr make(std::function<void(RunState&, std::string&)> exec, bool tryskip = false) {
+    return std::make_shared<const Command>(Command{std::move(exec), tryskip});
 }
 
 // Decimal, leading blanks skipped, stopping at the first non-digit, no digits
@@ -48,14 +48,14 @@ std::string join(const std::vector<std::string>& stack, const std::string& separ
     return joined;
 }
 
-bool cursorInText(run& r, const std::string& text) {
+bool cursorInText(RunState& r, const std::string& text) {
     if (r.cursor >= 0 && std::uint64_t(r.cursor) <= text.size()) return true;
     tools::logln("CUR out of bounds, is ", r.cursor, " from where[0..", text.size(), "], failing");
     r.failed = true;
     return false;
 }
 
-bool findForward(run& r, const std::string& text, const std::string& needle) {
+bool findForward(RunState& r, const std::string& text, const std::string& needle) {
     tools::logln("Go ", needle, " from ", r.cursor);
     if (!cursorInText(r, text)) return false;
     std::size_t at = text.find(needle, std::size_t(r.cursor));
@@ -69,7 +69,7 @@ bool findForward(run& r, const std::string& text, const std::string& needle) {
     return true;
 }
 
-bool findBackward(run& r, const std::string& text, const std::string& needle) {
+bool findBackward(RunState& r, const std::string& text, const std::string& needle) {
     if (!cursorInText(r, text)) return false;
     std::size_t cursor = std::size_t(r.cursor);
     std::size_t at =
@@ -82,27 +82,27 @@ bool findBackward(run& r, const std::string& text, const std::string& needle) {
     return true;
 }
 
-void go(run& r, std::string& text, const std::string& needle) { findForward(r, text, needle); }
-void goEnd(run& r, std::string& text, const std::string& needle) {
+void go(RunState& r, std::string& text, const std::string& needle) { findForward(r, text, needle); }
+void goEnd(RunState& r, std::string& text, const std::string& needle) {
     tools::logln("Go End ", needle);
     if (findForward(r, text, needle)) r.cursor += std::int64_t(needle.size());
 }
-void goReverse(run& r, std::string& text, const std::string& needle) {
+void goReverse(RunState& r, std::string& text, const std::string& needle) {
     findBackward(r, text, needle);
 }
-void goReverseEnd(run& r, std::string& text, const std::string& needle) {
+void goReverseEnd(RunState& r, std::string& text, const std::string& needle) {
     tools::logln("Go Reverse End ", needle);
     if (findBackward(r, text, needle)) r.cursor += std::int64_t(needle.size());
 }
 
-using search = void (*)(run&, std::string&, const std::string&);
+using Search = void (*)(RunState&, std::string&, const std::string&);
 
-CommandPtr searchWith(search how, const std::string& needle) {
-    return make([how, needle](run& r, std::string& text) { how(r, text, needle); });
+CommandPtr searchWith(Search how, const std::string& needle) {
+    return make([how, needle](RunState& r, std::string& text) { how(r, text, needle); });
 }
 
-CommandPtr searchFromStack(search how) {
-    return make([how](run& r, std::string& text) {
+CommandPtr searchFromStack(Search how) {
+    return make([how](RunState& r, std::string& text) {
         if (r.stack.empty()) {
             tools::logln("Stack empty, no needle, failing");
             r.failed = true;
@@ -118,11 +118,11 @@ CommandPtr moveCursor(const std::string& argument) {
     char sign = argument[0];
     if (sign != '+' && sign != '-') {
         std::int64_t n = number(argument);
-        return make([n](run& r, std::string&) { r.cursor = n; });
+        return make([n](RunState& r, std::string&) { r.cursor = n; });
     }
     std::int64_t n = number(std::string_view(argument).substr(1));
     std::int64_t by = sign == '+' ? n : -n;
-    return make([by](run& r, std::string&) {
+    return make([by](RunState& r, std::string&) {
         tools::logln("Inc ", r.cursor, " by ", by);
         std::int64_t moved;
         if (__builtin_add_overflow(r.cursor, by, &moved) || moved < 0) {
@@ -134,7 +134,7 @@ CommandPtr moveCursor(const std::string& argument) {
     });
 }
 
-void rewriteDate(run& r, std::int64_t n) {
+void rewriteDate(RunState& r, std::int64_t n) {
     if (std::uint64_t(n) >= r.stack.size())
         throw std::runtime_error("Stack empty, cannot create date");
     std::string& element = r.stack[std::size_t(n)];
@@ -157,7 +157,7 @@ bool isAlnum(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-void cleanSpaces(run& r, const std::string& specials) {
+void cleanSpaces(RunState& r, const std::string& specials) {
     if (r.stack.empty()) {
         tools::logln("Stack empty, nothing to clean, failing");
         r.failed = true;
@@ -188,7 +188,7 @@ void cleanSpaces(run& r, const std::string& specials) {
 }
 
 CommandPtr format(const std::string& text) {
-    return make([text](run& r, std::string&) {
+    return make([text](RunState& r, std::string&) {
         tools::logln("Format ", text, " via ", r.stack);
         std::string result = text;
         for (std::size_t i = 0; i < r.stack.size(); ++i)
@@ -200,7 +200,7 @@ CommandPtr format(const std::string& text) {
 
 CommandPtr regexCommand(const std::string& expression) {
     auto rep = std::make_shared<const Replacer>(expression);
-    return make([rep, expression](run& r, std::string& text) {
+    return make([rep, expression](RunState& r, std::string& text) {
         std::vector<std::string> found = rep->apply(text);
         r.stack.insert(r.stack.begin(), std::make_move_iterator(found.begin()),
                        std::make_move_iterator(found.end()));
@@ -214,7 +214,7 @@ CommandPtr modex(const std::string& argument) {
         throw tools::Failure("Invalid modex parameter " + quoted(argument));
     auto pattern = std::make_shared<const EcmaRegex>(argument.substr(1, second - 1));
     std::string replacement = argument.substr(second + 1);
-    return make([pattern, replacement, argument](run& r, std::string&) {
+    return make([pattern, replacement, argument](RunState& r, std::string&) {
         if (r.stack.empty()) return;
         std::string& element = r.stack.front();
         std::string changed;
@@ -230,7 +230,7 @@ CommandPtr modex(const std::string& argument) {
 
 CommandPtr select(const std::string& argument) {
     std::int64_t n = number(argument);
-    return make([n](run& r, std::string&) {
+    return make([n](RunState& r, std::string&) {
         if (std::uint64_t(n) >= r.stack.size())
             throw tools::Failure("Cannot select " + std::to_string(n) + " in stack of " +
                                  std::to_string(r.stack.size()));
@@ -244,7 +244,7 @@ CommandPtr replaceCommand(const std::string& argument) {
     if (equals == std::string::npos || equals == 0)
         throw tools::Failure("Invalid replace parameter " + quoted(argument));
     std::string what = argument.substr(0, equals), with = argument.substr(equals + 1);
-    return make([what, with](run& r, std::string&) {
+    return make([what, with](RunState& r, std::string&) {
         if (!r.stack.empty() && r.stack.front().find(what) != std::string::npos)
             replaceAll(r.stack.front(), what, with);
     });
@@ -253,7 +253,7 @@ CommandPtr replaceCommand(const std::string& argument) {
 CommandPtr testCharacter(const std::string& argument) {
     if (argument.size() != 1) throw tools::Failure("Invalid tcskip parameter " + quoted(argument));
     char wanted = argument[0];
-    return make([wanted, argument](run& r, std::string& text) {
+    return make([wanted, argument](RunState& r, std::string& text) {
         if (r.cursor < 0 || std::uint64_t(r.cursor) >= text.size()) {
             tools::logln("CUR out of bounds, is ", r.cursor, " from where[0..", text.size(),
                          "], failing");
@@ -267,7 +267,7 @@ CommandPtr testCharacter(const std::string& argument) {
 }
 
 CommandPtr pushMarked() {
-    return make([](run& r, std::string& text) {
+    return make([](RunState& r, std::string& text) {
         if (r.start < 0 || r.end < r.start || std::uint64_t(r.end) > text.size()) {
             tools::logln("Push: ", r.start, " to ", r.end, " out of bounds [0..", text.size(),
                          "], failing");
@@ -282,7 +282,7 @@ CommandPtr pushMarked() {
 
 CommandPtr tryskip() {
     return make(
-        [](run& r, std::string& text) {
+        [](RunState& r, std::string& text) {
             tools::logln("Try/skip");
             r.skip = 2;
             // The parser guarantees two top-level commands after this one.
@@ -301,8 +301,8 @@ CommandPtr tryskip() {
 
 }  // namespace
 
-CommandPtr group(program commands) {
-    return make([commands = std::move(commands)](run& r, std::string& text) {
+CommandPtr group(Program commands) {
+    return make([commands = std::move(commands)](RunState& r, std::string& text) {
         for (const auto& c : commands) c->exec(r, text);
     });
 }
@@ -322,12 +322,12 @@ CommandPtr argumentCommand(const std::string& piece) {
         if (keyword == "cur ") return moveCursor(argument);
         if (keyword == "date ") {
             std::int64_t n = number(argument);
-            return make([n](run& r, std::string&) { rewriteDate(r, n); });
+            return make([n](RunState& r, std::string&) { rewriteDate(r, n); });
         }
         if (keyword == "push ")
-            return make([argument](run& r, std::string&) { r.stack.push_back(argument); });
+            return make([argument](RunState& r, std::string&) { r.stack.push_back(argument); });
         if (keyword == "join ") {
-            return make([argument](run& r, std::string&) {
+            return make([argument](RunState& r, std::string&) {
                 r.stack.assign(1, join(r.stack, argument));
                 tools::logln("Joined to ", r.stack);
             });
@@ -335,7 +335,7 @@ CommandPtr argumentCommand(const std::string& piece) {
         if (keyword == "tcskip ") return testCharacter(argument);
         if (keyword == "skip") {
             std::int64_t n = number(argument);
-            return make([n](run& r, std::string&) {
+            return make([n](RunState& r, std::string&) {
                 tools::logln("skip = ", r.skip, " + ", n);
                 r.skip = n;
             });
@@ -343,7 +343,7 @@ CommandPtr argumentCommand(const std::string& piece) {
         if (keyword == "format ") return format(argument);
         if (keyword == "ccs") {
             std::string specials = argument.empty() ? argument : argument.substr(1);
-            return make([specials](run& r, std::string&) { cleanSpaces(r, specials); });
+            return make([specials](RunState& r, std::string&) { cleanSpaces(r, specials); });
         }
         if (keyword == "regex ") return regexCommand(argument);
         if (keyword == "modex ") return modex(argument);
@@ -354,33 +354,33 @@ CommandPtr argumentCommand(const std::string& piece) {
 }
 
 CommandPtr bareCommand(const std::string& piece) {
-    if (piece == "nop") return make([](run&, std::string&) {});
+    if (piece == "nop") return make([](RunState&, std::string&) {});
     if (piece == "go") return searchFromStack(go);
     if (piece == "goe") return searchFromStack(goEnd);
     if (piece == "gor") return searchFromStack(goReverse);
     if (piece == "gore") return searchFromStack(goReverseEnd);
     if (piece == "start") {
-        return make([](run& r, std::string&) {
+        return make([](RunState& r, std::string&) {
             tools::logln("Start at ", r.cursor);
             r.start = r.cursor;
         });
     }
     if (piece == "end") {
-        return make([](run& r, std::string&) {
+        return make([](RunState& r, std::string&) {
             tools::logln("End at ", r.cursor);
             r.end = r.cursor;
         });
     }
     if (piece == "push") return pushMarked();
     if (piece == "flipstack") {
-        return make([](run& r, std::string&) {
+        return make([](RunState& r, std::string&) {
             tools::logln("Flip stack");
             std::reverse(r.stack.begin(), r.stack.end());
         });
     }
     if (piece == "tryskip") return tryskip();
     if (piece == "merge") {
-        return make([](run& r, std::string&) {
+        return make([](RunState& r, std::string&) {
             if (r.stack.size() < 2) throw tools::Failure("Stack length over 2");
             std::string last = std::move(r.stack.back());
             r.stack.pop_back();
@@ -389,7 +389,7 @@ CommandPtr bareCommand(const std::string& piece) {
         });
     }
     if (piece == "join") {
-        return make([](run& r, std::string&) {
+        return make([](RunState& r, std::string&) {
             r.stack.assign(1, join(r.stack, ""));
             tools::logln("Joined to ", r.stack);
         });

@@ -43,9 +43,9 @@
 
 namespace extract {
 
-struct script::run {
-    explicit run(const std::vector<std::shared_ptr<const command>>& p) : commands(p) {}
-    const std::vector<std::shared_ptr<const command>>& commands;
+struct SelectorScript::RunState {
+    explicit RunState(const std::vector<std::shared_ptr<const Command>>& p) : commands(p) {}
+    const std::vector<std::shared_ptr<const Command>>& commands;
     std::int64_t start = 0;
     std::int64_t end = 0;
     std::int64_t cursor = 0;
@@ -55,15 +55,15 @@ struct script::run {
     bool failed = false;
 };
 
-struct script::command {
-    std::function<void(script::run&, std::string&)> exec;
+struct SelectorScript::Command {
+    std::function<void(SelectorScript::RunState&, std::string&)> exec;
     bool tryskip = false;
 };
 
 namespace detail {
 
-using CommandPtr = std::shared_ptr<const script::command>;
-using program = std::vector<CommandPtr>;
+using CommandPtr = std::shared_ptr<const SelectorScript::Command>;
+using Program = std::vector<CommandPtr>;
 
 // The argument command for a piece that its keyword begins, or null. An argument that
 // is a mistake in the script raises (see parse() in script.cpp).
@@ -71,7 +71,7 @@ CommandPtr argumentCommand(const std::string& piece);
 // The bare command the piece names, or null.
 CommandPtr bareCommand(const std::string& piece);
 // The commands run in order as one ("do" ... "done").
-CommandPtr group(program commands);
+CommandPtr group(Program commands);
 
 }  // namespace detail
 

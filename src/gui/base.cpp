@@ -11,7 +11,7 @@
 
 namespace gui {
 
-// ---- widget ----
+// ---- Widget ----
 
 Rect shrunk(Rect r, int m) {
     if (2 * m <= r.w && 2 * m <= r.h) {
@@ -34,16 +34,16 @@ namespace {
 std::mutex defaultStyleLock;
 // Guarded by defaultStyleLock. Never destroyed: its fonts must not be closed
 // by the exit handlers after SDL_ttf has shut down.
-std::shared_ptr<style>& theDefaultStyle = *new std::shared_ptr<style>;
+std::shared_ptr<Style>& theDefaultStyle = *new std::shared_ptr<Style>;
 
 }  // namespace
 
-void setDefaultStyle(std::shared_ptr<style> s) {
+void setDefaultStyle(std::shared_ptr<Style> s) {
     std::lock_guard<std::mutex> hold(defaultStyleLock);
     theDefaultStyle = std::move(s);
 }
 
-std::shared_ptr<style> defaultStyle() {
+std::shared_ptr<Style> defaultStyle() {
     std::lock_guard<std::mutex> hold(defaultStyleLock);
     tools::check(theDefaultStyle != nullptr, "no default style set");
     return theDefaultStyle;
@@ -54,7 +54,7 @@ bool haveDefaultStyle() {
     return theDefaultStyle != nullptr;
 }
 
-gui::style& Widget::style() const {
+gui::Style& Widget::style() const {
     if (style_) return *style_;
     // The default style lives until the process ends (or the test resets it
     // while no widget draws), so handing out a reference is safe.
@@ -63,29 +63,29 @@ gui::style& Widget::style() const {
     return *theDefaultStyle;
 }
 
-void Widget::setStyle(std::shared_ptr<gui::style> s) { style_ = std::move(s); }
+void Widget::setStyle(std::shared_ptr<gui::Style> s) { style_ = std::move(s); }
 
 void Widget::requestRepaint() const {
-    gui::style& s = style();
+    gui::Style& s = style();
     if (s.requestRepaint) s.requestRepaint();
 }
 
-// ---- style ----
+// ---- Style ----
 
 namespace {
 
 // The drawing fields' default bindings. Recognised by type when a style is
 // copied, so the copy draws through its own operations.
 struct OwnOutline {
-    style* self;
+    Style* self;
     void operator()(SDL_Surface* t, Rect a, Rgba c) const { self->drawOutline(t, a, c); }
 };
 struct OwnFill {
-    style* self;
+    Style* self;
     void operator()(SDL_Surface* t, Rect a, Rgba c) const { self->drawFill(t, a, c); }
 };
 struct OwnPanel {
-    style* self;
+    Style* self;
     void operator()(SDL_Surface* t, Rect a, Rgba b, Rgba f, bool open) const {
         self->drawPanel(t, a, b, f, open);
     }
@@ -93,7 +93,7 @@ struct OwnPanel {
 
 }  // namespace
 
-style::style(const std::string& fontFile)
+Style::Style(const std::string& fontFile)
     : font(std::make_shared<sdloo::Font>(fontFile, 12)),
       smallFont(std::make_shared<sdloo::Font>(fontFile, 10)),
       largeFont(std::make_shared<sdloo::Font>(fontFile, 14)),
@@ -102,7 +102,7 @@ style::style(const std::string& fontFile)
     bindOwnOperations();
 }
 
-style::style(const style& from, Rgba tint)
+Style::Style(const Style& from, Rgba tint)
     : gap(from.gap),
       unitSize(from.unitSize),
       outline(from.outline),
@@ -128,19 +128,19 @@ style::style(const style& from, Rgba tint)
     faceColour.modulate(tint);
 }
 
-std::shared_ptr<style> style::tinted(Rgba tint, const style* from) {
-    if (from) return std::make_shared<style>(*from, tint);
-    std::shared_ptr<style> base = defaultStyle();
-    return std::make_shared<style>(*base, tint);
+std::shared_ptr<Style> Style::tinted(Rgba tint, const Style* from) {
+    if (from) return std::make_shared<Style>(*from, tint);
+    std::shared_ptr<Style> base = defaultStyle();
+    return std::make_shared<Style>(*base, tint);
 }
 
-void style::bindOwnOperations() {
+void Style::bindOwnOperations() {
     outline = OwnOutline{this};
     fill = OwnFill{this};
     panel = OwnPanel{this};
 }
 
-sdloo::Font& style::fontByIndex(int index) const {
+sdloo::Font& Style::fontByIndex(int index) const {
     const std::shared_ptr<sdloo::Font>* fonts[] = {&font, &smallFont, &largeFont, &tinyFont,
                                                    &hugeFont};
     tools::check(index >= 0 && index < 5, "no font of index " + std::to_string(index));
@@ -148,13 +148,13 @@ sdloo::Font& style::fontByIndex(int index) const {
     return **fonts[index];
 }
 
-void style::drawOutline(SDL_Surface* target, Rect a, Rgba colour) {
+void Style::drawOutline(SDL_Surface* target, Rect a, Rgba colour) {
     gui::outline(target, a, colour);
 }
 
-void style::drawFill(SDL_Surface* target, Rect a, Rgba colour) { gui::fill(target, a, colour); }
+void Style::drawFill(SDL_Surface* target, Rect a, Rgba colour) { gui::fill(target, a, colour); }
 
-void style::drawPanel(SDL_Surface* target, Rect a, Rgba border, Rgba face, bool openBottom) {
+void Style::drawPanel(SDL_Surface* target, Rect a, Rgba border, Rgba face, bool openBottom) {
     gui::panel(target, a, border, face, openBottom, fill);
 }
 

@@ -93,10 +93,10 @@ struct KeyPressed : Event {
     explicit KeyPressed(Key k, char l = 0, bool a = false) : key(k), letter(l), alt(a) {}
 };
 
-class style;
+class Style;
 class UiBridge;
 
-// ---- widget ----
+// ---- Widget ----
 
 class Widget : public std::enable_shared_from_this<Widget> {
 public:
@@ -106,8 +106,8 @@ public:
     Widget& operator=(const Widget&) = delete;
 
     // The own style, or the process-wide default style when there is none.
-    gui::style& style() const;
-    virtual void setStyle(std::shared_ptr<gui::style> s);
+    gui::Style& style() const;
+    virtual void setStyle(std::shared_ptr<gui::Style> s);
     bool changed() const { return changed_.load(std::memory_order_relaxed); }
     virtual void setChanged() { changed_.store(true, std::memory_order_relaxed); }
     virtual void clearChanged() { changed_.store(false, std::memory_order_relaxed); }
@@ -124,24 +124,24 @@ public:
     Rect area;
 
 protected:
-    const std::shared_ptr<gui::style>& ownStyle() const { return style_; }
+    const std::shared_ptr<gui::Style>& ownStyle() const { return style_; }
     // Asks for a (not full) repaint through the style, when it is bound.
     void requestRepaint() const;
 
 private:
-    std::shared_ptr<gui::style> style_;
+    std::shared_ptr<gui::Style> style_;
     std::atomic<bool> changed_{true};
 };
 
 using WidgetPtr = std::shared_ptr<Widget>;
 using WidgetList = std::vector<WidgetPtr>;
 
-// ---- style ----
+// ---- Style ----
 
 // File name of the style's fonts, relative to the working directory.
 inline constexpr const char* defaultFontFile = "vera.ttf";
 
-class style {
+class Style {
 public:
     using RectOp = std::function<void(SDL_Surface* target, Rect area, Rgba colour)>;
     using PanelOp = std::function<void(SDL_Surface* target, Rect area, Rgba border, Rgba face,
@@ -149,16 +149,16 @@ public:
 
     // Default values; opens the five fonts from fontFile (throws the font
     // class's error when it cannot be opened).
-    explicit style(const std::string& fontFile = defaultFontFile);
+    explicit Style(const std::string& fontFile = defaultFontFile);
     // A copy of another style (fonts shared) with textColour, backColour and
     // faceColour modulated by tint. Drawing fields that were bound to the
     // original's own operations are bound to the copy's.
-    style(const style& from, Rgba tint);
-    ~style() = default;
-    style& operator=(const style&) = delete;
+    Style(const Style& from, Rgba tint);
+    ~Style() = default;
+    Style& operator=(const Style&) = delete;
 
     // A tinted copy of from, or of the default style when from is null.
-    static std::shared_ptr<style> tinted(Rgba tint, const style* from = nullptr);
+    static std::shared_ptr<Style> tinted(Rgba tint, const Style* from = nullptr);
 
     // One-pixel frame, pixel by pixel.
     void drawOutline(SDL_Surface* target, Rect area, Rgba colour);
@@ -195,8 +195,8 @@ private:
 
 // The process-wide default style (set once by the application before its
 // loop starts). defaultStyle throws tools::Failure when none is set.
-void setDefaultStyle(std::shared_ptr<style> s);
-std::shared_ptr<style> defaultStyle();
+void setDefaultStyle(std::shared_ptr<Style> s);
+std::shared_ptr<Style> defaultStyle();
 bool haveDefaultStyle();
 
 // ---- hooks ----

@@ -23,7 +23,7 @@ void CompositeWidget::setHover(const WidgetPtr& w) {
     hover_ = w;
 }
 
-void CompositeWidget::setStyle(std::shared_ptr<gui::style> s) {
+void CompositeWidget::setStyle(std::shared_ptr<gui::Style> s) {
     for (const WidgetPtr& child : WidgetList(children()))
         if (child) child->setStyle(s);
     Widget::setStyle(std::move(s));
@@ -79,9 +79,9 @@ const WidgetList& ProviderWidget::fetch(int from, int to) {
     return held_;
 }
 
-// ---- delay, callback ----
+// ---- LazyWidget, RebuiltWidget ----
 
-const WidgetPtr& delay::child() {
+const WidgetPtr& LazyWidget::child() {
     if (!child_) {
         child_ = maker_();
         tools::check(child_ != nullptr, "delay: the maker made no widget");
@@ -89,14 +89,14 @@ const WidgetPtr& delay::child() {
     return child_;
 }
 
-void delay::draw(SDL_Surface* target) {
+void LazyWidget::draw(SDL_Surface* target) {
     const WidgetPtr& c = child();
     c->area = area;
     c->draw(target);
     clearChanged();
 }
 
-void callback::draw(SDL_Surface* target) {
+void RebuiltWidget::draw(SDL_Surface* target) {
     WidgetPtr made = maker_();
     tools::check(made != nullptr, "callback: the maker made no widget");
     child_ = std::move(made);
@@ -104,13 +104,13 @@ void callback::draw(SDL_Surface* target) {
     child_->draw(target);
 }
 
-bool callback::handle(Event& e) {
+bool RebuiltWidget::handle(Event& e) {
     tools::check(child_ != nullptr, "callback: no widget before the first draw");
     WidgetPtr c = child_;  // a handler may cause a redraw that replaces it
     return c->handle(e);
 }
 
-Coord callback::requestedSize() {
+Coord RebuiltWidget::requestedSize() {
     if (!child_) {
         child_ = maker_();
         tools::check(child_ != nullptr, "callback: the maker made no widget");
@@ -118,12 +118,12 @@ Coord callback::requestedSize() {
     return child_->requestedSize();
 }
 
-void callback::setChanged() {
+void RebuiltWidget::setChanged() {
     Widget::setChanged();
     if (child_) child_->setChanged();
 }
 
-void callback::clearChanged() {
+void RebuiltWidget::clearChanged() {
     Widget::clearChanged();
     if (child_) child_->clearChanged();
 }

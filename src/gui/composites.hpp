@@ -23,7 +23,7 @@ public:
     virtual void setHover(const WidgetPtr& w);
     WidgetPtr hover() const { return hover_.lock(); }
 
-    void setStyle(std::shared_ptr<gui::style> s) override;
+    void setStyle(std::shared_ptr<gui::Style> s) override;
     void setChanged() override;
     void clearChanged() override;
     void draw(SDL_Surface* target) override;
@@ -68,9 +68,9 @@ protected:
 using Maker = std::function<WidgetPtr()>;
 
 // Makes its child once, on first use, and forwards to it.
-class delay : public Widget {
+class LazyWidget : public Widget {
 public:
-    explicit delay(Maker maker) : maker_(std::move(maker)) {}
+    explicit LazyWidget(Maker maker) : maker_(std::move(maker)) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override { return child()->handle(e); }
     Coord requestedSize() override { return child()->requestedSize(); }
@@ -84,9 +84,9 @@ private:
 // Makes its child anew on every draw (the tree below is rebuilt from the
 // application's state at every repaint). Events go to the child of the last
 // draw; before the first draw they are refused with tools::Failure.
-class callback : public Widget {
+class RebuiltWidget : public Widget {
 public:
-    explicit callback(Maker maker) : maker_(std::move(maker)) {}
+    explicit RebuiltWidget(Maker maker) : maker_(std::move(maker)) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
     Coord requestedSize() override;

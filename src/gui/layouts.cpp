@@ -20,7 +20,7 @@ std::string textForm(const WidgetPtr& w) { return w ? w->toString() : "(null)"; 
 // ---- PositionWidget ----
 
 void PositionWidget::draw(SDL_Surface* target) {
-    gui::style& st = style();
+    gui::Style& st = style();
     st.fill(target, area, st.backColour);
     if (!child_) return;
     child_->area =
@@ -74,7 +74,7 @@ int SplitWidget::clamp(int p) {
 }
 
 void SplitWidget::draw(SDL_Surface* target) {
-    gui::style& st = style();
+    gui::Style& st = style();
     const int g = st.gap;
     const Rect a = shrunk(area, 1);
     const int p = clamp(position);  // for this pass only: the stored position stays
@@ -151,7 +151,7 @@ void PlainSplitWidget::draw(SDL_Surface* target) {
         clearChanged();
         return;
     }
-    gui::style& st = style();
+    gui::Style& st = style();
     if (gaps) st.fill(target, area, st.faceColour);
     const int length = vertical ? area.h : area.w;
     const int origin = vertical ? area.y : area.x;
@@ -214,12 +214,14 @@ void FixedSplit::draw(SDL_Surface* target) {
 }
 
 Coord FixedSplit::requestedSize() {
-    Coord A = list_.size() > 0 && list_[0] ? list_[0]->requestedSize() : Coord();
-    Coord B = list_.size() > 1 && list_[1] ? list_[1]->requestedSize() : Coord();
+    Coord firstSize = list_.size() > 0 && list_[0] ? list_[0]->requestedSize() : Coord();
+    Coord secondSize = list_.size() > 1 && list_[1] ? list_[1]->requestedSize() : Coord();
     const int s = size;
     if (vertical)
-        return s > 0 ? Coord(std::max(A.x, B.x), s + B.y) : Coord(std::max(A.x, B.x), A.y - s);
-    return s > 0 ? Coord(s + B.x, std::max(A.y, B.y)) : Coord(A.x - s, std::max(A.y, B.y));
+        return s > 0 ? Coord(std::max(firstSize.x, secondSize.x), s + secondSize.y)
+                     : Coord(std::max(firstSize.x, secondSize.x), firstSize.y - s);
+    return s > 0 ? Coord(s + secondSize.x, std::max(firstSize.y, secondSize.y))
+                 : Coord(firstSize.x - s, std::max(firstSize.y, secondSize.y));
 }
 
 std::string FixedSplit::toString() const {

@@ -13,7 +13,7 @@ namespace {
 
 // The rendering of a text, or of the fallback word in the error colour when
 // SDL_ttf renders nothing. Owned by the font's cache for this repaint.
-SDL_Surface* renderOrFallback(gui::style& st, sdloo::Font& font, const std::string& t, Rgba colour,
+SDL_Surface* renderOrFallback(gui::Style& st, sdloo::Font& font, const std::string& t, Rgba colour,
                               sdloo::FontSettings settings = {}) {
     if (SDL_Surface* r = font.renderCached(t, colour.toSDLColor(), settings)) return r;
     return st.font->renderCached(t.empty() ? "Empty" : "Err", st.errorColour.toSDLColor());
@@ -21,10 +21,10 @@ SDL_Surface* renderOrFallback(gui::style& st, sdloo::Font& font, const std::stri
 
 }  // namespace
 
-// ---- text, TextBox ----
+// ---- Text, TextBox ----
 
-void text::drawLabel(SDL_Surface* target) {
-    gui::style& st = style();
+void Text::drawLabel(SDL_Surface* target) {
+    gui::Style& st = style();
     SDL_Surface* r = renderOrFallback(st, *st.font, label.get(), st.textColour);
     if (r) {
         lastSize = Coord(r->w, r->h);
@@ -49,9 +49,9 @@ void text::drawLabel(SDL_Surface* target) {
     clearChanged();
 }
 
-void text::draw(SDL_Surface* target) { drawLabel(target); }
+void Text::draw(SDL_Surface* target) { drawLabel(target); }
 
-bool text::handle(Event& e) {
+bool Text::handle(Event& e) {
     bool entered = dynamic_cast<MouseEntered*>(&e) != nullptr;
     if (!entered && !dynamic_cast<MouseLeft*>(&e)) return false;
     hovered.set(entered);
@@ -60,12 +60,12 @@ bool text::handle(Event& e) {
     return true;
 }
 
-std::string text::toString() const {
+std::string Text::toString() const {
     return "widgets.text{" + const_cast<BoundValue<std::string>&>(label).get() + "}";
 }
 
 void TextBox::draw(SDL_Surface* target) {
-    gui::style& st = style();
+    gui::Style& st = style();
     st.fill(target, area, st.backColour);
     drawLabel(target);
 }
@@ -85,7 +85,7 @@ void FormattedText::draw(SDL_Surface* target) {
     const std::size_t n = parts.size();
     tools::check(settings.size() == n && colours.size() == n && fonts.size() == n,
                  "formattedText: parts, settings, colours and fonts differ in length");
-    gui::style& st = style();
+    gui::Style& st = style();
     if (background) {
         background->area = area;
         background->draw(target);
@@ -151,10 +151,10 @@ void FormattedText::draw(SDL_Surface* target) {
     clearChanged();
 }
 
-// ---- button, frame ----
+// ---- Button, Frame ----
 
-void button::draw(SDL_Surface* target) {
-    gui::style& st = style();
+void Button::draw(SDL_Surface* target) {
+    gui::Style& st = style();
     st.panel(target, area, st.textColour, highlighted ? st.faceColour : st.backColour, openBottom);
     if (child) {
         Rect inner = area;
@@ -168,7 +168,7 @@ void button::draw(SDL_Surface* target) {
     clearChanged();
 }
 
-bool button::handle(Event& e) {
+bool Button::handle(Event& e) {
     if (dynamic_cast<MouseUp*>(&e)) {
         if (onClick) onClick();
         return true;
@@ -181,12 +181,12 @@ bool button::handle(Event& e) {
     return false;
 }
 
-std::string button::toString() const {
+std::string Button::toString() const {
     return "widgets.button(" + (child ? child->toString() : std::string("(null)")) + ")";
 }
 
-void frame::draw(SDL_Surface* target) {
-    gui::style& st = style();
+void Frame::draw(SDL_Surface* target) {
+    gui::Style& st = style();
     st.panel(target, area, st.textColour, st.faceColour, false);
     if (child) {
         child->area = shrunk(area, 3);
@@ -199,7 +199,7 @@ void frame::draw(SDL_Surface* target) {
 // ---- ProgressBar, ColoredPane ----
 
 void ProgressBar::draw(SDL_Surface* target) {
-    gui::style& st = style();
+    gui::Style& st = style();
     float p = progress.get();
     if (!(p >= 0.0f)) p = 0.0f;  // also not-a-number
     p = std::min(p, 1.0f);

@@ -17,10 +17,10 @@
 namespace gui {
 
 // A label, centred in its area and cropped evenly on both sides.
-class text : public Widget {
+class Text : public Widget {
 public:
-    explicit text(std::string label) : label(std::move(label)) {}
-    text(BoundValue<std::string> label, bool frameOnHover)
+    explicit Text(std::string label) : label(std::move(label)) {}
+    Text(BoundValue<std::string> label, bool frameOnHover)
         : label(std::move(label)), frameOnHover(frameOnHover) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
@@ -37,9 +37,9 @@ protected:
 };
 
 // A text on the background colour.
-class TextBox : public text {
+class TextBox : public Text {
 public:
-    explicit TextBox(std::string label) : text(std::move(label)) {}
+    explicit TextBox(std::string label) : Text(std::move(label)) {}
     void draw(SDL_Surface* target) override;
 };
 
@@ -67,9 +67,9 @@ private:
 };
 
 // A glossy button around a child; a click is the release of the mouse button.
-class button : public Widget {
+class Button : public Widget {
 public:
-    button(WidgetPtr child, bool highlighted, std::function<void()> onClick,
+    Button(WidgetPtr child, bool highlighted, std::function<void()> onClick,
            bool openBottom = false, std::function<void(bool)> onHover = {})
         : child(std::move(child)),
           onClick(std::move(onClick)),
@@ -90,9 +90,9 @@ public:
 };
 
 // A panel around a child; events do not reach the child.
-class frame : public Widget {
+class Frame : public Widget {
 public:
-    explicit frame(WidgetPtr child) : child(std::move(child)) {}
+    explicit Frame(WidgetPtr child) : child(std::move(child)) {}
     void draw(SDL_Surface* target) override;
     bool handle(Event&) override { return false; }
     Coord requestedSize() override { return lastSize; }

@@ -9,7 +9,7 @@
 
 namespace gui {
 
-// ---- draggable ----
+// ---- Draggable ----
 
 Draggable::~Draggable() {
     if (!dragging_) return;
@@ -67,7 +67,7 @@ void Draggable::stopDragging() {
 }
 
 void Draggable::draw(SDL_Surface* target) {
-    gui::style& st = style();
+    gui::Style& st = style();
     st.panel(target, area, st.textColour, st.faceColour, false);
     clearChanged();
 }
@@ -164,7 +164,7 @@ bool ScrollBar::handle(Event& e) {
 }
 
 void ScrollBar::draw(SDL_Surface* target) {
-    gui::style& st = style();
+    gui::Style& st = style();
     const float unclamped = pos;
     pos = clamp(pos);
     Rect k = area;
@@ -217,7 +217,7 @@ void FixedScrollBox::clearChanged() {
     bar_->clearChanged();
 }
 
-void FixedScrollBox::setStyle(std::shared_ptr<gui::style> s) {
+void FixedScrollBox::setStyle(std::shared_ptr<gui::Style> s) {
     bar_->setStyle(s);
     Widget::setStyle(std::move(s));
 }
@@ -228,7 +228,7 @@ void FixedScrollBox::setHover(const WidgetPtr& w) {
 }
 
 void FixedScrollBox::draw(SDL_Surface* target) {
-    gui::style& st = style();
+    gui::Style& st = style();
     const Rect a = area;
     count_ = static_cast<int>(fetch(0, 0).size());
     const int n = count_;

@@ -85,7 +85,7 @@ public:
     // Own flag and the bar's (the items are marked when they draw).
     void setChanged() override;
     void clearChanged() override;
-    void setStyle(std::shared_ptr<gui::style> s) override;
+    void setStyle(std::shared_ptr<gui::Style> s) override;
     // Keeps the hovered item alive: items are rebuilt at every draw, and the
     // one under the pointer must still hear that the pointer left it.
     void setHover(const WidgetPtr& w) override;

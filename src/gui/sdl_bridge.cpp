@@ -124,7 +124,7 @@ void fill(SDL_Surface* target, Rect a, Rgba colour) {
 }
 
 void panel(SDL_Surface* target, Rect a, Rgba border, Rgba face, bool openBottom,
-           const style::RectOp& innerFill) {
+           const Style::RectOp& innerFill) {
     if (a.w <= 1 || a.h <= 1) return;
     Rect inner = a;
     inner.shrink(1);

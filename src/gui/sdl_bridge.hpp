@@ -88,7 +88,7 @@ inline constexpr int maxWindowSide = sdloo::maxSurfaceWidth;
 // The drawing primitives behind the style's operations. panel fills its
 // inside through innerFill when given (the style's fill field), else with fill.
 void panel(SDL_Surface* target, Rect area, Rgba border, Rgba face, bool openBottom,
-           const style::RectOp& innerFill = {});
+           const Style::RectOp& innerFill = {});
 void outline(SDL_Surface* target, Rect area, Rgba colour);
 void fill(SDL_Surface* target, Rect area, Rgba colour);
 

@@ -37,7 +37,7 @@ std::shared_ptr<ScrollBar> ImageView::makeBar(bool horizontal) {
     return bar;
 }
 
-void ImageView::setStyle(std::shared_ptr<gui::style> s) {
+void ImageView::setStyle(std::shared_ptr<gui::Style> s) {
     if (vbar_) vbar_->setStyle(s);
     if (hbar_) hbar_->setStyle(s);
     Widget::setStyle(std::move(s));
@@ -61,7 +61,7 @@ void ImageView::scrollHorizontal(double f) {
 }
 
 void ImageView::draw(SDL_Surface* target) {
-    gui::style& st = style();
+    gui::Style& st = style();
     const int u = st.unitSize;
     const Rect a = area;
     view = a;

@@ -21,7 +21,7 @@ public:
     void draw(SDL_Surface* target) override;
     bool handle(Event& e) override;
     Coord requestedSize() override;
-    void setStyle(std::shared_ptr<gui::style> s) override;
+    void setStyle(std::shared_ptr<gui::Style> s) override;
 
     // Frees the surface now (on the loop's thread); the view then shows nothing.
     void release();

@@ -22,7 +22,7 @@ RowStates::RowStates(const ComicList& list) {
     for (const auto& c : list) of(*c);
 }
 
-RowState& RowStates::of(const comics::comic& c) {
+RowState& RowStates::of(const comics::Comic& c) {
     std::lock_guard<std::mutex> hold(lock_);
     auto [at, made] = states_.try_emplace(&c);
     if (made) at->second.listIndex = static_cast<std::int32_t>(states_.size() - 1);
@@ -41,7 +41,7 @@ bool nameAfter(const std::string& a, const std::string& b) {
     return a.size() > b.size();
 }
 
-bool outOfOrder(const comics::comic& a, const comics::comic& b, tools::SortMode mode,
+bool outOfOrder(const comics::Comic& a, const comics::Comic& b, tools::SortMode mode,
                 RowStates& rows) {
     switch (mode) {
         case tools::SortMode::byName:
@@ -117,7 +117,7 @@ ComicTree::ComicTree(ComicList list, const Selection& selection, TreeActions act
 WidgetPtr ComicTree::column() {
     treeBox_ =
         std::make_shared<gui::FixedScrollBox>(20, [this](int a, int b) { return buildTree(a, b); });
-    auto tabsRow = std::make_shared<gui::callback>([this] { return tabs(); });
+    auto tabsRow = std::make_shared<gui::RebuiltWidget>([this] { return tabs(); });
     return std::make_shared<gui::FixedSplit>(
         true, 20, tabsRow, std::make_shared<gui::FixedSplit>(true, -20, treeBox_, searchRow()));
 }
@@ -139,16 +139,16 @@ WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
     for (std::size_t i = 0; i < countParts; ++i) label->settings[i].bold = unread;
     label->settings[countParts].italic = isCurrent;
 
-    auto comicButton = std::make_shared<gui::button>(
+    auto comicButton = std::make_shared<gui::Button>(
         label, isMatch, [this, c] { actions_.selectComic(c, -1); }, false,
         [this, c](bool entered) { setHovered(entered ? c : nullptr); });
 
     WidgetPtr expander;
     if (c->failed) {
-        expander = std::make_shared<gui::text>(" ");
+        expander = std::make_shared<gui::Text>(" ");
     } else {
-        expander = std::make_shared<gui::button>(
-            std::make_shared<gui::text>(rows_.of(*c).expanded ? "-" : "+"), false, [this, c] {
+        expander = std::make_shared<gui::Button>(
+            std::make_shared<gui::Text>(rows_.of(*c).expanded ? "-" : "+"), false, [this, c] {
                 RowState& state = rows_.of(*c);
                 state.expanded = !state.expanded;
                 actions_.repaint();
@@ -157,14 +157,14 @@ WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
 
     WidgetPtr rest = comicButton;
     if (isCurrent || c == hovered_) {
-        auto u = std::make_shared<gui::button>(std::make_shared<gui::text>("U"), false,
+        auto u = std::make_shared<gui::Button>(std::make_shared<gui::Text>("U"), false,
                                                [this, c] { actions_.update(c); });
         const bool active = c->active;
         auto toggleLabel = formatted({active ? "X" : "A"}, gui::defaultStyle()->textColour,
                                      active ? std::make_shared<gui::ColoredPane>(255, 192, 192)
                                             : std::make_shared<gui::ColoredPane>(192, 255, 192));
         toggleLabel->centred = true;
-        auto toggle = std::make_shared<gui::button>(toggleLabel, false, [this, c] {
+        auto toggle = std::make_shared<gui::Button>(toggleLabel, false, [this, c] {
             const bool nowActive = !c->active;
             c->active = nowActive;
             if (nowActive) c->attachStorage(comics::mainStorage());
@@ -178,17 +178,17 @@ WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
     return std::make_shared<gui::FixedSplit>(false, 16, expander, rest);
 }
 
-WidgetPtr ComicTree::pageRow(const ComicPtr& c, int index, const comics::page& p, bool isCurrent,
+WidgetPtr ComicTree::pageRow(const ComicPtr& c, int index, const comics::Page& p, bool isCurrent,
                              int position) {
     try {
-        auto marker = std::make_shared<gui::text>(isCurrent ? ">" : " ");
+        auto marker = std::make_shared<gui::Text>(isCurrent ? ">" : " ");
         const bool cached = isCached(p.image);
         WidgetPtr bar = downloads().find(p.image);
         auto label = formatted(
             {p.title}, cached ? gui::Rgba(16, 16, 128) : gui::defaultStyle()->textColour, bar);
         label->settings[0].bold = index > position;
         label->settings[0].italic = isCurrent;
-        auto pageButton = std::make_shared<gui::button>(
+        auto pageButton = std::make_shared<gui::Button>(
             label, false, [this, c, index] { actions_.selectPage(c, index); });
         return std::make_shared<gui::FixedSplit>(false, 16, marker, pageButton);
     } catch (...) {
@@ -230,7 +230,7 @@ gui::WidgetList ComicTree::buildTree(int from, int to) {
                         rows.push_back(nullptr);
                         continue;
                     }
-                    comics::page p;
+                    comics::Page p;
                     if (!c->pageAt(static_cast<std::size_t>(i), p)) {
                         rows.push_back(nullptr);
                         continue;
@@ -252,11 +252,11 @@ gui::WidgetList ComicTree::buildTree(int from, int to) {
 WidgetPtr ComicTree::tabs() {
     int active = 0, available = 0;
     for (const auto& c : comicList()) (c->active ? active : available)++;
-    auto availableButton = std::make_shared<gui::button>(
-        std::make_shared<gui::text>(std::to_string(available) + " available"), !tab_,
+    auto availableButton = std::make_shared<gui::Button>(
+        std::make_shared<gui::Text>(std::to_string(available) + " available"), !tab_,
         [this] { setTab(false); });
-    auto activeButton = std::make_shared<gui::button>(
-        std::make_shared<gui::text>(std::to_string(active) + " active"), tab_,
+    auto activeButton = std::make_shared<gui::Button>(
+        std::make_shared<gui::Text>(std::to_string(active) + " active"), tab_,
         [this] { setTab(true); });
     return std::make_shared<gui::PlainSplitWidget>(false,
                                                    WidgetList{availableButton, activeButton});
@@ -272,7 +272,7 @@ ComicList ComicTree::matches() {
 
 WidgetPtr ComicTree::searchRow() {
     auto base = gui::defaultStyle();
-    auto light = gui::style::tinted(gui::Rgba(255, 255, 255), base.get());
+    auto light = gui::Style::tinted(gui::Rgba(255, 255, 255), base.get());
     auto lighten = [](gui::Rgba c) {
         for (std::size_t i = 0; i < 3; ++i) c[i] = static_cast<std::uint8_t>((2 * c[i] + 256) / 3);
         return c;
@@ -280,10 +280,10 @@ WidgetPtr ComicTree::searchRow() {
     light->textColour = lighten(base->textColour);
     light->backColour = lighten(base->backColour);
     light->faceColour = lighten(base->faceColour);
-    auto count = std::make_shared<gui::text>(
+    auto count = std::make_shared<gui::Text>(
         gui::BoundValue<std::string>::bound([this] { return std::to_string(matches().size()); }),
         false);
-    auto countButton = std::make_shared<gui::button>(count, false, [this] { cycleMatches(); });
+    auto countButton = std::make_shared<gui::Button>(count, false, [this] { cycleMatches(); });
     auto box = std::make_shared<gui::TextBox>(" ");
     box->label =
         gui::BoundValue<std::string>::bound([this] { return search_.empty() ? " " : search_; });

@@ -49,17 +49,17 @@ public:
     // Numbers the comics in the order given.
     explicit RowStates(const ComicList& list);
     // A comic met for the first time is numbered after all others.
-    RowState& of(const comics::comic& c);
+    RowState& of(const comics::Comic& c);
 
 private:
     std::mutex lock_;
-    std::map<const comics::comic*, RowState> states_;  // guarded by lock_
+    std::map<const comics::Comic*, RowState> states_;  // guarded by lock_
 };
 
 // ---- order and texts (tested on their own) ----
 
 // Whether a comes after b in the given order (the comb sort's swap test).
-bool outOfOrder(const comics::comic& a, const comics::comic& b, tools::SortMode mode,
+bool outOfOrder(const comics::Comic& a, const comics::Comic& b, tools::SortMode mode,
                 RowStates& rows);
 // Names compared byte by byte after adding 32 to every byte below 'a'; a
 // prefix sorts first. True when a sorts after b.
@@ -94,7 +94,7 @@ public:
     // Sorts the list in the order of sortmode.
     void sortComics();
     void nextSortMode();
-    RowState& row(const comics::comic& c) { return rows_.of(c); }
+    RowState& row(const comics::Comic& c) { return rows_.of(c); }
     tools::IniValue<tools::SortMode> sortmode{"sortmode", tools::SortMode::unsorted};
 
     // ---- tabs ----
@@ -130,7 +130,7 @@ private:
     gui::WidgetPtr tabs();
     gui::WidgetPtr searchRow();
     gui::WidgetPtr comicRow(const ComicPtr& c, bool isCurrent, bool isMatch);
-    gui::WidgetPtr pageRow(const ComicPtr& c, int index, const comics::page& p, bool isCurrent,
+    gui::WidgetPtr pageRow(const ComicPtr& c, int index, const comics::Page& p, bool isCurrent,
                            int position);
     void selectAt(const ComicPtr& c) { actions_.selectComic(c, -1); }
 

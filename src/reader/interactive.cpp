@@ -25,8 +25,8 @@ int interactiveRun(const InteractiveOptions&, const InteractiveSettings& setting
     // 1. Pools. They run until the process ends (the hard exit below); a test
     // run stops them after the interface.
     tools::logln("Spawning pools");
-    auto pagePool = std::make_unique<tools::pool>(settings.pageWorkers);
-    auto updatePool = std::make_unique<tools::pool>(settings.updateWorkers);
+    auto pagePool = std::make_unique<tools::ThreadPool>(settings.pageWorkers);
+    auto updatePool = std::make_unique<tools::ThreadPool>(settings.updateWorkers);
 
     // 2. The window, on the interface's bridge. 3. The interface, storing to
     // "storage.dat.zip". 4. It numbers the registry's comics in their order.
@@ -64,7 +64,7 @@ int interactiveRun(const InteractiveOptions&, const InteractiveSettings& setting
 
     // 8. Pause the page pool, waiting for it a bounded time.
     auto done = std::make_shared<std::atomic<bool>>(false);
-    tools::pool* pages = pagePool.get();
+    tools::ThreadPool* pages = pagePool.get();
     tools::Thread shutdown([pages, done] {
         tools::setThreadName("Shutdown");
         pages->pause();

@@ -15,13 +15,13 @@
 
 namespace reader {
 
-std::string pageLabel(const comics::comic& c, int index) {
+std::string pageLabel(const comics::Comic& c, int index) {
     return "#" + std::to_string(index + 1) + " of " + c.name();
 }
 
-PageLoader::PageLoader(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
-                       Selection& selection, ComicTree& tree, StripArea& strip,
-                       std::function<void()> repaint)
+PageLoader::PageLoader(tools::ThreadPool& pagePool, tools::ThreadPool& updatePool,
+                       StoreAction storeToDisk, Selection& selection, ComicTree& tree,
+                       StripArea& strip, std::function<void()> repaint)
     : pagePool_(pagePool),
       updatePool_(updatePool),
       storeToDisk_(std::move(storeToDisk)),
@@ -65,7 +65,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     if (set && selection_.currentComic() == k) selection_.setCurrentIndex(i);
     // A negative index (an empty comic's position) shows nothing.
     if (i < 0) return;
-    comics::page p;
+    comics::Page p;
     if (!k->pageAt(static_cast<std::size_t>(i), p)) return;
 
     auto bar = std::make_shared<gui::ProgressBar>();
@@ -174,7 +174,7 @@ namespace {
 
 // Queues the load of the page just stepped to and the prefetches of the two
 // pages beyond it, in this order.
-void queuePaging(tools::pool& pool, const ComicPtr& c, int index, int step,
+void queuePaging(tools::ThreadPool& pool, const ComicPtr& c, int index, int step,
                  const std::function<void(int)>& prefetchOf,
                  const std::function<void()>& loadCurrent) {
     pool.addTask("Load " + pageLabel(*c, index), loadCurrent);
@@ -260,7 +260,7 @@ void PageLoader::update(const ComicPtr& c, const std::string& taskName) {
     updatePool_.addTask(taskName, [this, c] {
         lowerPriority();
         struct Done {
-            comics::comic& c;
+            comics::Comic& c;
             ~Done() { c.queued = false; }
         } done{*c};
         c->update([this] { repaint_(); }, [this, c] { tree_.row(*c).changed = true; });

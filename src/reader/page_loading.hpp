@@ -31,14 +31,14 @@ inline constexpr const char* emptyDownloadText = "Error: Download failed or imag
 inline constexpr const char* notAnImageText = "404 Image not found";
 
 // A page in task names and log lines: "#4 of Name" for index 3.
-std::string pageLabel(const comics::comic& c, int index);
+std::string pageLabel(const comics::Comic& c, int index);
 
 class PageLoader {
 public:
     using StoreAction = std::function<void()>;
 
     // repaint asks the window for a (not full) repaint from any thread.
-    PageLoader(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
+    PageLoader(tools::ThreadPool& pagePool, tools::ThreadPool& updatePool, StoreAction storeToDisk,
                Selection& selection, ComicTree& tree, StripArea& strip,
                std::function<void()> repaint);
     PageLoader(const PageLoader&) = delete;
@@ -72,8 +72,8 @@ public:
 private:
     void update(const ComicPtr& c, const std::string& taskName);
 
-    tools::pool& pagePool_;
-    tools::pool& updatePool_;
+    tools::ThreadPool& pagePool_;
+    tools::ThreadPool& updatePool_;
     StoreAction storeToDisk_;
     Selection& selection_;
     ComicTree& tree_;

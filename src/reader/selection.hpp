@@ -18,7 +18,7 @@
 
 namespace reader {
 
-using ComicPtr = std::shared_ptr<comics::comic>;
+using ComicPtr = std::shared_ptr<comics::Comic>;
 using ComicList = std::vector<ComicPtr>;
 
 class Selection {

@@ -130,7 +130,7 @@ int dump(const std::string& identifier) {
 }
 
 int exportComics() {
-    return changeAndSave([](comics::comic& c) {
+    return changeAndSave([](comics::Comic& c) {
         if (!c.active) return false;
         c.active = false;
         return true;
@@ -143,13 +143,13 @@ int importComics() {
     // file each time; here the archives are removed together, after the one
     // write at the end, so importing many plugins stays linear.
     std::vector<std::string> archives;
-    int status = changeAndSave([&](comics::comic& c) {
+    int status = changeAndSave([&](comics::Comic& c) {
         if (c.active) return false;
         c.active = true;
         c.attachStorage(comics::mainStorage());
         const comics::PluginSource* plugin = comics::asPlugin(c);
         if (!plugin || c.failed || !fs::exists(plugin->path() + ".zip")) return true;
-        c.comic::save();  // the state into the shared storage
+        c.Comic::save();  // the state into the shared storage
         if (!fs::exists(plugin->path())) tools::writeFileAtomically(plugin->path(), plugin->text());
         archives.push_back(plugin->path() + ".zip");
         return false;
@@ -163,7 +163,7 @@ int importComics() {
 }
 
 int markRead() {
-    return changeAndSave([](comics::comic& c) {
+    return changeAndSave([](comics::Comic& c) {
         auto count = static_cast<std::int32_t>(c.pageCount());
         c.setPosition(count > 0 ? count - 1 : 0);
         return true;

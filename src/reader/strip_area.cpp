@@ -63,7 +63,7 @@ void openURL(const std::string& address) {
 // ---- StripImage ----
 
 StripImage::StripImage(libgd::Image image, std::string caption, std::function<bool()> centre)
-    : gui::delay([this] { return make(); }),
+    : gui::LazyWidget([this] { return make(); }),
       image_(std::move(image)),
       caption_(std::move(caption)),
       centre_(std::move(centre)) {}
@@ -110,7 +110,7 @@ WidgetPtr StripArea::stripView() {
 WidgetPtr StripArea::linkBar(const comics::LinkList& links) {
     WidgetList buttons;
     for (const auto& [label, address] : links)
-        buttons.push_back(std::make_shared<gui::button>(std::make_shared<gui::text>(label), false,
+        buttons.push_back(std::make_shared<gui::Button>(std::make_shared<gui::Text>(label), false,
                                                         [address] { openURL(address); }));
     return std::make_shared<gui::PlainSplitWidget>(false, std::move(buttons));
 }
@@ -119,7 +119,7 @@ WidgetPtr StripArea::stripArea() {
     const ComicPtr current = selection_.currentComic();
     if (stripArea_ && stripAreaFor_ == current.get()) return stripArea_;
     stripAreaFor_ = current.get();
-    WidgetPtr holder = std::make_shared<gui::callback>([this] {
+    WidgetPtr holder = std::make_shared<gui::RebuiltWidget>([this] {
         gui::GuiLock hold;
         return stripView_ ? stripView_ : std::make_shared<gui::TextBox>(" ");
     });

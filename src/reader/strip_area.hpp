@@ -35,7 +35,7 @@ std::vector<std::string> openerCommand(const std::string& address);
 // loop's thread), when the strip becomes a surface in an image view and the
 // window caption names the strip. The decoded image is destroyed then, or with
 // the widget when it is replaced before it was ever drawn.
-class StripImage : public gui::delay {
+class StripImage : public gui::LazyWidget {
 public:
     StripImage(libgd::Image image, std::string caption, std::function<bool()> centre);
     // The image view, once made (null before the first draw).
@@ -83,7 +83,7 @@ private:
     const Selection& selection_;
     gui::WidgetPtr stripView_;  // guarded by the GUI lock
     gui::WidgetPtr stripArea_;
-    const comics::comic* stripAreaFor_ = nullptr;
+    const comics::Comic* stripAreaFor_ = nullptr;
 };
 
 }  // namespace reader

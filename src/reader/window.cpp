@@ -27,9 +27,9 @@ std::vector<std::string> updateCaption(int changed, int updating) {
     return parts;
 }
 
-ReaderWindow::ReaderWindow(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
-                           ComicList list, bool useRegistry)
-    : bridge(std::make_shared<gui::callback>([this] { return root_; })),
+ReaderWindow::ReaderWindow(tools::ThreadPool& pagePool, tools::ThreadPool& updatePool,
+                           StoreAction storeToDisk, ComicList list, bool useRegistry)
+    : bridge(std::make_shared<gui::RebuiltWidget>([this] { return root_; })),
       tree_(useRegistry && list.empty() ? comics::registry().snapshot() : std::move(list),
             selection_,
             TreeActions{
@@ -42,7 +42,7 @@ ReaderWindow::ReaderWindow(tools::pool& pagePool, tools::pool& updatePool, Store
       strip_(bridge, selection_),
       loader_(pagePool, updatePool, std::move(storeToDisk), selection_, tree_, strip_,
               [this] { requestRepaint(); }) {
-    if (!gui::haveDefaultStyle()) gui::setDefaultStyle(std::make_shared<gui::style>());
+    if (!gui::haveDefaultStyle()) gui::setDefaultStyle(std::make_shared<gui::Style>());
     auto st = gui::defaultStyle();
     st->bridge = &bridge;
     st->requestRepaint = [this] { bridge.requestRepaint(false); };
@@ -122,7 +122,7 @@ bool ReaderWindow::keyHandler(gui::Event& e) {
         case KeyAction::copyAddress: {
             const ComicPtr c = currentComic();
             const int i = currentIndex();
-            comics::page p;
+            comics::Page p;
             if (c && i >= 0 && c->pageAt(static_cast<std::size_t>(i), p)) copyToClipboard(p.image);
             break;
         }
@@ -182,19 +182,19 @@ void ReaderWindow::setFullScreen(bool f) {
 
 void ReaderWindow::buildLayout() {
     strip_.reset();
-    auto stripAreaNow = std::make_shared<gui::callback>([this] { return strip_.stripArea(); });
+    auto stripAreaNow = std::make_shared<gui::RebuiltWidget>([this] { return strip_.stripArea(); });
     if (fullScreen_) {
         root_ = stripAreaNow;
         return;
     }
     WidgetPtr left = tree_.column();
 
-    auto save = std::make_shared<gui::button>(std::make_shared<gui::text>("Save"), false,
+    auto save = std::make_shared<gui::Button>(std::make_shared<gui::Text>("Save"), false,
                                               [this] { loader_.queueSave(nullptr); });
     auto updateButton =
-        std::make_shared<gui::button>(nullptr, false, [this] { loader_.globalUpdate(); });
-    std::weak_ptr<gui::button> updateWeak = updateButton;
-    updateButton->child = std::make_shared<gui::callback>([this, updateWeak] {
+        std::make_shared<gui::Button>(nullptr, false, [this] { loader_.globalUpdate(); });
+    std::weak_ptr<gui::Button> updateWeak = updateButton;
+    updateButton->child = std::make_shared<gui::RebuiltWidget>([this, updateWeak] {
         const std::vector<std::string> parts = updateCaptionNow();
         const bool marked = parts.front() != "Update" && parts.back() == ")";
         if (auto b = updateWeak.lock()) b->highlighted = marked;
@@ -202,14 +202,14 @@ void ReaderWindow::buildLayout() {
         label->centred = true;
         return label;
     });
-    auto sortText = std::make_shared<gui::text>(
+    auto sortText = std::make_shared<gui::Text>(
         gui::BoundValue<std::string>::bound([this] {
             return pointerOverSort_
                        ? std::string(sortLabels[static_cast<int>(tree_.sortmode.get()) & 3])
                        : std::string("Sort");
         }),
         false);
-    auto sortButton = std::make_shared<gui::button>(
+    auto sortButton = std::make_shared<gui::Button>(
         sortText, false, [this] { tree_.nextSortMode(); }, false,
         [this](bool entered) {
             pointerOverSort_ = entered;

@@ -33,8 +33,8 @@ public:
     // The comic list is the registry's, unless one is given (tests). The
     // window's surface is the video surface of the moment; the interactive
     // run opens the window through the bridge afterwards.
-    ReaderWindow(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
-                 ComicList list = {}, bool useRegistry = true);
+    ReaderWindow(tools::ThreadPool& pagePool, tools::ThreadPool& updatePool,
+                 StoreAction storeToDisk, ComicList list = {}, bool useRegistry = true);
     // Holds both pools still first: no task runs on a destroyed interface.
     ~ReaderWindow();
     ReaderWindow(const ReaderWindow&) = delete;

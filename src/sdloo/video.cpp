@@ -101,9 +101,9 @@ Rgba& Rgba::modulate(const Rgba& other) {
     return *this;
 }
 
-// ---- plane ----
+// ---- PixelPlane ----
 
-int plane::each(const ColourVisitor& visit) {
+int PixelPlane::each(const ColourVisitor& visit) {
     Coord s = size();
     for (int x = 0; x < s.x; ++x)
         for (int y = 0; y < s.y; ++y) {
@@ -114,7 +114,7 @@ int plane::each(const ColourVisitor& visit) {
     return 0;
 }
 
-int plane::each(const PixelVisitor& visit) {
+int PixelPlane::each(const PixelVisitor& visit) {
     Coord s = size();
     for (int x = 0; x < s.x; ++x)
         for (int y = 0; y < s.y; ++y) {

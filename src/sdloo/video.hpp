@@ -1,9 +1,10 @@
 #pragma once
 // sdloo.video: a small object layer over SDL 1.2 video surfaces.
 //
-// Coord and Rect are integer geometry, Rgba a colour, plane an abstract pixel
-// grid, SurfacePlane a plane over one SDL surface (locked for its whole life),
-// box a rectangular window onto another plane. makeSurface and the two
+// Coord and Rect are integer geometry, Rgba a colour, ColourGrid anything whose
+// colours can be walked, PixelPlane an abstract pixel grid, SurfacePlane a plane
+// over one SDL surface (locked for its whole life), SubPlane a rectangular window
+// onto another plane. makeSurface and the two
 // surfaceFrom functions make owned 32-bit surfaces; blit tests its destination
 // first. The window itself is sdloo/window.hpp.
 //
@@ -87,10 +88,10 @@ struct Rgba {
 };
 
 // Visits every colour of a pixel grid by reference.
-class selector {
+class ColourGrid {
 public:
     using ColourVisitor = std::function<int(Rgba&)>;
-    virtual ~selector() = default;
+    virtual ~ColourGrid() = default;
     virtual int each(const ColourVisitor& visit) = 0;
 };
 
@@ -98,7 +99,7 @@ public:
 // read with get, call the visitor and write the colour back with set; a
 // non-zero visitor result stops the walk at once (that pixel is not written
 // back) and is returned. 0 after the last pixel.
-class plane : public selector {
+class PixelPlane : public ColourGrid {
 public:
     using PixelVisitor = std::function<int(int& x, int& y, Rgba&)>;
 
@@ -114,7 +115,7 @@ public:
 // A plane over one SDL surface. Locks the surface on construction and unlocks
 // it on destruction; never frees it. Made for one drawing pass: end it before
 // blitting the surface elsewhere.
-class SurfacePlane : public plane {
+class SurfacePlane : public PixelPlane {
 public:
     explicit SurfacePlane(SDL_Surface* surface);
     ~SurfacePlane() override;
@@ -126,7 +127,7 @@ public:
     Coord size() override;
     Rgba get(Coord p) override { return get(p.x, p.y); }
     void set(Coord p, Rgba colour) override { put(p.x, p.y, colour); }
-    using plane::each;
+    using PixelPlane::each;
 
     // SDL_FillRect of the area (clipped by SDL) with the mapped colour.
     void fill(Rect area, Rgba colour);
@@ -153,9 +154,9 @@ private:
 
 // A rectangular window onto a parent plane: corners (x1, y1) inclusive and
 // (x2, y2) exclusive. Tests no bounds of its own.
-class box : public plane {
+class SubPlane : public PixelPlane {
 public:
-    box(plane& parent, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
+    SubPlane(PixelPlane& parent, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
         : parent_(parent), x1(x1), y1(y1), x2(x2), y2(y2) {}
 
     Coord size() override { return {x2 - x1, y2 - y1}; }
@@ -163,7 +164,7 @@ public:
     void set(Coord p, Rgba colour) override { parent_.set({p.x + x1, p.y + y1}, colour); }
 
 private:
-    plane& parent_;
+    PixelPlane& parent_;
 
 public:
     std::int32_t x1, y1, x2, y2;

@@ -44,7 +44,7 @@ void PoolWorker::run() {
             if (gate_->stop) return;
             busy_.store(true);
         }
-        std::optional<task> current;
+        std::optional<Task> current;
         try {
             current = fetch_();
         } catch (...) {
@@ -63,13 +63,13 @@ void PoolWorker::run() {
     }
 }
 
-pool::pool(int workers) : gate_(std::make_shared<PoolGate>()) {
+ThreadPool::ThreadPool(int workers) : gate_(std::make_shared<PoolGate>()) {
     for (int i = 0; i < workers; ++i)
         workers_.push_back(
-            std::make_unique<PoolWorker>([this] { return pool::takeNextTask(); }, gate_));
+            std::make_unique<PoolWorker>([this] { return ThreadPool::takeNextTask(); }, gate_));
 }
 
-pool::~pool() {
+ThreadPool::~ThreadPool() {
     {
         std::lock_guard<std::mutex> hold(gate_->lock);
         gate_->stop = true;
@@ -83,7 +83,7 @@ pool::~pool() {
     workers.clear();  // joins each
 }
 
-std::vector<PoolWorker*> pool::workersCopy() const {
+std::vector<PoolWorker*> ThreadPool::workersCopy() const {
     std::lock_guard<std::mutex> hold(workerListLock());
     std::vector<PoolWorker*> out;
     out.reserve(workers_.size());
@@ -91,17 +91,17 @@ std::vector<PoolWorker*> pool::workersCopy() const {
     return out;
 }
 
-std::size_t pool::workerCount() const {
+std::size_t ThreadPool::workerCount() const {
     std::lock_guard<std::mutex> hold(workerListLock());
     return workers_.size();
 }
 
-bool pool::paused() const {
+bool ThreadPool::paused() const {
     std::lock_guard<std::mutex> hold(lock_);
     return paused_;
 }
 
-bool pool::anyWork() const {
+bool ThreadPool::anyWork() const {
     std::size_t count;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -112,21 +112,21 @@ bool pool::anyWork() const {
     return count != 0;
 }
 
-void pool::addTask(std::string name, std::function<void()> action) {
+void ThreadPool::addTask(std::string name, std::function<void()> action) {
     std::lock_guard<std::mutex> hold(lock_);
     if (paused_) return;
-    queue_.push_back(task{std::move(name), std::move(action)});
+    queue_.push_back(Task{std::move(name), std::move(action)});
 }
 
-std::optional<task> pool::takeNextTask() {
+std::optional<Task> ThreadPool::takeNextTask() {
     std::lock_guard<std::mutex> hold(lock_);
     if (queue_.empty()) return std::nullopt;
-    task next = std::move(queue_.front());
+    Task next = std::move(queue_.front());
     queue_.pop_front();
     return next;
 }
 
-void pool::pause() {
+void ThreadPool::pause() {
     {
         std::lock_guard<std::mutex> hold(lock_);
         paused_ = true;
@@ -163,7 +163,7 @@ void pool::pause() {
     }
 }
 
-void pool::resume() {
+void ThreadPool::resume() {
     {
         std::lock_guard<std::mutex> hold(lock_);
         for (auto& t : queue_) saved_.push_back(std::move(t));
@@ -178,14 +178,15 @@ void pool::resume() {
     gate_->changed.notify_all();
 }
 
-void pool::addWorker() {
-    auto worker = std::make_unique<PoolWorker>([this] { return pool::takeNextTask(); }, gate_);
+void ThreadPool::addWorker() {
+    auto worker =
+        std::make_unique<PoolWorker>([this] { return ThreadPool::takeNextTask(); }, gate_);
     std::lock_guard<std::mutex> hold(workerListLock());
     workers_.push_back(std::move(worker));
 }
 
-void pool::runOneTaskHere() {
-    std::optional<task> next = takeNextTask();
+void ThreadPool::runOneTaskHere() {
+    std::optional<Task> next = takeNextTask();
     if (next) runGuarded(next->action);
 }
 

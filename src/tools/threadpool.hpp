@@ -18,7 +18,7 @@
 
 namespace tools {
 
-struct task {
+struct Task {
     std::string name;
     std::function<void()> action;
 };
@@ -34,7 +34,7 @@ struct PoolGate {
 // One worker: loops taking tasks from its pool until the pool ends.
 class PoolWorker {
 public:
-    using Fetch = std::function<std::optional<task>()>;
+    using Fetch = std::function<std::optional<Task>()>;
     PoolWorker(Fetch fetch, std::shared_ptr<PoolGate> gate);
     ~PoolWorker();  // joins; the gate must have been told to stop
     PoolWorker(const PoolWorker&) = delete;
@@ -55,15 +55,15 @@ private:
     Thread thread_;  // last: starts after every other member is ready
 };
 
-class pool {
+class ThreadPool {
 public:
     // Starts n workers at once.
-    explicit pool(int workers);
+    explicit ThreadPool(int workers);
     // Stops the workers after their running tasks and joins them; queued tasks
     // are dropped. (The reader never destroys its pools.)
-    ~pool();
-    pool(const pool&) = delete;
-    pool& operator=(const pool&) = delete;
+    ~ThreadPool();
+    ThreadPool(const ThreadPool&) = delete;
+    ThreadPool& operator=(const ThreadPool&) = delete;
 
     // Queued, held-back or running tasks exist.
     bool anyWork() const;
@@ -74,7 +74,7 @@ public:
     void pause();
     // Restores the queue held back by pause and releases the workers.
     void resume();
-    std::optional<task> takeNextTask();
+    std::optional<Task> takeNextTask();
     void addWorker();
     // Runs the next queued task, if any, on the calling thread (whose log name
     // stays as it is).
@@ -87,8 +87,8 @@ private:
     std::vector<PoolWorker*> workersCopy() const;
 
     mutable std::mutex lock_;  // queue_, saved_, paused_
-    std::deque<task> queue_;
-    std::deque<task> saved_;
+    std::deque<Task> queue_;
+    std::deque<Task> saved_;
     bool paused_ = false;
     std::shared_ptr<PoolGate> gate_;
     std::vector<std::unique_ptr<PoolWorker>> workers_;  // guarded by the worker-list lock

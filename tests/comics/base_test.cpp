@@ -12,18 +12,18 @@ namespace {
 
 using comics::ComicState;
 using comics::FileStorage;
-using comics::page;
+using comics::Page;
 
-class TestComic : public comics::comic {
+class TestComic : public comics::Comic {
 public:
-    TestComic(FileStorage& s, std::string id) : comic(s), id_(std::move(id)) {}
+    TestComic(FileStorage& s, std::string id) : Comic(s), id_(std::move(id)) {}
     std::string id() const override { return id_; }
     std::string name() const override { return "Test " + id_; }
     void add(int n) {
         std::lock_guard<std::recursive_mutex> hold(lock());
         for (int i = 0; i < n; ++i)
             state_.pages.push_back(
-                page{"REFER=h/" + std::to_string(i) + " h/" + std::to_string(i) + ".png",
+                Page{"REFER=h/" + std::to_string(i) + " h/" + std::to_string(i) + ".png",
                      "t" + std::to_string(i), "", ""});
     }
 
@@ -47,7 +47,7 @@ public:
 
 ComicState stateWith(int pages, std::int32_t position) {
     ComicState s;
-    for (int i = 0; i < pages; ++i) s.pages.push_back(page{"img" + std::to_string(i), "", "", ""});
+    for (int i = 0; i < pages; ++i) s.pages.push_back(Page{"img" + std::to_string(i), "", "", ""});
     s.position = position;
     s.custom = "blob";
     return s;

@@ -20,7 +20,7 @@
 #include "tools/ini.hpp"
 
 using comics::FileStorage;
-using comics::page;
+using comics::Page;
 using testsupport::HttpServer;
 
 namespace {
@@ -38,12 +38,12 @@ protected:
         storage.put(id, comics::serialize::encode(state));
     }
 
-    struct counters {
+    struct Counters {
         std::atomic<int> changed{0};
         std::atomic<int> added{0};
     };
     template <class C>
-    void update(C& c, counters& count) {
+    void update(C& c, Counters& count) {
         c.update([&] { ++count.changed; }, [&] { ++count.added; });
     }
 
@@ -52,7 +52,7 @@ protected:
     HttpServer server;
 };
 
-using grim = comics::Snafu<"grim", "Grim Tales">;
+using GrimTales = comics::Snafu<"grim", "Grim Tales">;
 
 std::string portalPage(const std::string& title, const std::string& strip,
                        const std::string& links) {
@@ -84,8 +84,8 @@ TEST_F(Builtin, PortalCrawlFollowsNextComicEvenAsTheLastLink) {
     server.route("/grim/?strip_id=2",
                  portalPage("Three", "003.jpg", "<a href=\"?strip_id=1\">BACK</a>"));
 
-    auto c = comics::create<grim>(storage, root);
-    counters count;
+    auto c = comics::create<GrimTales>(storage, root);
+    Counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 3u);
@@ -107,9 +107,9 @@ TEST_F(Builtin, PortalPageWithoutStripFailsTheComicAndKeepsTheStoredState) {
     // not take the site's root for a strip.
     server.route("/grim/?strip_id=0",
                  portalPage("Empty", "", "<a href=\"?strip_id=1\">NEXT COMIC</a>"));
-    auto c = comics::create<grim>(storage, root);
+    auto c = comics::create<GrimTales>(storage, root);
     EXPECT_TRUE(c->images(root + "?strip_id=0<html>nothing here</html>").empty());
-    counters count;
+    Counters count;
     testsupport::LogCapture log;
     EXPECT_ANY_THROW(update(*c, count));
     EXPECT_TRUE(c->failed);
@@ -119,7 +119,7 @@ TEST_F(Builtin, PortalPageWithoutStripFailsTheComicAndKeepsTheStoredState) {
 }
 
 TEST_F(Builtin, PortalNextWithoutALinkIsAnError) {
-    auto c = comics::create<grim>(storage, server.url("/grim/"));
+    auto c = comics::create<GrimTales>(storage, server.url("/grim/"));
     EXPECT_THROW(c->next("x<html>NEXT COMIC</a></html>"), std::runtime_error);
     EXPECT_EQ(c->next("x<html><a class=\"b\" href=\"?strip_id=7\"><img>NEXT COMIC</a></html>"),
               server.url("/grim/") + "?strip_id=7");
@@ -137,14 +137,14 @@ TEST_F(Builtin, ArchiveReaderAppendsExactlyTheNewEntriesOldestFirst) {
     store("questionablecontent", 118);
     server.route("/archive.php", qcArchive(120));
     auto c = comics::create<comics::QuestionableContent>(
-        storage, comics::QuestionableContent::site{server.url("/archive.php"), "qc/comics/"});
-    counters count;
+        storage, comics::QuestionableContent::Site{server.url("/archive.php"), "qc/comics/"});
+    Counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 120u);
     EXPECT_EQ(pages[117].image, "old118");
-    EXPECT_EQ(pages[118], (page{"qc/comics/119.png", "119: Strip 119", "", ""}));
-    EXPECT_EQ(pages[119], (page{"qc/comics/120.png", "120: Strip 120", "", ""}));
+    EXPECT_EQ(pages[118], (Page{"qc/comics/119.png", "119: Strip 119", "", ""}));
+    EXPECT_EQ(pages[119], (Page{"qc/comics/120.png", "120: Strip 120", "", ""}));
     EXPECT_EQ(count.added.load(), 2);
     EXPECT_EQ(count.changed.load(), 4);  // start, two pages, end
     EXPECT_FALSE(c->updating);
@@ -166,14 +166,14 @@ TEST_F(Builtin, ApplegeeksPostsForTheWholeIndex) {
                  "<a href=\"v?i=10\" title=\"Tenth\">10 - Kappa</a><br>"
                  "<a href=\"/\">Home</a></html>");
     auto c = comics::create<comics::AppleGeeks>(
-        storage, comics::AppleGeeks::site{server.url("/archive.php"), "ag/issue"});
-    counters count;
+        storage, comics::AppleGeeks::Site{server.url("/archive.php"), "ag/issue"});
+    Counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 3u);
-    EXPECT_EQ(pages[0], (page{"ag/issue1.jpg", "Alpha: First", "", ""}));
+    EXPECT_EQ(pages[0], (Page{"ag/issue1.jpg", "Alpha: First", "", ""}));
     EXPECT_EQ(pages[1].image, "ag/issue2.jpg");
-    EXPECT_EQ(pages[2], (page{"ag/issue10.jpg", "Kappa: Tenth", "", ""}));
+    EXPECT_EQ(pages[2], (Page{"ag/issue10.jpg", "Kappa: Tenth", "", ""}));
     ASSERT_EQ(server.requests().size(), 1u);
     std::string request = server.requests()[0];
     EXPECT_EQ(request.rfind("POST ", 0), 0u);
@@ -183,8 +183,8 @@ TEST_F(Builtin, ApplegeeksPostsForTheWholeIndex) {
 TEST_F(Builtin, ApplegeeksWithoutIssuesAborts) {
     server.route("/archive.php", "<html>Nothing to see</html>");
     auto c = comics::create<comics::AppleGeeks>(
-        storage, comics::AppleGeeks::site{server.url("/archive.php"), "ag/issue"});
-    counters count;
+        storage, comics::AppleGeeks::Site{server.url("/archive.php"), "ag/issue"});
+    Counters count;
     try {
         update(*c, count);
         FAIL() << "the update must fail";
@@ -206,13 +206,13 @@ TEST_F(Builtin, ChisujiReadsTheArchiveSelection) {
                  "<option value=\"ch02p01\">Tom&apos;s day</option></select>"
                  "<option value=\"after\">not in the list</option></html>");
     auto c = comics::create<comics::Chisuji>(storage,
-                                             comics::Chisuji::site{server.url("/"), "cs/comics/"});
-    counters count;
+                                             comics::Chisuji::Site{server.url("/"), "cs/comics/"});
+    Counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 2u);
-    EXPECT_EQ(pages[0], (page{"cs/comics/ch01p01.jpg", "Chapter 1, page 1", "", ""}));
-    EXPECT_EQ(pages[1], (page{"cs/comics/ch02p01.jpg", "Tom's day", "", ""}));
+    EXPECT_EQ(pages[0], (Page{"cs/comics/ch01p01.jpg", "Chapter 1, page 1", "", ""}));
+    EXPECT_EQ(pages[1], (Page{"cs/comics/ch02p01.jpg", "Tom's day", "", ""}));
 }
 
 TEST_F(Builtin, EarthsongReadsEachStripPage) {
@@ -229,14 +229,14 @@ TEST_F(Builtin, EarthsongReadsEachStripPage) {
                  "<img src=\"../comic5/3.gif\">"
                  "<strong>On</strong><strong>Mar 12 , 2009</strong>");
     auto c = comics::create<comics::Earthsong>(
-        storage, comics::Earthsong::site{root.substr(0, root.size() - 1), root + "archive.html"});
-    counters count;
+        storage, comics::Earthsong::Site{root.substr(0, root.size() - 1), root + "archive.html"});
+    Counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 3u);
-    EXPECT_EQ(pages[0], (page{root + "comic-redux/images/0001.jpg", "January 5, 2004", "", ""}));
-    EXPECT_EQ(pages[1], (page{root + "vol2/images/0002.png", "vol2/2.html", "", ""}));
-    EXPECT_EQ(pages[2], (page{root + "comic5/3.gif", "Mar 12 , 2009", "", ""}));
+    EXPECT_EQ(pages[0], (Page{root + "comic-redux/images/0001.jpg", "January 5, 2004", "", ""}));
+    EXPECT_EQ(pages[1], (Page{root + "vol2/images/0002.png", "vol2/2.html", "", ""}));
+    EXPECT_EQ(pages[2], (Page{root + "comic5/3.gif", "Mar 12 , 2009", "", ""}));
 
     try {
         comics::Earthsong::strips("<a href=\"/vol2/extra/4.html\">");
@@ -258,8 +258,8 @@ TEST_F(Builtin, EarthsongStopsQuietlyAtAStripPageThatCannotBeDownloaded) {
     server.route("/vol2/1.html", "<img src=\"../vol2/1.jpg\">");
     server.route("/vol2/2.html", "");
     auto c = comics::create<comics::Earthsong>(
-        storage, comics::Earthsong::site{root.substr(0, root.size() - 1), root + "archive.html"});
-    counters count;
+        storage, comics::Earthsong::Site{root.substr(0, root.size() - 1), root + "archive.html"});
+    Counters count;
     update(*c, count);
     EXPECT_EQ(c->pageCount(), 1u);
     update(*c, count);  // resumes where it stopped
@@ -285,13 +285,13 @@ TEST_F(Builtin, NpwilFollowsTheStripLinksOfItsHost) {
     server.route("/comics/npwil/2006/03.html",
                  "<div class=\"title\">Three</div><img src=\"/images/npwil/03.png\">");
     auto c = comics::create<comics::Npwil>(
-        storage, comics::Npwil::site{host, root + "comics/npwil/archive.html"});
-    counters count;
+        storage, comics::Npwil::Site{host, root + "comics/npwil/archive.html"});
+    Counters count;
     update(*c, count);
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 3u);  // one stored, two appended
-    EXPECT_EQ(pages[1], (page{host + "/images/npwil/02.png", "Meet the planets", "", ""}));
-    EXPECT_EQ(pages[2], (page{host + "/images/npwil/03.png", "Three", "", ""}));
+    EXPECT_EQ(pages[1], (Page{host + "/images/npwil/02.png", "Meet the planets", "", ""}));
+    EXPECT_EQ(pages[2], (Page{host + "/images/npwil/03.png", "Three", "", ""}));
     for (const std::string& path : server.paths())  // the stored strip is not fetched again
         EXPECT_NE(path, "/comics/npwil/2006/01.html");
 }

@@ -26,22 +26,22 @@ struct Fixture {
     std::atomic<int> changes{0};
     std::atomic<int> grown{0};
 
-    std::shared_ptr<comics::comic> make(const std::string& text) {
+    std::shared_ptr<comics::Comic> make(const std::string& text) {
         std::filesystem::create_directories("plugins");
         testsupport::writeFile("plugins/fixture.re", text);
         return comics::makePlugin(storage, "plugins/fixture.re", "");
     }
-    void update(comics::comic& c) {
+    void update(comics::Comic& c) {
         c.update([this] { ++changes; }, [this] { ++grown; });
     }
 };
 
-CrawlState stateOf(const comics::comic& c) {
+CrawlState stateOf(const comics::Comic& c) {
     std::string custom = c.stateCopy().custom;
     return custom.empty() ? CrawlState{} : comics::decodeCrawlState(custom);
 }
 
-std::vector<std::string> images(const comics::comic& c) {
+std::vector<std::string> images(const comics::Comic& c) {
     std::vector<std::string> out;
     for (const auto& p : c.pagesCopy()) out.push_back(p.image);
     return out;
@@ -341,7 +341,7 @@ TEST(Crawler, CorruptCountersEndTheUpdate) {
 TEST(Crawler, StateSeenFromOtherThreadsIsConsistent) {
     Fixture f;
     ComicSite site(12);
-    std::shared_ptr<comics::comic> c;
+    std::shared_ptr<comics::Comic> c;
     std::atomic<bool> stop{false};
     std::atomic<int> checks{0};
     std::atomic<int> bad{0};

@@ -21,13 +21,13 @@ using testsupport::writeFile;
 
 const PluginFlags allFlags{true, true, true};
 
-std::vector<std::string> images(const comics::comic& c) {
+std::vector<std::string> images(const comics::Comic& c) {
     std::vector<std::string> out;
     for (const auto& p : c.pagesCopy()) out.push_back(p.image);
     return out;
 }
 
-void update(comics::comic& c) { c.update({}, {}); }
+void update(comics::Comic& c) { c.update({}, {}); }
 
 // Member names of a ZIP file, as another reader sees them.
 std::vector<std::string> zipMembers(const std::string& path) {

@@ -10,7 +10,7 @@ namespace {
 
 using comics::ComicState;
 using comics::FileStorage;
-using comics::page;
+using comics::Page;
 using testsupport::capture;
 using testsupport::haveProgram;
 using testsupport::readFile;
@@ -35,8 +35,8 @@ TEST(Serialize, EmptyStateIsTwelveZeroBytes) {
 
 TEST(Serialize, RoundTripIsByteExact) {
     ComicState state;
-    state.pages = {page{"REFER=h/1 h/1.png", "One", "", ""},
-                   page{"REFER=h/2 h/2.png", std::string("T\xc2\xbb\0w", 5), "", ""}};
+    state.pages = {Page{"REFER=h/1 h/1.png", "One", "", ""},
+                   Page{"REFER=h/2 h/2.png", std::string("T\xc2\xbb\0w", 5), "", ""}};
     state.position = 1;
     state.custom = std::string("\x03\0\0\0abc", 7);
     std::string bytes = comics::serialize::encode(state);
@@ -56,7 +56,7 @@ TEST(Serialize, HugePageCountIsRefusedBeforeAllocating) {
 
 TEST(Serialize, TruncatedStringFails) {
     ComicState state;
-    state.pages = {page{"image", "title", "", ""}};
+    state.pages = {Page{"image", "title", "", ""}};
     std::string bytes = comics::serialize::encode(state);
     bytes.resize(bytes.size() - 10);
     EXPECT_EQ(

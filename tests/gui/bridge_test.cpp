@@ -313,9 +313,9 @@ TEST_F(Bridge, StyleDefaultsTintAndOwnBindings) {
     EXPECT_GT(st->hugeFont->height(), st->font->height());
     EXPECT_GT(st->font->height(), st->tinyFont->height());
     EXPECT_THROW(st->fontByIndex(5), tools::Failure);
-    EXPECT_THROW(style("no-such-font.ttf"), std::runtime_error);
+    EXPECT_THROW(Style("no-such-font.ttf"), std::runtime_error);
 
-    auto red = style::tinted(Rgba(255, 0, 0, 0));
+    auto red = Style::tinted(Rgba(255, 0, 0, 0));
     EXPECT_EQ(red->backColour, Rgba(200, 0, 0, 0));
     EXPECT_EQ(red->accentColour, st->accentColour);
     EXPECT_EQ(red->font, st->font);
@@ -323,9 +323,9 @@ TEST_F(Bridge, StyleDefaultsTintAndOwnBindings) {
     // The tinted copy draws through its own operations: a subclass's fill
     // reaches the copy's fill field only when that copy is of the subclass.
     int replaced = 0;
-    auto custom = std::make_shared<style>(*st, Rgba(255, 255, 255));
+    auto custom = std::make_shared<Style>(*st, Rgba(255, 255, 255));
     custom->fill = [&](SDL_Surface*, Rect, Rgba) { ++replaced; };
-    auto copy = style::tinted(Rgba(255, 255, 255), custom.get());
+    auto copy = Style::tinted(Rgba(255, 255, 255), custom.get());
     copy->fill(screen, Rect(0, 0, 1, 1), Rgba(1, 2, 3));
     EXPECT_EQ(replaced, 1);  // a client's function is taken over as it is
     custom.reset();

@@ -84,7 +84,7 @@ TEST_F(Containers, HoverMovesWithTheLeftBeforeTheEnteredAndIsHeldWeakly) {
 TEST_F(Containers, CompositesPassStyleAndChangedFlagsDown) {
     auto a = rec(), b = rec();
     auto stack = std::make_shared<StackWidget>(WidgetList{a, nullptr, b});
-    auto red = style::tinted(Rgba(255, 0, 0));
+    auto red = Style::tinted(Rgba(255, 0, 0));
     stack->setStyle(red);
     EXPECT_EQ(&a->style(), red.get());
     EXPECT_EQ(&b->style(), red.get());
@@ -208,7 +208,7 @@ TEST_F(Containers, FixedSplitGivesOneChildAFixedExtent) {
     EXPECT_EQ(b->area, Rect(5, 185, 100, 20));
     EXPECT_EQ(v.requestedSize(), Coord(30, 40));
 
-    FixedSplit named(true, 20, std::make_shared<text>("a"), nullptr);
+    FixedSplit named(true, 20, std::make_shared<Text>("a"), nullptr);
     EXPECT_EQ(named.toString(), "widgets.fixedSplit[widgets.text{a}, (null)]");
 }
 
@@ -302,7 +302,7 @@ TEST_F(Containers, RowListStackAndPosition) {
 TEST_F(Containers, LazyWrappers) {
     int made = 0;
     auto shown = rec();
-    auto lazy = std::make_shared<delay>([&] {
+    auto lazy = std::make_shared<LazyWidget>([&] {
         ++made;
         return shown;
     });
@@ -313,7 +313,7 @@ TEST_F(Containers, LazyWrappers) {
     EXPECT_EQ(made, 1);
     EXPECT_EQ(shown->area, Rect(1, 2, 3, 4));
 
-    auto cb = std::make_shared<callback>([&] {
+    auto cb = std::make_shared<RebuiltWidget>([&] {
         ++made;
         return rec();
     });

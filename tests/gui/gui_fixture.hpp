@@ -81,7 +81,7 @@ protected:
         setenv("SDL_VIDEODRIVER", "dummy", 0);
         sdloo::startVideo();
         sdloo::startTTF();
-        gui::setDefaultStyle(std::make_shared<gui::style>(veraPath));
+        gui::setDefaultStyle(std::make_shared<gui::Style>(veraPath));
     }
     static void TearDownTestSuite() {
         gui::setDefaultStyle(nullptr);
@@ -171,7 +171,7 @@ protected:
         w->draw(s ? s : screen);
     }
 
-    std::shared_ptr<gui::style> st;
+    std::shared_ptr<gui::Style> st;
     // The window's surface as the fixture opened it (a bridge made afterwards
     // paints on it).
     static inline SDL_Surface* screen = nullptr;

@@ -41,7 +41,7 @@ TEST_F(Leaves, TextIsCentredAndCroppedEvenlyOnBothSides) {
     }
     const int rw = r->w, rh = r->h;
     clear(Rgba(0, 0, 0));
-    auto t = std::make_shared<text>(label);
+    auto t = std::make_shared<Text>(label);
     drawAt(t, Rect(10, 10, rw - 20, rh + 10));
     EXPECT_EQ(t->requestedSize(), Coord(rw, rh));
 
@@ -71,7 +71,7 @@ TEST_F(Leaves, TextIsCentredAndCroppedEvenlyOnBothSides) {
 
 TEST_F(Leaves, EmptyOrUnrenderableLabelsShowAWordInTheErrorColour) {
     clear(Rgba(0, 0, 0));
-    auto empty = std::make_shared<text>("");
+    auto empty = std::make_shared<Text>("");
     drawAt(empty, Rect(0, 0, 100, 30));
     SDL_Surface* word = st->font->renderCached("Empty", st->errorColour.toSDLColor());
     ASSERT_NE(word, nullptr);
@@ -87,15 +87,15 @@ TEST_F(Leaves, EmptyOrUnrenderableLabelsShowAWordInTheErrorColour) {
             }
     }
     EXPECT_TRUE(errorInk);
-    auto fresh = std::make_shared<text>("x");
+    auto fresh = std::make_shared<Text>("x");
     EXPECT_EQ(fresh->requestedSize(), Coord(0, 0));  // known after the first draw
 }
 
 TEST_F(Leaves, TextFramesItselfWhileHovered) {
     int repaints = 0;
     st->requestRepaint = [&] { ++repaints; };
-    auto t = std::make_shared<text>(BoundValue<std::string>("hover me"), true);
-    auto plain = std::make_shared<text>("plain");
+    auto t = std::make_shared<Text>(BoundValue<std::string>("hover me"), true);
+    auto plain = std::make_shared<Text>("plain");
     clear(Rgba(0, 0, 0));
     drawAt(t, Rect(20, 20, 100, 30));
     EXPECT_EQ(pixel(20, 20), Rgba(0, 0, 0));
@@ -154,8 +154,8 @@ TEST_F(Leaves, TextboxShowsTheBoundTextAsItIsEdited) {
 TEST_F(Leaves, ButtonsClickOnReleaseAndReportHover) {
     int clicks = 0;
     std::vector<bool> hovers;
-    auto label = std::make_shared<text>("OK");
-    auto b = std::make_shared<button>(
+    auto label = std::make_shared<Text>("OK");
+    auto b = std::make_shared<Button>(
         label, false, [&] { ++clicks; }, false, [&](bool on) { hovers.push_back(on); });
     MouseDown down({5, 5});
     MouseUp up({5, 5});
@@ -178,7 +178,7 @@ TEST_F(Leaves, ButtonsClickOnReleaseAndReportHover) {
     EXPECT_EQ(pixel(11, 10), st->textColour);  // border
     EXPECT_EQ(pixel(13, 20), st->backColour);  // face of a plain button
 
-    auto lit = std::make_shared<button>(std::make_shared<Recorder>(), true, nullptr, true);
+    auto lit = std::make_shared<Button>(std::make_shared<Recorder>(), true, nullptr, true);
     drawAt(lit, Rect(10, 40, 60, 20));
     EXPECT_EQ(pixel(11, 58), Rgba(0, 0, 255));  // the child covers the face...
     EXPECT_EQ(pixel(10, 59), st->textColour);   // open bottom: the sides reach down
@@ -186,7 +186,7 @@ TEST_F(Leaves, ButtonsClickOnReleaseAndReportHover) {
     lit->handle(in);
 
     auto tiny = std::make_shared<Recorder>();
-    auto small = std::make_shared<button>(tiny, false, nullptr);
+    auto small = std::make_shared<Button>(tiny, false, nullptr);
     drawAt(small, Rect(0, 0, 2, 2));
     drawAt(small, Rect(0, 0, 3, 3));
     EXPECT_EQ(tiny->draws, 0);  // a child of a pixel or less is not drawn
@@ -197,7 +197,7 @@ TEST_F(Leaves, ButtonsClickOnReleaseAndReportHover) {
 
 TEST_F(Leaves, FramesPanelTheirChildAndClampOnTinyAreas) {
     auto inner = std::make_shared<Recorder>(Rgba(0, 0, 255), Coord(10, 20));
-    auto f = std::make_shared<frame>(inner);
+    auto f = std::make_shared<Frame>(inner);
     EXPECT_EQ(f->requestedSize(), Coord(0, 0));
     drawAt(f, Rect(10, 10, 50, 40));
     EXPECT_EQ(inner->area, Rect(13, 13, 44, 34));

@@ -37,7 +37,7 @@ TEST_F(Threads, AWorkerSwapsASubtreeWhileTheLoopDrawsAndDispatches) {
         sdloo::Surface image = sdloo::makeSurface(300, 400 + i);
         SDL_FillRect(image.get(), nullptr, SDL_MapRGB(image->format, 0, 0, static_cast<Uint8>(i)));
         auto strip = std::make_shared<ImageView>(std::move(image));
-        auto label = std::make_shared<text>("strip " + std::to_string(i));
+        auto label = std::make_shared<Text>("strip " + std::to_string(i));
         auto witness = std::make_shared<Witness>(lock, freedOn);
         return std::make_shared<FixedSplit>(
             true, 20, std::make_shared<PlainSplitWidget>(false, WidgetList{label, witness}), strip);

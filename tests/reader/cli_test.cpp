@@ -25,7 +25,7 @@ namespace {
 
 const std::string tovik = TOVIK_BINARY_DIR "/tovik";
 
-struct result {
+struct RunResult {
     int status = -1;
     std::string out;   // everything written to standard output
     std::string list;  // the lines that are not log lines
@@ -38,10 +38,10 @@ bool logLine(const std::string& line) {
 }
 
 // Runs the reader in dir without a display.
-result runTovik(const fs::path& dir, const std::string& args) {
+RunResult runTovik(const fs::path& dir, const std::string& args) {
     std::string command = "cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY '" +
                           tovik + "' " + args + " 2>/dev/null";
-    result r;
+    RunResult r;
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
     char block[65536];
@@ -124,11 +124,11 @@ TEST_F(Cli, ListsIdentifiersAndNamesInTheComicListOrder) {
     std::string ids = "applegeeks\nnpwil\nquestionablecontent\nzeta\nalpha\nbeta\n";
     for (const auto& id : portal) ids += id + "\n";
     ids += "chisuji\nearthsong\n";
-    result h = runTovik(dir.path(), "-h");
+    RunResult h = runTovik(dir.path(), "-h");
     EXPECT_EQ(h.status, 0);
     EXPECT_EQ(h.list, ids);
 
-    result hh = runTovik(dir.path(), "-hh ignored further arguments");
+    RunResult hh = runTovik(dir.path(), "-hh ignored further arguments");
     EXPECT_EQ(hh.status, 0);
     EXPECT_EQ(hh.list,
               "Applegeeks\nNine Planets Without Intelligent Life\nQuestionable Content\n"
@@ -138,7 +138,7 @@ TEST_F(Cli, ListsIdentifiersAndNamesInTheComicListOrder) {
 }
 
 TEST_F(Cli, LogFileAndClosingLine) {
-    result r = runTovik(dir.path(), "-h");
+    RunResult r = runTovik(dir.path(), "-h");
     ASSERT_EQ(r.status, 0);
     // Start-up logged before the file opened: the file starts with the message.
     std::string log = readFile(dir.file("tovik.log"));
@@ -159,7 +159,7 @@ TEST_F(Cli, DumpWritesOneAddressPerPage) {
                    {"site/3.png", "Three", "", ""},
                    {"https://site/4.png", "Four", "", ""}};
     writeStorage(dir.path(), {{"alpha", state}});
-    result r = runTovik(dir.path(), "-dump=alpha");
+    RunResult r = runTovik(dir.path(), "-dump=alpha");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(readFile(dir.file("alpha.dump.txt")),
               "http://REFER=http://site/1 http://site/1.png\nhttp://site/2.png\n"
@@ -179,7 +179,7 @@ TEST_F(Cli, DumpWithoutMatchOrOutsideTheDirectoryWritesNothing) {
               "filename=../" + dir.path().filename().string() + "-escaped\n" + pluginText("Evil"));
     fs::path outside =
         dir.path().parent_path() / (dir.path().filename().string() + "-escaped.dump.txt");
-    result r = runTovik(dir.path(), "-dump=../" + dir.path().filename().string() + "-escaped");
+    RunResult r = runTovik(dir.path(), "-dump=../" + dir.path().filename().string() + "-escaped");
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(fs::exists(outside));
     EXPECT_NE(r.out.find("may not contain"), std::string::npos);
@@ -188,7 +188,7 @@ TEST_F(Cli, DumpWithoutMatchOrOutsideTheDirectoryWritesNothing) {
 TEST_F(Cli, ReadSetsEveryPositionToTheLastPage) {
     plugin("alpha", "Alpha Comic");
     writeStorage(dir.path(), {{"alpha", pagesOf("a", 3)}, {"npwil", pagesOf("n", 5, 1)}});
-    result r = runTovik(dir.path(), "-read");
+    RunResult r = runTovik(dir.path(), "-read");
     EXPECT_EQ(r.status, 0) << r.out;
     auto after = readStorage(dir.path() / "storage.dat.zip");
     EXPECT_EQ(stateIn(*after, "alpha").position, 2);
@@ -206,7 +206,7 @@ TEST_F(Cli, ExportAndImportMovePluginsIntoArchivesAndBack) {
                               {"questionablecontent", pagesOf("q", 3)},
                               {"gone", pagesOf("g", 1)}});
 
-    result out = runTovik(dir.path(), "-export");
+    RunResult out = runTovik(dir.path(), "-export");
     EXPECT_EQ(out.status, 0) << out.out;
     EXPECT_FALSE(fs::exists(dir.file("plugins/alpha.re")));
     ASSERT_TRUE(fs::exists(dir.file("plugins/alpha.re.zip")));
@@ -221,7 +221,7 @@ TEST_F(Cli, ExportAndImportMovePluginsIntoArchivesAndBack) {
     EXPECT_NE(ini.find("[QC]\nactive = false"), std::string::npos) << ini;
     EXPECT_NE(ini.find("[snafu: Sugar Bits]\nactive = false"), std::string::npos);
 
-    result in = runTovik(dir.path(), "-import");
+    RunResult in = runTovik(dir.path(), "-import");
     EXPECT_EQ(in.status, 0) << in.out;
     EXPECT_TRUE(fs::exists(dir.file("plugins/alpha.re")));
     EXPECT_FALSE(fs::exists(dir.file("plugins/alpha.re.zip")));
@@ -240,7 +240,7 @@ TEST_F(Cli, ExportAndImportMovePluginsIntoArchivesAndBack) {
 TEST_F(Cli, UnwritableConfigurationDoesNotStopTheStorage) {
     fs::create_directory(dir.path() / "tovik.ini");  // no file can replace a directory
     writeStorage(dir.path(), {{"chisuji", pagesOf("c", 3)}});
-    result r = runTovik(dir.path(), "-read");
+    RunResult r = runTovik(dir.path(), "-read");
     EXPECT_EQ(r.status, 0) << r.out;
     auto shared = readStorage(dir.path() / "storage.dat.zip");
     EXPECT_EQ(stateIn(*shared, "chisuji").position, 2);
@@ -249,7 +249,7 @@ TEST_F(Cli, UnwritableConfigurationDoesNotStopTheStorage) {
 
 TEST_F(Cli, BadActiveValueEndsTheRun) {
     writeFile(dir.file("tovik.ini"), "[QC]\nactive = yes\n");
-    result r = runTovik(dir.path(), "-h");
+    RunResult r = runTovik(dir.path(), "-h");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("| dead[Main]\n| main failed: Cannot parse yes as bool\n\\---"),
               std::string::npos)
@@ -261,7 +261,7 @@ TEST_F(Cli, BadActiveValueEndsTheRun) {
 // fails cleanly, before the loop, and writes nothing.
 TEST_F(Cli, InteractiveRunWithoutItsFontFailsCleanly) {
     for (const char* args : {"", "-c", "-unknown"}) {
-        result r = runTovik(dir.path(), args);
+        RunResult r = runTovik(dir.path(), args);
         EXPECT_NE(r.status, 0) << args;
         EXPECT_NE(r.out.find("main failed: "), std::string::npos) << args;
         EXPECT_FALSE(fs::exists(dir.file("storage.dat.zip")));

@@ -31,17 +31,17 @@ namespace {
 const std::string tovik = TOVIK_BINARY_DIR "/tovik";
 const char* const veraPath = "/usr/share/fonts/truetype/ttf-bitstream-vera/Vera.ttf";
 
-struct colour {
+struct Colour {
     int r, g, b;
 };
 // Strip n (1-based) is one colour, far from the window's greys.
-colour stripColour(int n) {
-    static const colour colours[] = {
+Colour stripColour(int n) {
+    static const Colour colours[] = {
         {220, 20, 20}, {20, 200, 40}, {30, 40, 220}, {230, 200, 10}, {200, 20, 200}};
     return colours[(n - 1) % 5];
 }
 
-std::string pngOf(int width, int height, colour c) {
+std::string pngOf(int width, int height, Colour c) {
     gdImagePtr image = gdImageCreateTrueColor(width, height);
     gdImageFilledRectangle(image, 0, 0, width - 1, height - 1, gdTrueColor(c.r, c.g, c.b));
     int size = 0;
@@ -53,7 +53,7 @@ std::string pngOf(int width, int height, colour c) {
 }
 
 // Pixels of a colour in a PNG file.
-int countColour(const std::string& file, colour c) {
+int countColour(const std::string& file, Colour c) {
     std::string bytes = readFile(file);
     gdImagePtr image = gdImageCreateFromPngPtr(static_cast<int>(bytes.size()), bytes.data());
     if (!image) return -1;

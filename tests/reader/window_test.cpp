@@ -29,7 +29,7 @@
 
 using namespace reader;
 using comics::FileStorage;
-using comics::page;
+using comics::Page;
 using tools::SortMode;
 
 namespace {
@@ -38,9 +38,9 @@ const char* const veraPath = "/usr/share/fonts/truetype/ttf-bitstream-vera/Vera.
 using Clock = std::chrono::steady_clock;
 
 // A comic whose pages and behaviour the test sets.
-class StubComic : public comics::comic {
+class StubComic : public comics::Comic {
 public:
-    StubComic(FileStorage& s, std::string name) : comic(s), name_(std::move(name)) {}
+    StubComic(FileStorage& s, std::string name) : Comic(s), name_(std::move(name)) {}
     std::string id() const override { return "id-" + name_; }
     std::string name() const override { return name_; }
     comics::LinkList urls() const override { return links; }
@@ -54,7 +54,7 @@ public:
         onChanged();
         updating = false;
     }
-    void setPages(std::vector<page> pages, std::int32_t position = 0) {
+    void setPages(std::vector<Page> pages, std::int32_t position = 0) {
         comics::ComicState s;
         s.pages = std::move(pages);
         s.position = position;
@@ -70,10 +70,10 @@ private:
     std::string name_;
 };
 
-std::vector<page> plainPages(int n) {
-    std::vector<page> pages;
+std::vector<Page> plainPages(int n) {
+    std::vector<Page> pages;
     for (int i = 0; i < n; ++i)
-        pages.push_back(page{"img" + std::to_string(i), "Strip " + std::to_string(i + 1), "", ""});
+        pages.push_back(Page{"img" + std::to_string(i), "Strip " + std::to_string(i + 1), "", ""});
     return pages;
 }
 
@@ -95,7 +95,7 @@ protected:
         setenv("SDL_VIDEODRIVER", "dummy", 0);
         sdloo::startVideo();
         sdloo::startTTF();
-        gui::setDefaultStyle(std::make_shared<gui::style>(veraPath));
+        gui::setDefaultStyle(std::make_shared<gui::Style>(veraPath));
     }
     static void TearDownTestSuite() {
         gui::setDefaultStyle(nullptr);
@@ -126,7 +126,7 @@ protected:
 
     std::shared_ptr<StubComic> comic(const std::string& name, int pageCount = 0, int position = 0) {
         auto c = std::make_shared<StubComic>(storage, name);
-        std::vector<page> ps = plainPages(pageCount);
+        std::vector<Page> ps = plainPages(pageCount);
         for (auto& p : ps) p.image = "REFER=http://x/ " + server.url("/any/" + name + p.image);
         c->setPages(std::move(ps), position);
         list.push_back(c);
@@ -137,11 +137,11 @@ protected:
     std::shared_ptr<StubComic> servedComic(const std::string& name, int pageCount,
                                            int position = 0) {
         auto c = comic(name);
-        std::vector<page> ps;
+        std::vector<Page> ps;
         for (int i = 0; i < pageCount; ++i) {
             const std::string path = "/" + name + "/" + std::to_string(i) + ".png";
             server.route(path, pngOf(40, 30, 10 * i, 100, 200), "image/png");
-            ps.push_back(page{
+            ps.push_back(Page{
                 "REFER=http://" + server.url("/" + name + "/page.html") + " " + server.url(path),
                 "Strip " + std::to_string(i + 1), "", ""});
         }
@@ -150,8 +150,8 @@ protected:
     }
 
     void start(int pageWorkers = 8, int updateWorkers = 4) {
-        pages = std::make_unique<tools::pool>(pageWorkers);
-        updates = std::make_unique<tools::pool>(updateWorkers);
+        pages = std::make_unique<tools::ThreadPool>(pageWorkers);
+        updates = std::make_unique<tools::ThreadPool>(updateWorkers);
         ui = std::make_unique<ReaderWindow>(
             *pages, *updates, [this] { ++stores; }, list, false);
         ui->setUp();
@@ -217,7 +217,7 @@ protected:
     testsupport::HttpServer server;
     FileStorage storage;
     ComicList list;
-    std::unique_ptr<tools::pool> pages, updates;
+    std::unique_ptr<tools::ThreadPool> pages, updates;
     std::unique_ptr<ReaderWindow> ui;
     std::atomic<int> stores{0};
 };
@@ -313,7 +313,7 @@ TEST_F(Window, StartShowsReadyLayoutAndActiveTab) {
     comic("Second", 2)->active = false;
     start();
     EXPECT_EQ(caption(), "TOVIK.2 ready");
-    auto text = std::dynamic_pointer_cast<gui::text>(ui->strip().stripView());
+    auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), "TOVIK.2 ready");
     EXPECT_TRUE(ui->tree().tab());
@@ -539,7 +539,7 @@ TEST_F(Window, ThreeQuickPageDownsShowOnlyTheLastAndCacheTheRest) {
     ASSERT_TRUE(settle());
     EXPECT_EQ(a->position(), 3);
     EXPECT_EQ(shownCaption(), "tovik [Quick] - Strip 4");
-    std::vector<page> ps = a->pagesCopy();
+    std::vector<Page> ps = a->pagesCopy();
     for (int i = 0; i <= 5; ++i)
         EXPECT_TRUE(downloader::isCached(ps[static_cast<std::size_t>(i)].image)) << i;
     EXPECT_FALSE(downloader::isCached(ps[6].image));
@@ -554,7 +554,7 @@ TEST_F(Window, PrefetchedNeighboursAreDecodedAheadAndTakenWhenShown) {
     start();
     ui->loader().selectComic(a, -1);
     ASSERT_TRUE(settle());
-    const std::vector<page> ps = a->pagesCopy();
+    const std::vector<Page> ps = a->pagesCopy();
     EXPECT_TRUE(ahead().has(ps[1].image));
     key(SDLK_PAGEDOWN);
     ASSERT_TRUE(settle());
@@ -571,19 +571,19 @@ TEST_F(Window, EmptyDownloadAndWebPageShowTheirTexts) {
     auto c = comic("Broken");
     server.route("/empty.png", "", "image/png");
     server.route("/page.png", "<html><body>Not here</body></html>", "text/html");
-    c->setPages({page{"REFER=http://x/ " + server.url("/empty.png"), "Empty", "", ""},
-                 page{"REFER=http://x/ " + server.url("/page.png"), "Page", "", ""}},
+    c->setPages({Page{"REFER=http://x/ " + server.url("/empty.png"), "Empty", "", ""},
+                 Page{"REFER=http://x/ " + server.url("/page.png"), "Page", "", ""}},
                 0);
     start();
     ui->loader().selectComic(c, 0);
     ASSERT_TRUE(settle());
-    auto text = std::dynamic_pointer_cast<gui::text>(ui->strip().stripView());
+    auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), emptyDownloadText);
     EXPECT_EQ(c->position(), 0);
     key(SDLK_PAGEDOWN);
     ASSERT_TRUE(settle());
-    text = std::dynamic_pointer_cast<gui::text>(ui->strip().stripView());
+    text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), notAnImageText);
     EXPECT_EQ(c->position(), 1);  // the position moves to a page that was shown
@@ -750,7 +750,7 @@ public:
             std::string body = downloader::download(base_ + "/page/" + std::to_string(i));
             {
                 std::lock_guard<std::recursive_mutex> hold(lock());
-                state_.pages.push_back(page{"REFER=http://x/ " + base_ + "/strip.png",
+                state_.pages.push_back(Page{"REFER=http://x/ " + base_ + "/strip.png",
                                             "Crawled " + std::to_string(i), "", ""});
             }
             onNewPages();

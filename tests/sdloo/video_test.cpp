@@ -221,7 +221,7 @@ TEST_F(Video, EachWalksColumnsAndStopsAtTheFirstNonZero) {
 TEST_F(Video, BoxMapsOntoItsParent) {
     Surface s = surfaceOf(40, 30, 32);
     SurfacePlane d(s.get());
-    box b(d, 10, 20, 30, 25);
+    SubPlane b(d, 10, 20, 30, 25);
     EXPECT_EQ(b.size(), Coord(20, 5));
     b.set({0, 0}, Rgba(5, 6, 7, 255));
     EXPECT_EQ(d.get(10, 20), Rgba(5, 6, 7, 255));

@@ -40,7 +40,7 @@ struct SayGone {
 };
 
 TEST(ThreadPool, IdlePoolHasNoWork) {
-    tools::pool p(3);
+    tools::ThreadPool p(3);
     EXPECT_EQ(p.workerCount(), 3u);
     std::this_thread::sleep_for(30ms);
     EXPECT_FALSE(p.anyWork());
@@ -54,7 +54,7 @@ TEST(ThreadPool, RunsTasksInOrderUnderTheirNames) {
     std::vector<int> order;
     std::atomic<bool> go{false};
     {
-        tools::pool p(1);
+        tools::ThreadPool p(1);
         std::atomic<bool> gate{false};
         p.addTask("Gate", [&] { waitFor([&] { return gate.load(); }); });
         for (int i = 1; i <= 3; ++i)
@@ -97,7 +97,7 @@ TEST(ThreadPool, FailingTaskIsLoggedAndWorkerGoesOn) {
     testsupport::LogCapture capture(true);
     std::atomic<int> ran{0};
     {
-        tools::pool p(1);
+        tools::ThreadPool p(1);
         p.addTask("Bad one", [] { throw std::runtime_error("boom"); });
         p.addTask("Odd one", [] { throw 42; });
         p.addTask("Good one", [&] { ++ran; });
@@ -110,7 +110,7 @@ TEST(ThreadPool, FailingTaskIsLoggedAndWorkerGoesOn) {
 }
 
 TEST(ThreadPool, RunOneTaskHereUsesTheCallingThread) {
-    tools::pool p(0);
+    tools::ThreadPool p(0);
     std::thread::id ranOn;
     p.addTask("here", [&] { ranOn = std::this_thread::get_id(); });
     p.addTask("fails", [] { throw std::runtime_error("x"); });
@@ -122,7 +122,7 @@ TEST(ThreadPool, RunOneTaskHereUsesTheCallingThread) {
 
 TEST(ThreadPool, PauseOfIdlePoolReturnsAtOnce) {
     testsupport::LogCapture capture(true);
-    tools::pool p(4);
+    tools::ThreadPool p(4);
     std::this_thread::sleep_for(30ms);
     auto started = std::chrono::steady_clock::now();
     p.pause();
@@ -135,7 +135,7 @@ TEST(ThreadPool, PauseOfIdlePoolReturnsAtOnce) {
 
 TEST(ThreadPool, PauseWaitsForRunningTaskAndHoldsQueue) {
     testsupport::LogCapture capture(true);
-    tools::pool p(2);
+    tools::ThreadPool p(2);
     std::atomic<bool> release{false};
     std::atomic<bool> inside{false};
     std::atomic<bool> finished{false};
@@ -182,7 +182,7 @@ TEST(ThreadPool, PauseWaitsForRunningTaskAndHoldsQueue) {
 }
 
 TEST(ThreadPool, ResumeRunsTasksHeldBackByPauseInOrder) {
-    tools::pool p(1);
+    tools::ThreadPool p(1);
     std::atomic<bool> release{false};
     std::atomic<bool> inside{false};
     p.addTask("blocker", [&] {
@@ -213,7 +213,7 @@ TEST(ThreadPool, ResumeRunsTasksHeldBackByPauseInOrder) {
 }
 
 TEST(ThreadPool, AddedWorkersShareTheQueue) {
-    tools::pool p(0);
+    tools::ThreadPool p(0);
     p.addWorker();
     p.addWorker();
     EXPECT_EQ(p.workerCount(), 2u);

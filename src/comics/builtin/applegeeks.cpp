@@ -28,18 +28,18 @@ bool numberLess(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-AppleGeeks::site AppleGeeks::realSite() {
+AppleGeeks::Site AppleGeeks::realSite() {
     return {"http://www.applegeeks.com/comics/archive.php",
             "http://www.applegeeks.com/comics/issue"};
 }
 
-AppleGeeks::AppleGeeks(FileStorage& storage, site where)
+AppleGeeks::AppleGeeks(FileStorage& storage, Site where)
     : BuiltinComic(storage), site_(std::move(where)) {}
 
-std::vector<AppleGeeks::issue> AppleGeeks::issues(const std::string& index) {
+std::vector<AppleGeeks::Issue> AppleGeeks::issues(const std::string& index) {
     std::size_t at = index.find("Issues ");
     if (at == std::string::npos) throw std::runtime_error(noIssues);
-    std::vector<issue> out;
+    std::vector<Issue> out;
     for (const std::string& link : allBetween(index.substr(at), "<a", "</a>")) {
         std::size_t close = link.find('>');
         if (close == std::string::npos) continue;
@@ -54,23 +54,23 @@ std::vector<AppleGeeks::issue> AppleGeeks::issues(const std::string& index) {
     }
     if (out.empty()) throw std::runtime_error(noIssues);
     std::stable_sort(out.begin(), out.end(),
-                     [](const issue& a, const issue& b) { return numberLess(a.number, b.number); });
+                     [](const Issue& a, const Issue& b) { return numberLess(a.number, b.number); });
     return out;
 }
 
-page AppleGeeks::pageFor(const issue& entry) const {
+Page AppleGeeks::pageFor(const Issue& entry) const {
     std::string title = entry.text;
     if (!entry.title.empty()) title += ": " + entry.title;
-    return page{site_.images + entry.number + ".jpg", entityCleanup(title), "", ""};
+    return Page{site_.images + entry.number + ".jpg", entityCleanup(title), "", ""};
 }
 
 void AppleGeeks::update(const Callback& onChanged, const Callback& onNewPages) {
-    comic::update(onChanged, onNewPages);
-    builtin::ArchiveSteps<issue> steps;
+    Comic::update(onChanged, onNewPages);
+    builtin::ArchiveSteps<Issue> steps;
     steps.source = "POST=start=0&year=all " + site_.index;
     steps.entries = [](const std::string& index) { return issues(index); };
-    steps.build = [this](const issue& entry) { return std::optional<page>(pageFor(entry)); };
-    steps.append = [this](page p) {
+    steps.build = [this](const Issue& entry) { return std::optional<Page>(pageFor(entry)); };
+    steps.append = [this](Page p) {
         std::lock_guard<std::recursive_mutex> hold(lock());
         state_.pages.push_back(std::move(p));
     };

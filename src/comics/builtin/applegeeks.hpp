@@ -10,13 +10,13 @@ namespace comics {
 
 class AppleGeeks : public BuiltinComic {
 public:
-    struct site {
+    struct Site {
         std::string index;   // the issue index, fetched with a POST request
         std::string images;  // issue image address; number + ".jpg" follows
     };
-    static site realSite();
+    static Site realSite();
 
-    explicit AppleGeeks(FileStorage& storage, site where = realSite());
+    explicit AppleGeeks(FileStorage& storage, Site where = realSite());
 
     std::string id() const override { return "applegeeks"; }
     std::string name() const override { return "Applegeeks"; }
@@ -24,7 +24,7 @@ public:
     std::string typeName() const override { return "applegeeks"; }
     void update(const Callback& onChanged, const Callback& onNewPages) override;
 
-    struct issue {
+    struct Issue {
         std::string number;
         std::string text;   // after " - "
         std::string title;  // the link's title attribute
@@ -32,11 +32,11 @@ public:
     // The issues of the index in number order. An index without "Issues " or
     // without a single "<number> - <text>" item raises
     // "No issues or no - found, aborting".
-    static std::vector<issue> issues(const std::string& index);
-    page pageFor(const issue& entry) const;
+    static std::vector<Issue> issues(const std::string& index);
+    Page pageFor(const Issue& entry) const;
 
 private:
-    const site site_;
+    const Site site_;
 };
 
 }  // namespace comics

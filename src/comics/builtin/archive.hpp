@@ -22,9 +22,9 @@ struct ArchiveSteps {
     std::function<std::vector<Entry>(const std::string& archive)> entries;
     // The page for one new entry; nothing ends the update quietly (for
     // example a failed download of the entry's own page). May raise.
-    std::function<std::optional<page>(const Entry& entry)> build;
+    std::function<std::optional<Page>(const Entry& entry)> build;
     // Appends one page under the comic's lock.
-    std::function<void(page)> append;
+    std::function<void(Page)> append;
 };
 
 // Downloads without the cache; "" when the download failed.
@@ -41,7 +41,7 @@ std::string onSite(const std::string& root, const std::string& address);
 // comic while one runs returns at once. Errors are logged and passed on; the
 // pages appended before stay, and `updating` is cleared in every case.
 template <class Entry>
-void archiveUpdate(comic& c, const Callback& onChanged, const Callback& onNewPages,
+void archiveUpdate(Comic& c, const Callback& onChanged, const Callback& onNewPages,
                    const ArchiveSteps<Entry>& steps) {
     if (c.updating.exchange(true)) return;
     auto finish = [&] {
@@ -57,7 +57,7 @@ void archiveUpdate(comic& c, const Callback& onChanged, const Callback& onNewPag
             std::size_t have = c.pageCount();
             tools::logln(c.name(), ": ", entries.size(), " in the archive, ", have, " stored");
             for (std::size_t i = have; i < entries.size(); ++i) {
-                std::optional<page> made = steps.build(entries[i]);
+                std::optional<Page> made = steps.build(entries[i]);
                 if (!made) break;
                 steps.append(std::move(*made));
                 if (onNewPages) onNewPages();

@@ -10,13 +10,13 @@ namespace comics {
 
 class Chisuji : public BuiltinComic {
 public:
-    struct site {
+    struct Site {
         std::string archive;  // the page holding the "[Archives]" list
         std::string comics;   // the strip image directory, ending in "/"
     };
-    static site realSite();
+    static Site realSite();
 
-    explicit Chisuji(FileStorage& storage, site where = realSite());
+    explicit Chisuji(FileStorage& storage, Site where = realSite());
 
     std::string id() const override { return "chisuji"; }
     std::string name() const override { return "Chisuji"; }
@@ -24,16 +24,16 @@ public:
     std::string typeName() const override { return "chisuji"; }
     void update(const Callback& onChanged, const Callback& onNewPages) override;
 
-    struct option {
+    struct Option {
         std::string value;
         std::string text;
     };
     // The options of the list with a non-empty value, in list order.
-    static std::vector<option> options(const std::string& archive);
-    page pageFor(const option& entry) const;
+    static std::vector<Option> options(const std::string& archive);
+    Page pageFor(const Option& entry) const;
 
 private:
-    const site site_;
+    const Site site_;
 };
 
 }  // namespace comics

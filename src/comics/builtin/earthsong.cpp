@@ -55,11 +55,11 @@ std::string belowRoot(std::string link) {
 
 }  // namespace
 
-Earthsong::site Earthsong::realSite() {
+Earthsong::Site Earthsong::realSite() {
     return {"http://www.earthsongsaga.com", "http://www.earthsongsaga.com/archive.html"};
 }
 
-Earthsong::Earthsong(FileStorage& storage, site where)
+Earthsong::Earthsong(FileStorage& storage, Site where)
     : BuiltinComic(storage), site_(std::move(where)) {}
 
 std::vector<std::string> Earthsong::strips(const std::string& archive) {
@@ -77,7 +77,7 @@ std::vector<std::string> Earthsong::strips(const std::string& archive) {
     return out;
 }
 
-page Earthsong::pageFrom(const std::string& entry, const std::string& text) const {
+Page Earthsong::pageFrom(const std::string& entry, const std::string& text) const {
     static const extract::EcmaRegex imageName("^[0-9]+\\.(jpg|png|gif|jpeg)$");
     static const extract::EcmaRegex date("[^> ]* [0-9]{1,2}[ ]{0,1}, [0-9]{4}");
     std::string image;
@@ -97,10 +97,10 @@ page Earthsong::pageFrom(const std::string& entry, const std::string& text) cons
         std::string around = text.substr(from, 400);
         date.first(around, [&](const extract::RegexMatch& m) { title = std::string(m.groups[0]); });
     }
-    return page{image, title, "", ""};
+    return Page{image, title, "", ""};
 }
 
-std::optional<page> Earthsong::build(const std::string& entry) const {
+std::optional<Page> Earthsong::build(const std::string& entry) const {
     std::string address = site_.root + "/" + entry;
     std::string text = builtin::downloadArchivePart(address);
     if (text.empty()) {
@@ -111,12 +111,12 @@ std::optional<page> Earthsong::build(const std::string& entry) const {
 }
 
 void Earthsong::update(const Callback& onChanged, const Callback& onNewPages) {
-    comic::update(onChanged, onNewPages);
+    Comic::update(onChanged, onNewPages);
     builtin::ArchiveSteps<std::string> steps;
     steps.source = site_.archive;
     steps.entries = [](const std::string& archive) { return strips(archive); };
     steps.build = [this](const std::string& entry) { return build(entry); };
-    steps.append = [this](page p) {
+    steps.append = [this](Page p) {
         std::lock_guard<std::recursive_mutex> hold(lock());
         state_.pages.push_back(std::move(p));
     };

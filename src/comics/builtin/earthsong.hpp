@@ -12,13 +12,13 @@ namespace comics {
 
 class Earthsong : public BuiltinComic {
 public:
-    struct site {
+    struct Site {
         std::string root;     // the site root, without a trailing "/"
         std::string archive;  // the archive page
     };
-    static site realSite();
+    static Site realSite();
 
-    explicit Earthsong(FileStorage& storage, site where = realSite());
+    explicit Earthsong(FileStorage& storage, Site where = realSite());
 
     std::string id() const override { return "earthsong"; }
     std::string name() const override { return "Earthsong"; }
@@ -32,12 +32,12 @@ public:
     // link + "; wtf?".
     static std::vector<std::string> strips(const std::string& archive);
     // The page record from a strip page's text; raises when it shows no image.
-    page pageFrom(const std::string& entry, const std::string& text) const;
+    Page pageFrom(const std::string& entry, const std::string& text) const;
 
 private:
-    std::optional<page> build(const std::string& entry) const;
+    std::optional<Page> build(const std::string& entry) const;
 
-    const site site_;
+    const Site site_;
 };
 
 }  // namespace comics

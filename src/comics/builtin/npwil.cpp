@@ -11,12 +11,12 @@ namespace {
 const std::string stripSection = "/comics/npwil/";
 }
 
-Npwil::site Npwil::realSite() {
+Npwil::Site Npwil::realSite() {
     return {"http://www.bohemiandrive.com",
             "http://www.bohemiandrive.com/comics/npwil/archive.html"};
 }
 
-Npwil::Npwil(FileStorage& storage, site where) : BuiltinComic(storage), site_(std::move(where)) {}
+Npwil::Npwil(FileStorage& storage, Site where) : BuiltinComic(storage), site_(std::move(where)) {}
 
 std::vector<std::string> Npwil::strips(const std::string& archive) const {
     std::vector<std::string> out;
@@ -35,16 +35,16 @@ std::vector<std::string> Npwil::strips(const std::string& archive) const {
     return out;
 }
 
-page Npwil::pageFrom(const std::string& address, const std::string& text) const {
+Page Npwil::pageFrom(const std::string& address, const std::string& text) const {
     std::size_t at = text.find("src=\"/images");
     if (at == std::string::npos) throw std::runtime_error("No strip image found on " + address);
     std::string image = between(text.substr(at), "src=\"", "\"");
     if (image.empty()) throw std::runtime_error("No strip image found on " + address);
     std::string title = entityCleanup(builtin::trimmed(between(text, "class=\"title\">", "<")));
-    return page{site_.host + image, title, "", ""};
+    return Page{site_.host + image, title, "", ""};
 }
 
-std::optional<page> Npwil::build(const std::string& address) const {
+std::optional<Page> Npwil::build(const std::string& address) const {
     std::string text = builtin::downloadArchivePart(address);
     if (text.empty()) {
         tools::logln("Nothing downloaded from ", address, ", stopping here");
@@ -54,12 +54,12 @@ std::optional<page> Npwil::build(const std::string& address) const {
 }
 
 void Npwil::update(const Callback& onChanged, const Callback& onNewPages) {
-    comic::update(onChanged, onNewPages);
+    Comic::update(onChanged, onNewPages);
     builtin::ArchiveSteps<std::string> steps;
     steps.source = site_.archive;
     steps.entries = [this](const std::string& archive) { return strips(archive); };
     steps.build = [this](const std::string& address) { return build(address); };
-    steps.append = [this](page p) {
+    steps.append = [this](Page p) {
         std::lock_guard<std::recursive_mutex> hold(lock());
         state_.pages.push_back(std::move(p));
     };

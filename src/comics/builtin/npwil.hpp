@@ -12,13 +12,13 @@ namespace comics {
 
 class Npwil : public BuiltinComic {
 public:
-    struct site {
+    struct Site {
         std::string host;     // the host site's root, without a trailing "/"
         std::string archive;  // the comic's archive page
     };
-    static site realSite();
+    static Site realSite();
 
-    explicit Npwil(FileStorage& storage, site where = realSite());
+    explicit Npwil(FileStorage& storage, Site where = realSite());
 
     std::string id() const override { return "npwil"; }
     std::string name() const override { return "Nine Planets Without Intelligent Life"; }
@@ -29,12 +29,12 @@ public:
     // The strip pages' addresses, each once, in archive order.
     std::vector<std::string> strips(const std::string& archive) const;
     // The page record from a strip page's text; raises when it shows no image.
-    page pageFrom(const std::string& address, const std::string& text) const;
+    Page pageFrom(const std::string& address, const std::string& text) const;
 
 private:
-    std::optional<page> build(const std::string& address) const;
+    std::optional<Page> build(const std::string& address) const;
 
-    const site site_;
+    const Site site_;
 };
 
 }  // namespace comics

@@ -6,12 +6,12 @@
 
 namespace comics {
 
-QuestionableContent::site QuestionableContent::realSite() {
+QuestionableContent::Site QuestionableContent::realSite() {
     return {"http://www.questionablecontent.net/archive.php",
             "http://www.questionablecontent.net/comics/"};
 }
 
-QuestionableContent::QuestionableContent(FileStorage& storage, site where)
+QuestionableContent::QuestionableContent(FileStorage& storage, Site where)
     : BuiltinComic(storage), site_(std::move(where)) {}
 
 std::vector<std::string> QuestionableContent::entries(const std::string& archive) {
@@ -24,19 +24,19 @@ std::vector<std::string> QuestionableContent::entries(const std::string& archive
     return out;
 }
 
-page QuestionableContent::pageFor(const std::string& entry) const {
+Page QuestionableContent::pageFor(const std::string& entry) const {
     std::string title = entry.substr(std::min<std::size_t>(6, entry.size()));
     std::string number = builtin::trimmed(title.substr(0, title.find(':')));
-    return page{site_.comics + number + ".png", entityCleanup(title), "", ""};
+    return Page{site_.comics + number + ".png", entityCleanup(title), "", ""};
 }
 
 void QuestionableContent::update(const Callback& onChanged, const Callback& onNewPages) {
-    comic::update(onChanged, onNewPages);
+    Comic::update(onChanged, onNewPages);
     builtin::ArchiveSteps<std::string> steps;
     steps.source = site_.archive;
     steps.entries = [](const std::string& archive) { return entries(archive); };
-    steps.build = [this](const std::string& entry) { return std::optional<page>(pageFor(entry)); };
-    steps.append = [this](page p) {
+    steps.build = [this](const std::string& entry) { return std::optional<Page>(pageFor(entry)); };
+    steps.append = [this](Page p) {
         std::lock_guard<std::recursive_mutex> hold(lock());
         state_.pages.push_back(std::move(p));
     };

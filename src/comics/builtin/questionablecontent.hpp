@@ -10,13 +10,13 @@ namespace comics {
 
 class QuestionableContent : public BuiltinComic {
 public:
-    struct site {
+    struct Site {
         std::string archive;  // the archive page
         std::string comics;   // the strip image directory, ending in "/"
     };
-    static site realSite();
+    static Site realSite();
 
-    explicit QuestionableContent(FileStorage& storage, site where = realSite());
+    explicit QuestionableContent(FileStorage& storage, Site where = realSite());
 
     std::string id() const override { return "questionablecontent"; }
     std::string name() const override { return "Questionable Content"; }
@@ -26,10 +26,10 @@ public:
 
     // The archive's entries ("Comic " + number + ":" + title), oldest first.
     static std::vector<std::string> entries(const std::string& archive);
-    page pageFor(const std::string& entry) const;
+    Page pageFor(const std::string& entry) const;
 
 private:
-    const site site_;
+    const Site site_;
 };
 
 }  // namespace comics

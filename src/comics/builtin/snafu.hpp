@@ -46,11 +46,11 @@ private:
 };
 
 // A text usable as a template argument.
-template <std::size_t N>
+template <std::size_t length>
 struct FixedText {
-    char text[N]{};
-    constexpr FixedText(const char (&from)[N]) { std::copy_n(from, N, text); }  // NOLINT
-    std::string str() const { return std::string(text, N - 1); }
+    char text[length]{};
+    constexpr FixedText(const char (&from)[length]) { std::copy_n(from, length, text); }  // NOLINT
+    std::string str() const { return std::string(text, length - 1); }
 };
 
 template <FixedText code, FixedText displayName>
