@@ -17,11 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include "comics/re.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "tools/log.hpp"
-#include "tools/threadpool.hpp"
+#include "tools/thread_pool.hpp"
 
 // The test server is a test-support source; the benchmark builds it in.
 #include "../tests/support/http_server.cpp"

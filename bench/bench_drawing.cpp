@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "reader/images.hpp"
-#include "sdloo/ttf.hpp"
+#include "sdloo/font.hpp"
 #include "sdloo/video.hpp"
 #include "sdloo/window.hpp"
 

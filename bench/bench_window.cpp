@@ -29,12 +29,12 @@
 #include <thread>
 #include <vector>
 
-#include "comics/re.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "reader/images.hpp"
 #include "reader/window.hpp"
-#include "sdloo/ttf.hpp"
+#include "sdloo/font.hpp"
 #include "sdloo/video.hpp"
 #include "sdloo/window.hpp"
 #include "tools/files.hpp"

@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "comics/re.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/storage.hpp"
 #include "tools/files.hpp"
 #include "tools/log.hpp"

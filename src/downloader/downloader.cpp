@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "downloader/exchange.hpp"
-#include "tools/buffer.hpp"
+#include "tools/bounded_cache.hpp"
 #include "tools/log.hpp"
 
 namespace downloader {

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "sdloo/ttf.hpp"
+#include "sdloo/font.hpp"
 #include "sdloo/video.hpp"
 
 namespace gui {

@@ -13,11 +13,11 @@
 #include "comics/base.hpp"
 #include "comics/storage.hpp"
 #include "reader/window.hpp"
-#include "sdloo/ttf.hpp"
+#include "sdloo/font.hpp"
 #include "sdloo/window.hpp"
 #include "tools/log.hpp"
 #include "tools/thread.hpp"
-#include "tools/threadpool.hpp"
+#include "tools/thread_pool.hpp"
 
 namespace reader {
 

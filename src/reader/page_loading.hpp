@@ -22,7 +22,7 @@
 #include "reader/downloads.hpp"
 #include "reader/selection.hpp"
 #include "reader/strip_area.hpp"
-#include "tools/threadpool.hpp"
+#include "tools/thread_pool.hpp"
 
 namespace reader {
 

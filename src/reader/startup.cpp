@@ -8,8 +8,8 @@
 
 #include "comics/base.hpp"
 #include "comics/builtin/all.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/plugin_loading.hpp"
-#include "comics/re.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "sdloo/window.hpp"

@@ -18,7 +18,7 @@
 #include "comics/base.hpp"
 #include "gui/base.hpp"
 #include "gui/composites.hpp"
-#include "gui/showsurf.hpp"
+#include "gui/image_view.hpp"
 #include "reader/images.hpp"
 #include "reader/selection.hpp"
 #include "tools/ini.hpp"

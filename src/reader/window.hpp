@@ -19,7 +19,7 @@
 #include "reader/page_loading.hpp"
 #include "reader/selection.hpp"
 #include "reader/strip_area.hpp"
-#include "tools/threadpool.hpp"
+#include "tools/thread_pool.hpp"
 
 namespace reader {
 

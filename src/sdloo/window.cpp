@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "sdloo/ttf.hpp"
+#include "sdloo/font.hpp"
 
 namespace sdloo {
 

@@ -143,7 +143,7 @@ TEST(SaveAll, OneFailingComicDoesNotStopTheOthers) {
     EXPECT_EQ(comics::serialize::decode(back.get("good")).pages.size(), 2u);
 }
 
-TEST(InternalComic, ActiveFlagLivesInTheConfiguration) {
+TEST(BuiltinComic, ActiveFlagLivesInTheConfiguration) {
     testsupport::TempDir dir(true);
     testsupport::writeFile("tovik.ini", "[snafu: snafu]\nactive = FALSE\n");
     tools::useConfigFile("tovik.ini");

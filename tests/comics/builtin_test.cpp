@@ -5,12 +5,12 @@
 #include <string>
 
 #include "comics/base.hpp"
-#include "comics/builtin/applegeeks.hpp"
+#include "comics/builtin/apple_geeks.hpp"
 #include "comics/builtin/archive.hpp"
 #include "comics/builtin/chisuji.hpp"
 #include "comics/builtin/earthsong.hpp"
 #include "comics/builtin/npwil.hpp"
-#include "comics/builtin/questionablecontent.hpp"
+#include "comics/builtin/questionable_content.hpp"
 #include "comics/builtin/snafu.hpp"
 #include "comics/serialize.hpp"
 #include "comics/storage.hpp"

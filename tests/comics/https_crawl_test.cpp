@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "comic_site.hpp"
-#include "comics/fhtagn.hpp"
-#include "comics/re.hpp"
+#include "comics/next_link_crawler.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "support/temp_dir.hpp"

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "comic_site.hpp"
-#include "comics/re.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "support/process.hpp"

@@ -12,11 +12,11 @@
 
 #include "gui/base.hpp"
 #include "gui/composites.hpp"
+#include "gui/image_view.hpp"
 #include "gui/layouts.hpp"
 #include "gui/leaves.hpp"
 #include "gui/scrolling.hpp"
 #include "gui/sdl_bridge.hpp"
-#include "gui/showsurf.hpp"
 
 namespace guitest {
 

@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "comics/base.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/plugin_loading.hpp"
-#include "comics/re.hpp"
 #include "comics/storage.hpp"
 #include "fixture_sites.hpp"
 #include "support/log_capture.hpp"

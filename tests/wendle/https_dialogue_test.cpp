@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "comics/re.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "fixture_sites.hpp"

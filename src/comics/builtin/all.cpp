@@ -1,10 +1,10 @@
 #include "comics/builtin/all.hpp"
 
-#include "comics/builtin/applegeeks.hpp"
+#include "comics/builtin/apple_geeks.hpp"
 #include "comics/builtin/chisuji.hpp"
 #include "comics/builtin/earthsong.hpp"
 #include "comics/builtin/npwil.hpp"
-#include "comics/builtin/questionablecontent.hpp"
+#include "comics/builtin/questionable_content.hpp"
 #include "comics/builtin/snafu.hpp"
 
 namespace comics::builtin {

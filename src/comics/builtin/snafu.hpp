@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "comics/fhtagn.hpp"
+#include "comics/next_link_crawler.hpp"
 
 namespace comics {
 

@@ -1,4 +1,4 @@
-#include "comics/builtin/questionablecontent.hpp"
+#include "comics/builtin/questionable_content.hpp"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "tools/buffer.hpp"
+#include "tools/bounded_cache.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "comics/fhtagn.hpp"
+#include "comics/next_link_crawler.hpp"
 
 #include <exception>
 #include <mutex>

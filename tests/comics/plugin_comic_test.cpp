@@ -1,4 +1,4 @@
-#include "comics/re.hpp"
+#include "comics/plugin_comic.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "comics/fhtagn.hpp"
+#include "comics/next_link_crawler.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "comic_site.hpp"
-#include "comics/re.hpp"
+#include "comics/plugin_comic.hpp"
 #include "comics/storage.hpp"
 #include "support/log_capture.hpp"
 #include "support/temp_dir.hpp"

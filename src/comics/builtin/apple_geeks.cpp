@@ -1,4 +1,4 @@
-#include "comics/builtin/applegeeks.hpp"
+#include "comics/builtin/apple_geeks.hpp"
 
 #include <algorithm>
 #include <stdexcept>

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "comics/base.hpp"
-#include "comics/fhtagn.hpp"
+#include "comics/next_link_crawler.hpp"
 #include "comics/plugin_file.hpp"
 #include "extract/replacer.hpp"
 

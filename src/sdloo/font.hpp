@@ -27,7 +27,7 @@
 #include <string_view>
 
 #include "sdloo/video.hpp"
-#include "tools/buffer.hpp"
+#include "tools/bounded_cache.hpp"
 
 namespace sdloo {
 

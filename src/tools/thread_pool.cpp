@@ -1,4 +1,4 @@
-#include "tools/threadpool.hpp"
+#include "tools/thread_pool.hpp"
 
 #include <chrono>
 #include <exception>

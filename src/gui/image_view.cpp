@@ -1,5 +1,5 @@
 // The image view.
-#include "gui/showsurf.hpp"
+#include "gui/image_view.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "sdloo/ttf.hpp"
+#include "sdloo/font.hpp"
 
 #include <stdexcept>
 #include <vector>

@@ -1,5 +1,5 @@
 #pragma once
-// gui.ImageView: the image view, an owned surface in scroll bars.
+// gui.image_view: the image view, an owned surface in scroll bars.
 //
 // Threads: drawn and handled on the loop's thread; another thread changes a
 // widget in the tree only under the GUI lock (gui/sdl_bridge.hpp); the
