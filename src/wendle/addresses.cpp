@@ -105,7 +105,8 @@ std::vector<unsigned long long> addressNumbers(std::string_view address) {
         unsigned long long value = 0;
         int digits = 0;
         for (; at < rest.size() && std::isdigit(static_cast<unsigned char>(rest[at])); ++at)
-            if (++digits <= 18) value = value * 10 + static_cast<unsigned long long>(rest[at] - '0');
+            if (++digits <= 18)
+                value = value * 10 + static_cast<unsigned long long>(rest[at] - '0');
         numbers.push_back(digits > 18 ? ~0ULL : value);
     }
     return numbers;

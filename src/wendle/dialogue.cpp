@@ -73,16 +73,15 @@ void newestFirst(std::vector<std::string>& list) {
 // The address with its last run of digits replaced by `number`, zero-padded to
 // the run's width ("" when it has no digits after the host).
 std::string renumbered(const std::string& address, const std::string& number) {
-    std::size_t hostEnd = address.find('/', address.find("://") == std::string::npos
-                                                 ? 0
-                                                 : address.find("://") + 3);
+    std::size_t hostEnd =
+        address.find('/', address.find("://") == std::string::npos ? 0 : address.find("://") + 3);
     std::size_t end = address.find_last_of("0123456789");
     if (hostEnd == std::string::npos || end == std::string::npos || end < hostEnd) return {};
     std::size_t begin = end;
     while (begin > hostEnd && std::isdigit(static_cast<unsigned char>(address[begin - 1]))) --begin;
     std::size_t width = end - begin + 1;
-    std::string padded = width > number.size() ? std::string(width - number.size(), '0') + number
-                                               : number;
+    std::string padded =
+        width > number.size() ? std::string(width - number.size(), '0') + number : number;
     return address.substr(0, begin) + padded + address.substr(end + 1);
 }
 
@@ -390,8 +389,9 @@ bool Dialogue::tryNext(State& s, const std::vector<LinkCandidate>& candidates, b
             return true;
         }
         s.failures.push_back(candidate.description + ": " + failure);
-        if (report) tools::logln("Failed! ", candidate.description, ": ", failure,
-                                 ". Trying to continue ... ");
+        if (report)
+            tools::logln("Failed! ", candidate.description, ": ", failure,
+                         ". Trying to continue ... ");
     }
     return false;
 }
@@ -417,8 +417,9 @@ bool Dialogue::findNext(State& s) {
         if (newest) appendCandidates(unlabelled, linksTo(s.prevURL, prevPage, target));
     }
     std::erase_if(unlabelled, [&](const LinkCandidate& c) {
-        return std::any_of(candidates.begin(), candidates.end(),
-                           [&](const LinkCandidate& known) { return known.expression == c.expression; });
+        return std::any_of(candidates.begin(), candidates.end(), [&](const LinkCandidate& known) {
+            return known.expression == c.expression;
+        });
     });
     if (tryNext(s, unlabelled, true)) return true;
 
@@ -433,8 +434,8 @@ bool Dialogue::findNext(State& s) {
         LinkSelector* found = nullptr;
         std::string address = findLink(s.prevURL, {&selector}, prevPage, {}, found);
         if (found)
-            appendCandidates(typed, {{selector.expression(), "the link holding \"" + label + "\"",
-                                      0, address}});
+            appendCandidates(
+                typed, {{selector.expression(), "the link holding \"" + label + "\"", 0, address}});
     }
     if (typed.empty()) {
         tools::logln("Could not use regex \"", selector.expression(), "\" to get the Next link.",
@@ -476,7 +477,8 @@ bool Dialogue::reportEnding(State& s) {
     tools::logln(
         "We found further next links after the first page.\nTermination of the database "
         "building process can not be guaranteed.\nTrying to handle this gracefully ..");
-    tools::logln("We shall first try to check if the next link found is the same as the frontpage.");
+    tools::logln(
+        "We shall first try to check if the next link found is the same as the frontpage.");
     if (s.ending != State::Ending::further) {
         tools::logln("Yes it is. TOVIK can handle this case by itself. Continuing.");
         return true;
@@ -493,7 +495,8 @@ bool Dialogue::reportEnding(State& s) {
 std::string Dialogue::titleExpression(State& s) {
     std::vector<SamplePage> samples;
     const std::string* newest = s.ending == State::Ending::front ? &s.front : &s.nextURL;
-    for (const std::string* address : std::initializer_list<const std::string*>{newest, &s.prevURL, &s.first})
+    for (const std::string* address :
+         std::initializer_list<const std::string*>{newest, &s.prevURL, &s.first})
         if (std::none_of(samples.begin(), samples.end(),
                          [&](const SamplePage& p) { return sameAddress(p.address, *address); }))
             samples.push_back({*address, s.page(*address)});

@@ -25,13 +25,13 @@ const std::vector<std::vector<std::string_view>> roleWords = {
 
 // Words that say nothing about a direction but do not make a label unrelated.
 const std::set<std::string_view> fillers = {
-    "comic", "comics", "strip", "strips", "page",  "pages", "episode",    "chapter", "entry",
-    "panel", "issue",  "the",   "a",      "go",    "to",    "one",        "nav",     "navi",
-    "navigation",      "btn",   "button", "link",  "arrow", "arrows",     "icon",    "img",
-    "image", "png",    "gif",   "jpg",    "jpeg",  "svg",   "webp",       "webcomic", "cartoon",
-    "comicnav",        "item",  "control", "ctrl", "large", "small",      "top",     "bottom",
-    "bar",   "menu",   "m",     "s",      "on",    "off",   "normal",     "hover",   "link",
-    "a",     "navbar", "nv"};
+    "comic", "comics",   "strip",      "strips",   "page",   "pages",   "episode", "chapter",
+    "entry", "panel",    "issue",      "the",      "a",      "go",      "to",      "one",
+    "nav",   "navi",     "navigation", "btn",      "button", "link",    "arrow",   "arrows",
+    "icon",  "img",      "image",      "png",      "gif",    "jpg",     "jpeg",    "svg",
+    "webp",  "webcomic", "cartoon",    "comicnav", "item",   "control", "ctrl",    "large",
+    "small", "top",      "bottom",     "bar",      "menu",   "m",       "s",       "on",
+    "off",   "normal",   "hover",      "link",     "a",      "navbar",  "nv"};
 
 // Arrow symbols written alone, and what they read as (strength per role).
 struct SymbolReading {
@@ -39,36 +39,36 @@ struct SymbolReading {
     int strength[roles];
 };
 const SymbolReading symbols[] = {
-    {"\xE2\x80\xBA", {6, 0, 0, 0}},      // ›
-    {"\xE2\x86\x92", {6, 0, 0, 0}},      // →
-    {"\xE2\x96\xB6", {6, 0, 0, 0}},      // ▶
-    {"\xE2\x96\xBA", {6, 0, 0, 0}},      // ►
-    {"\xE2\x9F\xA9", {6, 0, 0, 0}},      // ⟩
-    {"\xE3\x80\x89", {6, 0, 0, 0}},      // 〉
-    {"\xE2\x8C\xAA", {6, 0, 0, 0}},      // 〉
-    {"\xE2\x87\x92", {6, 0, 0, 0}},      // ⇒
-    {">", {6, 0, 0, 0}},                 //
-    {"\xC2\xBB", {4, 0, 0, 5}},          // »
-    {">>", {4, 0, 0, 5}},                //
-    {"\xE2\x80\xB9", {0, 6, 0, 0}},      // ‹
-    {"\xE2\x86\x90", {0, 6, 0, 0}},      // ←
-    {"\xE2\x97\x80", {0, 6, 0, 0}},      // ◀
-    {"\xE2\x97\x84", {0, 6, 0, 0}},      // ◄
-    {"\xE2\x9F\xA8", {0, 6, 0, 0}},      // ⟨
-    {"\xE3\x80\x88", {0, 6, 0, 0}},      // 〈
-    {"\xE2\x8C\xA9", {0, 6, 0, 0}},      // 〈
-    {"\xE2\x87\x90", {0, 6, 0, 0}},      // ⇐
-    {"<", {0, 6, 0, 0}},                 //
-    {"\xC2\xAB", {0, 4, 5, 0}},          // «
-    {"<<", {0, 4, 5, 0}},                //
-    {"|<", {0, 0, 6, 0}},                //
-    {"|<<", {0, 0, 6, 0}},               //
-    {"\xE2\x8F\xAE", {0, 0, 6, 0}},      // ⏮
-    {"\xE2\x87\xA4", {0, 0, 6, 0}},      // ⇤
-    {">|", {0, 0, 0, 6}},                //
-    {">>|", {0, 0, 0, 6}},               //
-    {"\xE2\x8F\xAD", {0, 0, 0, 6}},      // ⏭
-    {"\xE2\x87\xA5", {0, 0, 0, 6}},      // ⇥
+    {"\xE2\x80\xBA", {6, 0, 0, 0}},  // ›
+    {"\xE2\x86\x92", {6, 0, 0, 0}},  // →
+    {"\xE2\x96\xB6", {6, 0, 0, 0}},  // ▶
+    {"\xE2\x96\xBA", {6, 0, 0, 0}},  // ►
+    {"\xE2\x9F\xA9", {6, 0, 0, 0}},  // ⟩
+    {"\xE3\x80\x89", {6, 0, 0, 0}},  // 〉
+    {"\xE2\x8C\xAA", {6, 0, 0, 0}},  // 〉
+    {"\xE2\x87\x92", {6, 0, 0, 0}},  // ⇒
+    {">", {6, 0, 0, 0}},             //
+    {"\xC2\xBB", {4, 0, 0, 5}},      // »
+    {">>", {4, 0, 0, 5}},            //
+    {"\xE2\x80\xB9", {0, 6, 0, 0}},  // ‹
+    {"\xE2\x86\x90", {0, 6, 0, 0}},  // ←
+    {"\xE2\x97\x80", {0, 6, 0, 0}},  // ◀
+    {"\xE2\x97\x84", {0, 6, 0, 0}},  // ◄
+    {"\xE2\x9F\xA8", {0, 6, 0, 0}},  // ⟨
+    {"\xE3\x80\x88", {0, 6, 0, 0}},  // 〈
+    {"\xE2\x8C\xA9", {0, 6, 0, 0}},  // 〈
+    {"\xE2\x87\x90", {0, 6, 0, 0}},  // ⇐
+    {"<", {0, 6, 0, 0}},             //
+    {"\xC2\xAB", {0, 4, 5, 0}},      // «
+    {"<<", {0, 4, 5, 0}},            //
+    {"|<", {0, 0, 6, 0}},            //
+    {"|<<", {0, 0, 6, 0}},           //
+    {"\xE2\x8F\xAE", {0, 0, 6, 0}},  // ⏮
+    {"\xE2\x87\xA4", {0, 0, 6, 0}},  // ⇤
+    {">|", {0, 0, 0, 6}},            //
+    {">>|", {0, 0, 0, 6}},           //
+    {"\xE2\x8F\xAD", {0, 0, 0, 6}},  // ⏭
+    {"\xE2\x87\xA5", {0, 0, 0, 6}},  // ⇥
 };
 
 // Strength of a rel token, and the base strengths of the other signals.
@@ -200,14 +200,12 @@ std::string wsPattern(std::string_view text) {
     return out;
 }
 
-
 std::string wordInValue(const Attribute& attribute, std::string_view value,
                         std::string_view labelWord) {
     std::string lowered = tools::lowered(std::string(value));
     std::size_t at = lowered.find(labelWord);
     std::string written(value.substr(at == std::string::npos ? 0 : at, labelWord.size()));
-    return attributeStart(attribute) + "[\"'][^\"']*?" + escapePattern(written) +
-           "(?![A-Za-z])";
+    return attributeStart(attribute) + "[\"'][^\"']*?" + escapePattern(written) + "(?![A-Za-z])";
 }
 
 // The first role word of a label, lowered ("" when none).
@@ -240,7 +238,8 @@ void addValueSignal(std::vector<Signal>& out, const Attribute& attribute, bool i
     signal.label = tools::lowered(decoded);
     bool fixed = !hasDigit(value) && value.size() <= 60 && attribute.value == value;
     if (fixed) {
-        signal.piece = attributeStart(attribute) + "[\"']?" + escapePattern(value) + "(?=[\"'\\s>])";
+        signal.piece =
+            attributeStart(attribute) + "[\"']?" + escapePattern(value) + "(?=[\"'\\s>])";
         signal.identity = base;
     } else {
         std::string word = roleWordIn(decoded);
@@ -306,17 +305,17 @@ std::vector<Signal> signalsOf(const Link& link) {
             std::string lowered = tools::lowered(text);
             std::size_t at = lowered.find(word);
             if (at == std::string::npos) continue;
-            signal.piece = "(?<=>)[^<]*?" + escapePattern(text.substr(at, word.size())) +
-                           "(?![A-Za-z])";
+            signal.piece =
+                "(?<=>)[^<]*?" + escapePattern(text.substr(at, word.size())) + "(?![A-Za-z])";
         }
         out.push_back(std::move(signal));
     }
     for (const Tag& image : link.images) {
         for (const Attribute& attribute : image.attributes) {
             if (attribute.name == "alt" || attribute.name == "title") {
-                addValueSignal(out, attribute, false, false,
-                               attribute.name == "alt" ? altBase : titleBase,
-                               attribute.name == "alt" ? "with the image" : "with the image titled");
+                addValueSignal(
+                    out, attribute, false, false, attribute.name == "alt" ? altBase : titleBase,
+                    attribute.name == "alt" ? "with the image" : "with the image titled");
             } else if (attribute.name == "src") {
                 std::string file = fileNameOf(attribute.value);
                 if (file.empty()) continue;
@@ -378,7 +377,8 @@ LinkReading readLink(const Link& link) {
     LinkReading reading;
     for (const Signal& signal : signalsOf(link))
         for (int role = 0; role < roles; ++role)
-            reading.strength[role] = std::max(reading.strength[role], signal.reading.strength[role]);
+            reading.strength[role] =
+                std::max(reading.strength[role], signal.reading.strength[role]);
     LinkReading named = reading;
     for (int role = 0; role < roles; ++role)
         if (ruledOut(named, static_cast<Role>(role))) reading.strength[role] = 0;
@@ -394,8 +394,10 @@ std::vector<LinkCandidate> labelledLinks(const std::string& address, std::string
         if (reading.strength[r] < 3) continue;
         for (const Signal& signal : signalsOf(link))
             if (signal.reading.strength[r] >= unrelated)
-                list.push_back({expressionFor(link, signal), signal.description,
-                                signal.reading.strength[r], {}});
+                list.push_back({expressionFor(link, signal),
+                                signal.description,
+                                signal.reading.strength[r],
+                                {}});
     }
     sortAndKeep(list, address, std::string(page));
     return list;
@@ -429,8 +431,10 @@ std::vector<LinkCandidate> labelledBy(const std::string& address, std::string_vi
     for (const Link& link : scanLinks(page))
         for (const Signal& signal : signalsOf(link))
             if (!signal.label.empty() && signal.label.find(wanted) != std::string::npos)
-                list.push_back({expressionFor(link, signal), signal.description,
-                                std::max(signal.identity, 1), {}});
+                list.push_back({expressionFor(link, signal),
+                                signal.description,
+                                std::max(signal.identity, 1),
+                                {}});
     sortAndKeep(list, address, std::string(page));
     return list;
 }
@@ -443,8 +447,8 @@ std::vector<std::string> navigationTargets(const std::string& address, std::stri
         if (link.tag.name != "a") continue;
         std::string text;
         for (const std::string& piece : link.texts) text += decodeEntities(piece);
-        bool symbolic = !text.empty() && text.size() <= 4 &&
-                        std::none_of(text.begin(), text.end(), isAlnum);
+        bool symbolic =
+            !text.empty() && text.size() <= 4 && std::none_of(text.begin(), text.end(), isAlnum);
         if (!symbolic && !(text.empty() && !link.images.empty())) continue;
         std::string resolved;
         try {

@@ -217,16 +217,15 @@ std::string titleText(std::string_view page) {
     std::vector<Tag> tags = scanTags(page, 400);
     for (std::size_t i = 0; i + 1 < tags.size(); ++i)
         if (!tags[i].closing && tags[i].name == "title")
-            return collapsedWhitespace(
-                page.substr(tags[i].end, tags[i + 1].begin - tags[i].end));
+            return collapsedWhitespace(page.substr(tags[i].end, tags[i + 1].begin - tags[i].end));
     return {};
 }
 
 std::string decodeEntities(std::string_view text) {
     static const std::pair<std::string_view, unsigned long> named[] = {
-        {"raquo", 0xBB},   {"laquo", 0xAB},  {"rsaquo", 0x203A}, {"lsaquo", 0x2039},
-        {"rarr", 0x2192},  {"larr", 0x2190}, {"gt", '>'},        {"lt", '<'},
-        {"amp", '&'},      {"nbsp", ' '},    {"quot", '"'},      {"apos", '\''},
+        {"raquo", 0xBB},   {"laquo", 0xAB},   {"rsaquo", 0x203A}, {"lsaquo", 0x2039},
+        {"rarr", 0x2192},  {"larr", 0x2190},  {"gt", '>'},        {"lt", '<'},
+        {"amp", '&'},      {"nbsp", ' '},     {"quot", '"'},      {"apos", '\''},
         {"ndash", 0x2013}, {"mdash", 0x2014}, {"hellip", 0x2026}, {"rang", 0x27E9},
         {"lang", 0x27E8},  {"#039", '\''}};
     std::string out;

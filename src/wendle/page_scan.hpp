@@ -19,8 +19,8 @@ struct Attribute {
 };
 
 struct Tag {
-    std::string name;     // lowered ("a", "img", "link" ...)
-    std::string written;  // as written
+    std::string name;       // lowered ("a", "img", "link" ...)
+    std::string written;    // as written
     std::size_t begin = 0;  // offset of "<"
     std::size_t end = 0;    // offset after ">"
     bool closing = false;   // "</name>"
@@ -38,9 +38,9 @@ std::vector<Tag> scanTags(std::string_view page, std::size_t limit = 20000);
 // A link: an <a> or <link> tag with an href, and for <a> what it holds.
 struct Link {
     Tag tag;
-    std::string href;                  // as written
-    std::vector<std::string> texts;    // the text pieces between the tags inside, trimmed
-    std::vector<Tag> images;           // <img> tags inside
+    std::string href;                // as written
+    std::vector<std::string> texts;  // the text pieces between the tags inside, trimmed
+    std::vector<Tag> images;         // <img> tags inside
 };
 std::vector<Link> scanLinks(std::string_view page);
 
@@ -49,8 +49,8 @@ std::vector<Link> scanLinks(std::string_view page);
 // placeholder src, srcset when nothing else).
 struct Image {
     Tag tag;
-    int attribute = -1;   // index in tag.attributes
-    std::string value;    // the address as written (a srcset's first address)
+    int attribute = -1;  // index in tag.attributes
+    std::string value;   // the address as written (a srcset's first address)
     std::size_t offset = 0;
 };
 std::vector<Image> scanImages(std::string_view page);

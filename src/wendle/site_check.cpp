@@ -73,7 +73,8 @@ void runTrial(const PluginDraft& draft, const std::string& from, int pages, Site
 }
 
 std::string count(std::size_t n, const char* what) {
-    return n == 0 ? std::string("no ") + what : std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    return n == 0 ? std::string("no ") + what
+                  : std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
 
 // Where the previous link of the page at `address` leads, by the first back
@@ -184,9 +185,10 @@ std::string verifyDraft(const PluginDraft& draft, const Expectations& expect, Si
         return spent("the first page could not be crawled: " + forward.error);
     if (std::string failure = checkSteps(forward, expect, site, pageName); !failure.empty())
         return failure;
-    if (!forward.error.empty()) return spent("the crawl from the first page failed: " + forward.error);
-    if (!forward.cut && (forward.collected.empty() ||
-                         !sameAddress(forward.collected.back(), expect.newestStrip))) {
+    if (!forward.error.empty())
+        return spent("the crawl from the first page failed: " + forward.error);
+    if (!forward.cut &&
+        (forward.collected.empty() || !sameAddress(forward.collected.back(), expect.newestStrip))) {
         const CrawlStep& last = forward.steps.back();
         return "the chain from the first page ended at " + pageName(forward.steps.size() - 1) +
                " (" + last.address + "), before the newest strip";
@@ -195,8 +197,9 @@ std::string verifyDraft(const PluginDraft& draft, const Expectations& expect, Si
     // From the second-to-last page to the end.
     TrialCrawl backward = trialCrawl(draft, expect.prevURL, 3, site);
     auto endName = [](std::size_t i) {
-        return i == 0 ? std::string("the second-to-last page")
-                      : i == 1 ? std::string("the newest page") : "the page after the newest";
+        return i == 0   ? std::string("the second-to-last page")
+               : i == 1 ? std::string("the newest page")
+                        : "the page after the newest";
     };
     if (!backward.error.empty() && backward.steps.empty())
         return spent("the second-to-last page could not be crawled: " + backward.error);

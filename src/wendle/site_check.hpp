@@ -65,8 +65,8 @@ TrialCrawl trialCrawl(const PluginDraft& draft, const std::string& from, int pag
 
 // What a draft must achieve on the site.
 struct Expectations {
-    std::string prevURL;       // the second-to-last page
-    std::string newestStrip;   // the newest strip's image address
+    std::string prevURL;      // the second-to-last page
+    std::string newestStrip;  // the newest strip's image address
     // Expressions for the link back to the previous page; each page a next
     // link leads to must link back through one of them (none: not checked).
     std::vector<std::string> backLinks;

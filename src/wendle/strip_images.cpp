@@ -123,8 +123,10 @@ std::vector<std::string> sharedParts(const std::vector<const Seen*>& group,
 bool contextWord(std::string_view value) {
     for (const std::string& token : wordsOfTokens(value)) {
         std::string lowered;
-        for (char c : token) lowered.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-        if (lowered.find("comic") != std::string::npos || lowered.find("strip") != std::string::npos)
+        for (char c : token)
+            lowered.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+        if (lowered.find("comic") != std::string::npos ||
+            lowered.find("strip") != std::string::npos)
             return true;
     }
     return false;
@@ -144,9 +146,9 @@ std::string containerLead(const Seen& seen, const std::string& text) {
         for (const Attribute& attribute : tag.attributes) {
             if (attribute.name != "id" && attribute.name != "class") continue;
             for (const std::string& token : wordsOfTokens(attribute.value)) {
-                if (!contextWord(token) ||
-                    std::any_of(token.begin(), token.end(),
-                                [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+                if (!contextWord(token) || std::any_of(token.begin(), token.end(), [](char c) {
+                        return std::isdigit(static_cast<unsigned char>(c));
+                    }))
                     continue;
                 return "<" + anyCase(tag.name) + "\\b[^>]*?" + tokenPiece(attribute, token) +
                        "[^>]*>(?:\\s*<(?![Ii][Mm][Gg]\\b)[^>]*>)*\\s*";
@@ -173,9 +175,9 @@ std::vector<std::pair<int, std::string>> ownNames(const Image& image) {
 std::string valuePiece(const Image& image, const std::string& shared) {
     const Attribute& attribute = image.tag.attributes[static_cast<std::size_t>(image.attribute)];
     bool srcset = attribute.name.find("srcset") != std::string::npos;
-    std::string chars = attribute.quote ? std::string("[^") + attribute.quote +
-                                              (srcset ? "\\s," : "") + "]*"
-                                        : std::string("[^\\s\"'>]*");
+    std::string chars = attribute.quote
+                            ? std::string("[^") + attribute.quote + (srcset ? "\\s," : "") + "]*"
+                            : std::string("[^\\s\"'>]*");
     std::string quote = attribute.quote ? std::string(1, attribute.quote) : "";
     return attributeStart(attribute) + quote + "(" + chars + escapePattern(shared) + chars + ")";
 }
@@ -194,9 +196,9 @@ std::vector<std::string> expressionOptions(const std::vector<const Seen*>& group
         std::string value = valuePiece(image, part);
         if (!part.empty()) options.push_back("@" + open + value);
         for (const auto& [at, piece] : ownNames(image))
-            options.push_back("@" + open +
-                              (at < image.attribute ? piece + "[^>]*?" + value
-                                                    : value + "[^>]*?" + piece));
+            options.push_back(
+                "@" + open +
+                (at < image.attribute ? piece + "[^>]*?" + value : value + "[^>]*?" + piece));
         if (!lead.empty()) options.push_back("@" + lead + open + value);
     }
     return options;
@@ -274,10 +276,11 @@ StripLearning learnStrips(const std::vector<SamplePage>& samples, const std::str
             std::size_t bestLength = 0;
             for (const Seen* other : changing[i]) {
                 std::size_t length = commonPrefix(other->key, strip->key);
-                bool sameKind = other->image.tag.attributes[static_cast<std::size_t>(
-                                    other->image.attribute)].name ==
-                                strip->image.tag.attributes[static_cast<std::size_t>(
-                                    strip->image.attribute)].name;
+                bool sameKind =
+                    other->image.tag.attributes[static_cast<std::size_t>(other->image.attribute)]
+                        .name ==
+                    strip->image.tag.attributes[static_cast<std::size_t>(strip->image.attribute)]
+                        .name;
                 length = length * 2 + (sameKind ? 1 : 0);
                 if (!best || length > bestLength) {
                     best = other;

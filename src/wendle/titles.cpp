@@ -13,8 +13,8 @@ namespace wendle {
 namespace {
 
 const std::vector<std::string> separators = {
-    " \xE2\x80\x93 ", " &#8211; ", " &ndash; ", " \xE2\x80\x94 ", " &#8212; ", " &mdash; ",
-    " - ",            " | ",       " &#124; ",  " :: "};
+    " \xE2\x80\x93 ", " &#8211; ", " &ndash; ", " \xE2\x80\x94 ", " &#8212; ",
+    " &mdash; ",      " - ",       " | ",       " &#124; ",       " :: "};
 
 // Blanks match any run of white space, everything else itself.
 std::string loosely(std::string_view text) {
@@ -35,8 +35,8 @@ std::vector<std::string> splitForms(const std::vector<std::string>& values,
                                     const std::string& comicName, const std::string& any,
                                     bool whole) {
     std::vector<std::string> forms;
-    if (values.empty() || std::any_of(values.begin(), values.end(),
-                                      [](const std::string& v) { return v.empty(); }))
+    if (values.empty() ||
+        std::any_of(values.begin(), values.end(), [](const std::string& v) { return v.empty(); }))
         return forms;
     const std::string name = tools::lowered(comicName);
     std::vector<std::pair<bool, std::string>> ranked;  // (names the comic, form)
@@ -69,7 +69,8 @@ const Tag* metaTitle(const std::vector<Tag>& tags) {
         for (const Tag& tag : tags)
             if (!tag.closing && tag.name == "meta")
                 for (std::string_view key : {"property", "name"})
-                    if (const Attribute* a = tag.find(key); a && a->value == wanted && tag.find("content"))
+                    if (const Attribute* a = tag.find(key);
+                        a && a->value == wanted && tag.find("content"))
                         return &tag;
     return nullptr;
 }
@@ -79,8 +80,8 @@ std::vector<std::string> metaCandidates(const std::string& comicName,
     std::vector<Tag> tags = scanTags(samples.front().text, 400);
     const Tag* meta = metaTitle(tags);
     if (!meta) return {};
-    int keyAt = meta->indexOf("property") >= 0 && meta->find("property")->value.find("title") !=
-                                                      std::string::npos
+    int keyAt = meta->indexOf("property") >= 0 &&
+                        meta->find("property")->value.find("title") != std::string::npos
                     ? meta->indexOf("property")
                     : meta->indexOf("name");
     int contentAt = meta->indexOf("content");
@@ -93,13 +94,14 @@ std::vector<std::string> metaCandidates(const std::string& comicName,
     }
     std::string quote = content.quote ? std::string(1, content.quote) : "";
     std::string any = content.quote ? std::string("[^") + content.quote + "]*?" : "[^\\s>]*?";
-    std::string keyPiece = attributeStart(key) + "[\"']?" + escapePattern(key.value) + "(?=[\"'\\s>])";
+    std::string keyPiece =
+        attributeStart(key) + "[\"']?" + escapePattern(key.value) + "(?=[\"'\\s>])";
     std::vector<std::string> out;
     for (const std::string& form : splitForms(values, comicName, any, true)) {
         std::string valuePiece = attributeStart(content) + quote + "\\s*" + form + "\\s*" + quote;
-        out.push_back("@<[Mm][Ee][Tt][Aa]\\b[^>]*?" +
-                      (keyAt < contentAt ? keyPiece + "[^>]*?" + valuePiece
-                                         : valuePiece + "[^>]*?" + keyPiece));
+        out.push_back("@<[Mm][Ee][Tt][Aa]\\b[^>]*?" + (keyAt < contentAt
+                                                           ? keyPiece + "[^>]*?" + valuePiece
+                                                           : valuePiece + "[^>]*?" + keyPiece));
     }
     return out;
 }

@@ -14,7 +14,8 @@ namespace wendle {
 
 // The first title expression that works on the samples (pages of strips, the
 // newest first), or "" when none does.
-std::string findTitleExpression(const std::string& comicName, const std::vector<SamplePage>& samples);
+std::string findTitleExpression(const std::string& comicName,
+                                const std::vector<SamplePage>& samples);
 
 // The first result of an expression on a page ("" when none).
 std::string firstResult(const std::string& expression, const std::string& page);

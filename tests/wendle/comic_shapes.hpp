@@ -4,8 +4,8 @@
 // lives, what the page showing it looks like, where the strip image is, and how
 // a user who knows the site answers the generator's questions.
 #include <functional>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -95,8 +95,10 @@ private:
 // months, "Strip title – Site name" titles and og:title.
 inline std::string blogThemePage(int n, int count, const Hosts& h, bool buttons) {
     const std::string site = "http://" + h.site;
-    auto link = [&](int k) { return k == count ? site + "/comic/the-strip-" + num(k) + "/"
-                                               : site + "/comic/the-strip-" + num(k) + "/"; };
+    auto link = [&](int k) {
+        return k == count ? site + "/comic/the-strip-" + num(k) + "/"
+                          : site + "/comic/the-strip-" + num(k) + "/";
+    };
     std::string head = "<!DOCTYPE html>\n<html lang=\"en-US\"><head>\n<meta charset=\"UTF-8\" />\n";
     head += "<title>Strip " + num(n) + ": The Chase &#8211; Blog Theme Comic</title>\n";
     head += "<meta property=\"og:title\" content=\"Strip " + num(n) + ": The Chase\" />\n";
@@ -110,10 +112,10 @@ inline std::string blogThemePage(int n, int count, const Hosts& h, bool buttons)
     head += "<script>var nav = '<a href=\"/next-in-script\">Next</a>';</script>\n</head>\n";
     auto button = [&](const std::string& cls, const std::string& label, const std::string& file,
                       int target, bool on) {
-        std::string inner = buttons ? "<img src=\"" + site +
-                                          "/wp-content/themes/easel/images/nav/" + file +
-                                          "\" alt=\"\" />"
-                                    : label;
+        std::string inner = buttons
+                                ? "<img src=\"" + site + "/wp-content/themes/easel/images/nav/" +
+                                      file + "\" alt=\"\" />"
+                                : label;
         if (!on) return "<span class=\"navi " + cls + " navi-void\">" + inner + "</span>";
         return "<a href=\"" + link(target) + "\" class=\"navi " + cls + "\" title=\"" +
                (buttons ? "" : label) + "\">" + inner + "</a>";
@@ -122,18 +124,20 @@ inline std::string blogThemePage(int n, int count, const Hosts& h, bool buttons)
     nav += button("comic-nav-first navi-first", "&lsaquo;&lsaquo; First", "first.png", 1, n > 1);
     nav += button("comic-nav-previous navi-prev", "&lsaquo; Prev", "back.png", n - 1, n > 1);
     nav += button("comic-nav-next navi-next", "Next &rsaquo;", "forward.png", n + 1, n < count);
-    nav += button("comic-nav-last navi-last", "Last &rsaquo;&rsaquo;", "latest.png", count,
-                  n < count);
+    nav +=
+        button("comic-nav-last navi-last", "Last &rsaquo;&rsaquo;", "latest.png", count, n < count);
     nav += "\n</div>\n";
-    std::string body = "<body class=\"home blog\"><div id=\"header\"><img src=\"" + site +
-                       "/wp-content/themes/easel/images/logo.png\" alt=\"Blog Theme Comic\"></div>\n";
+    std::string body =
+        "<body class=\"home blog\"><div id=\"header\"><img src=\"" + site +
+        "/wp-content/themes/easel/images/logo.png\" alt=\"Blog Theme Comic\"></div>\n";
     body += nav;
     std::string strip = site + "/wp-content/uploads" + month(n) + "strip-" + num(n) + ".png";
     if (buttons)
         // A lazy-loading theme: a placeholder src and the address in data-src.
-        body += "<div id=\"comic\"><img src=\"data:image/gif;base64,R0lGODlhAQABAAAAACw=\" "
-                "data-src=\"" + strip + "\" class=\"lazyload\" alt=\"Strip " + num(n) +
-                "\" /></div>\n";
+        body +=
+            "<div id=\"comic\"><img src=\"data:image/gif;base64,R0lGODlhAQABAAAAACw=\" "
+            "data-src=\"" +
+            strip + "\" class=\"lazyload\" alt=\"Strip " + num(n) + "\" /></div>\n";
     else
         body += "<div id=\"comic\"><img src=\"" + strip + "\" alt=\"Strip " + num(n) +
                 "\" srcset=\"" + strip + " 1x\" /></div>\n";
@@ -181,10 +185,10 @@ inline Shape arrowButtons() {
     };
     shape.fronts = {"/"};
     shape.searchResult = "/";
-    shape.strip = [](int n, const Hosts& h) { return h.site + "/art/" + num(n * 7919 % 10007) + ".png"; };
-    shape.answers = [](const Hosts&) {
-        return std::vector<std::string>{"y", "@<h3>([^<]*)</h3>"};
+    shape.strip = [](int n, const Hosts& h) {
+        return h.site + "/art/" + num(n * 7919 % 10007) + ".png";
     };
+    shape.answers = [](const Hosts&) { return std::vector<std::string>{"y", "@<h3>([^<]*)</h3>"}; };
     shape.help = "the title: no element names it, so the user gives an expression";
     return shape;
 }
@@ -198,15 +202,21 @@ inline Shape handMade() {
     shape.pagePath = [](int n, int) { return "/strip" + num3(n) + ".html"; };
     shape.page = [](int n, int count, const Hosts&) {
         std::string text = "<HTML><HEAD><TITLE>OLD COMIC :: Strip #" + num(n) +
-                           "</TITLE></HEAD>\n<BODY BGCOLOR=#FFFFFF>\n<CENTER><IMG SRC=\"images/banner.gif\"></CENTER>\n";
+                           "</TITLE></HEAD>\n<BODY BGCOLOR=#FFFFFF>\n<CENTER><IMG "
+                           "SRC=\"images/banner.gif\"></CENTER>\n";
         text += "<TABLE WIDTH=600 BORDER=0><TR><TD ALIGN=CENTER><IMG SRC=\"images/strip" + num3(n) +
                 ".gif\" WIDTH=600 HEIGHT=200></TD></TR>\n<TR><TD ALIGN=CENTER>";
         if (n > 1)
-            text += "<A HREF=strip001.html><IMG SRC=\"images/first.gif\" BORDER=0 ALT=\"First\"></A>\n"
-                    "<A HREF=strip" + num3(n - 1) + ".html><IMG SRC=\"images/back.gif\" BORDER=0 ALT=\"Back\"></A>\n";
+            text +=
+                "<A HREF=strip001.html><IMG SRC=\"images/first.gif\" BORDER=0 ALT=\"First\"></A>\n"
+                "<A HREF=strip" +
+                num3(n - 1) + ".html><IMG SRC=\"images/back.gif\" BORDER=0 ALT=\"Back\"></A>\n";
         if (n < count)
-            text += "<A HREF=strip" + num3(n + 1) + ".html><IMG SRC=\"images/next.gif\" BORDER=0 ALT=\"Next\"></A>\n";
-        return text + "</TD></TR></TABLE>\n<P>Mail me! <A HREF=\"mailto:me@example.com\">me</A></BODY></HTML>\n";
+            text += "<A HREF=strip" + num3(n + 1) +
+                    ".html><IMG SRC=\"images/next.gif\" BORDER=0 ALT=\"Next\"></A>\n";
+        return text +
+               "</TD></TR></TABLE>\n<P>Mail me! <A "
+               "HREF=\"mailto:me@example.com\">me</A></BODY></HTML>\n";
     };
     shape.fronts = {"/", "/index.html"};
     shape.searchResult = "/index.html";
@@ -227,7 +237,8 @@ inline Shape queryString() {
     };
     shape.page = [](int n, int count, const Hosts&) {
         std::string text = "<html><head><title>Query Comic | Strip " + num(n) +
-                           "</title></head><body>\n<img src=\"/strips/strip-" + num(n) + ".jpg\">\n<p>";
+                           "</title></head><body>\n<img src=\"/strips/strip-" + num(n) +
+                           ".jpg\">\n<p>";
         if (n > 1) text += "<a href=\"index.php?id=1\">First</a> ";
         if (n > 1) text += "<a href=\"index.php?id=" + num(n - 1) + "\">Previous</a> ";
         if (n + 1 < count) text += "<a href=\"index.php?id=" + num(n + 1) + "\">Next</a>";
@@ -254,9 +265,11 @@ inline Shape imageHost() {
     };
     shape.page = [](int n, int count, const Hosts& h) {
         const std::string site = "http://" + h.site;
-        auto at = [&](int k) { return k == count ? site + "/" : site + "/strips/" + num(k) + ".html"; };
-        std::string text = "<html><head><meta property=\"og:title\" content=\"Host Comic #" + num(n) +
-                           "\"><title>Host Comic</title></head><body>\n";
+        auto at = [&](int k) {
+            return k == count ? site + "/" : site + "/strips/" + num(k) + ".html";
+        };
+        std::string text = "<html><head><meta property=\"og:title\" content=\"Host Comic #" +
+                           num(n) + "\"><title>Host Comic</title></head><body>\n";
         text += "<img src=\"" + site + "/logo.png\">\n<img src=\"//" + h.images + "/comics" +
                 month(n) + "hc" + num(n) + ".png\" class=\"strip\">\n<nav>";
         if (n > 1) text += "<a href=\"" + at(n - 1) + "\" class=\"btn\">&laquo; Previous</a> ";
@@ -285,7 +298,8 @@ inline Shape symbolsOnly() {
                            " \xE2\x80\x94 Symbol Comic</title></head><body>\n";
         auto nav = [&] {
             std::string out = "<div>";
-            out += n > 1 ? "<a href=\"/c/1\">\xC2\xAB</a> <a href=\"/c/" + num(n - 1) + "\">\xE2\x80\xB9</a> "
+            out += n > 1 ? "<a href=\"/c/1\">\xC2\xAB</a> <a href=\"/c/" + num(n - 1) +
+                               "\">\xE2\x80\xB9</a> "
                          : std::string("\xC2\xAB \xE2\x80\xB9 ");
             out += n < count ? "<a href=\"/c/" + num(n + 1) + "\">\xE2\x80\xBA</a> <a href=\"/c/" +
                                    num(count) + "\">\xC2\xBB</a>"
@@ -313,8 +327,8 @@ inline Shape bannerAndBlog() {
     shape.page = [](int n, int count, const Hosts&) {
         std::string text = "<html><head><title>Banner Comic</title></head><body>\n";
         text += "<a href=\"/\"><img src=\"/images/banner.jpg\" alt=\"Banner Comic\"></a>\n";
-        text += "<div id=\"comic\">\n  <img src=\"/wp-content/uploads" + month(n) + "strip-" + num(n) +
-                ".png\">\n</div>\n";
+        text += "<div id=\"comic\">\n  <img src=\"/wp-content/uploads" + month(n) + "strip-" +
+                num(n) + ".png\">\n</div>\n";
         text += "<h2 class=\"entry-title\">Chapter " + num(n) + " begins</h2>\n";
         text += "<div class=\"entry\"><p>More <a href=\"/blog/news-" + num(n + 3) +
                 "/\">next week</a>! Read the <a href=\"/blog/news-" + num(n + 1) +
