@@ -182,24 +182,26 @@ std::string valuePiece(const Image& image, const std::string& shared) {
     return attributeStart(attribute) + quote + "(" + chars + escapePattern(shared) + chars + ")";
 }
 
-// The expressions worth trying for a strip, the more general first.
-std::vector<std::string> expressionOptions(const std::vector<const Seen*>& group,
-                                           const std::vector<SamplePage>& samples) {
+// The expressions worth trying for a strip, the more general first, each with
+// the address part it relies on.
+std::vector<std::pair<std::string, std::string>> expressionOptions(
+    const std::vector<const Seen*>& group, const std::vector<SamplePage>& samples) {
     const Seen& newest = *group.front();
     const Image& image = newest.image;
     std::vector<std::string> shared = sharedParts(group, samples);
     shared.push_back("");
     std::string lead = containerLead(newest, samples.front().text);
-    std::vector<std::string> options;
+    std::vector<std::pair<std::string, std::string>> options;
     const std::string open = "<[Ii][Mm][Gg]\\b[^>]*?";
     for (const std::string& part : shared) {
         std::string value = valuePiece(image, part);
-        if (!part.empty()) options.push_back("@" + open + value);
+        if (!part.empty()) options.emplace_back("@" + open + value, part);
         for (const auto& [at, piece] : ownNames(image))
-            options.push_back(
+            options.emplace_back(
                 "@" + open +
-                (at < image.attribute ? piece + "[^>]*?" + value : value + "[^>]*?" + piece));
-        if (!lead.empty()) options.push_back("@" + lead + open + value);
+                    (at < image.attribute ? piece + "[^>]*?" + value : value + "[^>]*?" + piece),
+                part);
+        if (!lead.empty()) options.emplace_back("@" + lead + open + value, part);
     }
     return options;
 }
@@ -223,6 +225,7 @@ bool hasContext(const Seen& seen, const std::string& text) {
 
 struct Found {
     std::string expression;
+    std::string shared;
     std::vector<const Seen*> group;
 };
 
@@ -291,9 +294,9 @@ StripLearning learnStrips(const std::vector<SamplePage>& samples, const std::str
             group.push_back(best);
         }
         if (group.size() != samples.size()) continue;
-        for (const std::string& expression : expressionOptions(group, samples))
+        for (const auto& [expression, shared] : expressionOptions(group, samples))
             if (fits(expression, group, samples)) {
-                found.push_back({expression, group});
+                found.push_back({expression, shared, group});
                 break;
             }
     }
@@ -308,8 +311,7 @@ StripLearning learnStrips(const std::vector<SamplePage>& samples, const std::str
         const Found& f = found.front();
         result.expression = f.expression;
         for (const Seen* seen : f.group) result.strips.push_back(seen->resolved);
-        std::vector<std::string> shared = sharedParts(f.group, samples);
-        if (!shared.empty()) result.shared = shared.front();
+        result.shared = f.shared;
         return result;
     }
     auto offer = [&](const Seen* seen) {
