@@ -30,8 +30,8 @@ const std::set<std::string_view> fillers = {
     "nav",   "navi",     "navigation", "btn",      "button", "link",    "arrow",   "arrows",
     "icon",  "img",      "image",      "png",      "gif",    "jpg",     "jpeg",    "svg",
     "webp",  "webcomic", "cartoon",    "comicnav", "item",   "control", "ctrl",    "large",
-    "small", "top",      "bottom",     "bar",      "menu",   "m",       "s",       "on",
-    "off",   "normal",   "hover",      "link",     "a",      "navbar",  "nv"};
+    "small", "bar",      "menu",       "m",        "s",      "on",      "off",     "normal",
+    "hover", "navbar",   "nv"};
 
 // Arrow symbols written alone, and what they read as (strength per role).
 struct SymbolReading {
