@@ -40,9 +40,10 @@ std::string pagePath(int n) { return "/comic/strip-" + std::to_string(n) + "/"; 
 std::string pageText(int n) {
     const std::string host = "http://" + site->url("");
     auto link = [&](int k) { return host + pagePath(k); };
-    std::string text = "<!DOCTYPE html><html><head><title>Strip " + std::to_string(n) +
-                       " &#8211; Bench Comic</title>\n<meta property=\"og:title\" content=\"Strip " +
-                       std::to_string(n) + "\" />\n";
+    std::string text =
+        "<!DOCTYPE html><html><head><title>Strip " + std::to_string(n) +
+        " &#8211; Bench Comic</title>\n<meta property=\"og:title\" content=\"Strip " +
+        std::to_string(n) + "\" />\n";
     if (n > 1) text += "<link rel='prev' href='" + link(n - 1) + "' />\n";
     if (n < pages) text += "<link rel='next' href='" + link(n + 1) + "' />\n";
     text += "</head><body><img src=\"" + host + "/wp-content/themes/t/logo.png\">\n";
@@ -51,11 +52,13 @@ std::string pageText(int n) {
         nav += "<a href=\"" + link(1) + "\" class=\"navi navi-first\">&laquo; First</a><a href=\"" +
                link(n - 1) + "\" class=\"navi navi-prev\">&lsaquo; Prev</a>";
     if (n < pages)
-        nav += "<a href=\"" + link(n + 1) + "\" class=\"navi navi-next\">Next &rsaquo;</a><a href=\"" +
-               link(pages) + "\" class=\"navi navi-last\">Last &raquo;</a>";
+        nav += "<a href=\"" + link(n + 1) +
+               "\" class=\"navi navi-next\">Next &rsaquo;</a><a href=\"" + link(pages) +
+               "\" class=\"navi navi-last\">Last &raquo;</a>";
     nav += "</div>\n";
-    text += nav + filler + "<div id=\"comic\"><img src=\"" + host + "/wp-content/uploads" + month(n) +
-            "strip-" + std::to_string(n) + ".png\"></div>\n" + nav + filler + "</body></html>\n";
+    text += nav + filler + "<div id=\"comic\"><img src=\"" + host + "/wp-content/uploads" +
+            month(n) + "strip-" + std::to_string(n) + ".png\"></div>\n" + nav + filler +
+            "</body></html>\n";
     return text;
 }
 
@@ -131,9 +134,9 @@ int main(int argc, char** argv) {
     site = &siteServer;
     search = &searchServer;
     siteServer.fallback(answer);
-    searchServer.route("/search?q=" + wendle::searchQuery("Bench Comic"),
-                       "<html><body><a href=\"http://" + siteServer.url("/") +
-                           "\">Bench Comic</a></body></html>");
+    searchServer.route(
+        "/search?q=" + wendle::searchQuery("Bench Comic"),
+        "<html><body><a href=\"http://" + siteServer.url("/") + "\">Bench Comic</a></body></html>");
 
     benchmark::RegisterBenchmark("WendleDialogue200Pages", BM_WholeDialogue)
         ->Unit(benchmark::kMillisecond)

@@ -1,3 +1,5 @@
+// The dialogue's console primitives, and the helpers for plugin names and the
+// web search.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -6,6 +8,7 @@
 #include <istream>
 #include <set>
 
+#include "downloader/downloader.hpp"
 #include "downloader/follow_link.hpp"
 #include "extract/replacer.hpp"
 #include "tools/log.hpp"
@@ -28,6 +31,33 @@ std::vector<std::string> results(const std::string& expression, const std::strin
 }
 
 }  // namespace
+
+std::string Dialogue::askName() {
+    for (;;) {
+        std::string name = ask("Please enter the webcomic's name");
+        if (!pluginBaseName(name).empty()) return name;
+        tools::logln("The name \"", name,
+                     "\" cannot name a plugin file: it needs at least one letter or digit.");
+    }
+}
+
+std::vector<std::string> Dialogue::searchSite(const std::string& name) {
+    tools::logln("Google searching for ", name);
+    std::string page = downloader::download(settings_.searchEndpoint + "?q=" + searchQuery(name));
+    return searchResultLinks(page, settings_.searchEndpoint);
+}
+
+std::string Dialogue::askExpression(const std::string& prompt) {
+    for (;;) {
+        std::string expression = ask(prompt);
+        try {
+            extract::replacer probe(expression);
+            return expression;
+        } catch (const std::exception& e) {
+            tools::logln("This expression cannot be used (", e.what(), "). Please retry.");
+        }
+    }
+}
 
 std::string Dialogue::ask(const std::string& prompt) {
     if (!prompt.empty()) tools::logln(prompt);

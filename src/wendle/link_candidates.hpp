@@ -11,18 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "wendle/link_labels.hpp"
 #include "wendle/page_scan.hpp"
 
 namespace wendle {
 
-enum class Role { next, prev, first, last };
-
-// How strongly a link's labels say it leads in each direction (index: Role),
-// 0 for not at all, up to 10 for rel="next" and the like.
-struct LinkReading {
-    int strength[4] = {0, 0, 0, 0};
-    int of(Role role) const { return strength[static_cast<int>(role)]; }
-};
+// The strongest reading of a link's signals; a direction that labels name
+// strongly for another direction (last for next) is ruled out.
 LinkReading readLink(const Link& link);
 
 // One way to pick a link's address out of the pages of a comic.
