@@ -17,9 +17,10 @@ namespace wendle {
 
 namespace {
 
-// Offers of the previous page and candidates tried for the first page, at most.
+// Offers of the previous page, and candidates of each kind tried for the first
+// page, at most.
 constexpr std::size_t maxPreviousOffers = 8;
-constexpr std::size_t maxFirstTries = 3;
+constexpr std::size_t maxFirstTries = 2;
 constexpr std::size_t maxNextCandidates = 12;
 
 void addTarget(std::vector<std::string>& list, const std::string& target) {
@@ -111,39 +112,38 @@ void Dialogue::findFirst(State& s) {
         for (const char* number : {"1", "0"}) addTarget(numbered, renumbered(s.prevURL, number));
         std::erase_if(numbered, [&](const std::string& t) { return sameAddress(t, s.prevURL); });
     }
-    // The first page has no previous link (or one to itself).
-    // ... and is a page of the comic: it shows images and links to pages
-    // shaped like the others.
-    auto isFirst = [&](const std::string& target) {
+    // The first page shows images and has no previous link (or one to itself);
+    // a guessed one also has to link to pages shaped like the comic's others,
+    // which an error page does not.
+    auto isFirst = [&](const std::string& target, bool guessed) {
         const std::string& text = s.page(target);
         if (text.empty() || scanImages(text).empty()) return false;
-        const std::string shape = addressShape(s.prevURL);
-        bool linked = false;
-        for (const Link& link : scanLinks(text)) {
-            std::string resolved;
-            try {
-                resolved = downloader::followLink(target, link.href);
-            } catch (const std::exception&) {
-                continue;
-            }
-            if (addressShape(resolved) == shape && !sameAddress(resolved, target)) linked = true;
-        }
-        if (!linked) return false;
         for (const std::string& expression : s.backLinks) {
             std::string back = firstLink(expression, target, text);
             if (!back.empty() && !sameAddress(back, target)) return false;
         }
-        return true;
+        if (!guessed) return true;
+        const std::string shape = addressShape(s.prevURL);
+        for (const Link& link : scanLinks(text)) {
+            try {
+                std::string resolved = downloader::followLink(target, link.href);
+                if (addressShape(resolved) == shape && !sameAddress(resolved, target)) return true;
+            } catch (const std::exception&) {
+                // a link that cannot be resolved says nothing
+            }
+        }
+        return false;
     };
-    std::size_t tries = 0;
-    for (const auto* list : {&labelled, &unlabelled, &numbered})
+    for (const auto* list : {&labelled, &unlabelled, &numbered}) {
+        std::size_t tries = 0;
         for (const std::string& target : *list) {
             if (tries++ >= maxFirstTries) break;
-            if (!isFirst(target)) continue;
+            if (!isFirst(target, list != &labelled)) continue;
             s.first = target;
             tools::logln("First URL found at ", s.first);
             return;
         }
+    }
     s.first = settled(s, ask("Please enter the first URL of the webcomic."));
 }
 

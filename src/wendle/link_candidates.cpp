@@ -323,7 +323,12 @@ std::string firstLink(const std::string& expression, const std::string& address,
     try {
         extract::replacer find(expression);
         std::vector<std::string> found = find.apply(page);
-        if (found.empty() || found.front().empty()) return {};
+        if (found.empty()) return {};
+        // Links that lead nowhere: to the page itself, scripts, mail.
+        std::string link = tools::lowered(found.front());
+        if (link.empty() || link.starts_with("#") || link.starts_with("javascript:") ||
+            link.starts_with("mailto:"))
+            return {};
         return downloader::followLink(address, found.front());
     } catch (const std::exception&) {
         return {};

@@ -51,7 +51,8 @@ std::vector<std::string> navigationTargets(const std::string& address, std::stri
                                            const std::vector<std::string>& exclude);
 
 // The first result of an expression on a page, resolved against the page's
-// address; "" when it finds nothing (or cannot be used).
+// address; "" when it finds nothing (or cannot be used), or a link that leads
+// nowhere ("#...", "javascript:", "mailto:").
 std::string firstLink(const std::string& expression, const std::string& address,
                       const std::string& page);
 
