@@ -79,10 +79,10 @@ def page_html(n, count):
         links = []
         if n > 1:
             links.append('<a href="/comic/1.html" class="nav-first">&laquo; First</a>')
-            links.append('<a href="/comic/%d.html" rel="prev" class="nav-prev">&lsaquo; Previous</a>'
+            links.append('<a href="/comic/%d.html" rel="prev">&lsaquo; Previous</a>'
                          % (n - 1))
         if n < count:
-            links.append('<a href="/comic/%d.html" rel="next" class="nav-next">Next &rsaquo;</a>'
+            links.append('<a href="/comic/%d.html" rel="next">Next &rsaquo;</a>'
                          % (n + 1))
             links.append('<a href="/comic/%d.html" class="nav-last">Last &raquo;</a>' % count)
         return '<div class="comic-nav">%s</div>\n' % " | ".join(links)

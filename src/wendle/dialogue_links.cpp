@@ -80,7 +80,6 @@ void Dialogue::findPrevious(State& s) {
         }
     }
     if (s.prevURL.empty()) {
-        s.prevTyped = true;
         s.prevURL = settled(s, ask("Please provide the URL of the second-to-last page."));
     }
     // The previous link's expressions: by its label where it has one, else by
@@ -263,7 +262,7 @@ bool Dialogue::findNext(State& s) {
     s.draft.frontpageMatch = frontPageMatch(s.front);
     s.draft.frontpage = s.front;
     s.nextURL = typed.front().target;
-    s.ending = State::Ending::none;
+    s.ending = State::Ending::accepted;
     return true;
 }
 
@@ -275,6 +274,8 @@ bool Dialogue::reportEnding(State& s) {
         case State::Ending::none:
             tools::logln("Good. Cannot find next link on the apparent frontpage - ", s.nextURL,
                          " has none");
+            return true;
+        case State::Ending::accepted:
             return true;
         default:
             break;

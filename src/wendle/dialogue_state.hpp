@@ -16,12 +16,12 @@ struct Dialogue::State {
         loop,        // the newest page's next link leads to itself
         linksFront,  // ... to the front page
         further,     // ... somewhere else
+        accepted,    // the user took a plugin that failed the checks
     };
     std::string name;
     SitePages site;
     std::string front;  // the front page, in its final form
     std::string prevURL;
-    bool prevTyped = false;
     std::string first;
     std::vector<std::string> backLinks;  // expressions for the previous link
     std::string images;

@@ -12,6 +12,7 @@
 #include "comics/storage.hpp"
 #include "fixture_sites.hpp"
 #include "support/log_capture.hpp"
+#include "support/process.hpp"
 #include "support/temp_dir.hpp"
 #include "wendle/addresses.hpp"
 
@@ -350,6 +351,31 @@ TEST_F(GeneratorDialogue, EndOfInputEndsEveryQuestion) {
         }
         EXPECT_NE(run.log.find("Please press return to continue."), std::string::npos);
     }
+}
+
+// The demo comic as the README shows it: the front page typed, the previous
+// page confirmed; the plugin written, and the one shipped, follow all strips.
+TEST_F(GeneratorDialogue, DemoComic) {
+    if (!testsupport::haveProgram("python3")) GTEST_SKIP() << "no python3";
+    const std::string port = std::to_string(testsupport::freePort());
+    testsupport::Process demo(
+        {"python3", TOVIK_SOURCE_DIR "/demo/server.py", "--port", port, "--strips", "12"});
+    ASSERT_TRUE(testsupport::waitForListener(static_cast<std::uint16_t>(std::stoi(port))));
+    const std::string h = "127.0.0.1:" + port;
+    std::vector<std::string> strips;
+    for (int n = 1; n <= 12; ++n) strips.push_back(h + "/strips/" + std::to_string(n) + ".png");
+
+    Outcome run = converse({"Demo Comic", "0", h + "/", "y", ""});
+    ASSERT_EQ(run.written, "plugins/demo_comic.re") << run.log;
+    EXPECT_TRUE(run.allAnswersUsed);
+    EXPECT_EQ(crawl(run.written), strips);
+    EXPECT_EQ(titles(run.written).front(), "Demo strip 1");
+
+    std::string shipped = testsupport::readFile(TOVIK_SOURCE_DIR "/demo/plugins/demo.re");
+    for (std::size_t at = 0; (at = shipped.find("8765", at)) != std::string::npos;)
+        shipped.replace(at, 4, port);
+    testsupport::writeFile("plugins/demo.re", shipped);
+    EXPECT_EQ(crawl("plugins/demo.re"), strips);
 }
 
 TEST_F(GeneratorDialogue, NameIsKeptInsideThePluginDirectory) {

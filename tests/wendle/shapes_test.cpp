@@ -4,7 +4,6 @@
 // more update must append exactly those.
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <sstream>
 
 #include "comic_shapes.hpp"
@@ -53,7 +52,6 @@ TEST_P(CommonSites, PluginFollowsTheComicAndItsGrowth) {
     EXPECT_EQ(site.server.connections(), 1 + static_cast<int>(shape.redirects.size())) << log;
     EXPECT_LE(site.server.requestCount(), 12u) << log;
     const std::string plugin = testsupport::readFile(written);
-    if (getenv("SHOW")) std::cout << log << plugin;
 
     comics::FileStorage storage;
     auto comic = comics::makePlugin(storage, written, "");
