@@ -89,7 +89,8 @@ std::vector<std::string> metaCandidates(const std::string& comicName,
     const Attribute& content = meta->attributes[static_cast<std::size_t>(contentAt)];
     std::vector<std::string> values;
     for (const SamplePage& sample : samples) {
-        const Tag* found = metaTitle(scanTags(sample.text, 400));
+        std::vector<Tag> sampleTags = scanTags(sample.text, 400);
+        const Tag* found = metaTitle(sampleTags);
         values.push_back(found ? collapsedWhitespace(found->find("content")->value) : "");
     }
     std::string quote = content.quote ? std::string(1, content.quote) : "";
