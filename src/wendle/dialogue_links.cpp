@@ -218,7 +218,7 @@ bool Dialogue::findNext(State& s) {
                 stripsOn(s.images, {target, s.site.page(target, true)});
             newest = strips.size() == 1 && sameAddress(strips.front(), s.newestStrip);
         }
-        if (newest) appendCandidates(unlabelled, linksTo(s.prevURL, prevPage, target));
+        if (newest) appendCandidates(unlabelled, linksTo(s.prevURL, prevPage, target, Role::next));
     }
     std::erase_if(unlabelled, [&](const LinkCandidate& c) {
         return std::any_of(candidates.begin(), candidates.end(), [&](const LinkCandidate& known) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <set>
 
 #include "downloader/follow_link.hpp"
@@ -254,9 +255,17 @@ std::vector<LinkCandidate> labelledLinks(const std::string& address, std::string
 }
 
 std::vector<LinkCandidate> linksTo(const std::string& address, std::string_view page,
-                                   const std::string& target) {
+                                   const std::string& target, std::optional<Role> role) {
     std::vector<LinkCandidate> list;
     for (const Link& link : scanLinks(page)) {
+        if (role) {
+            // Labels that name another direction rule the link out.
+            LinkReading reading;
+            for (const Signal& signal : signalsOf(link))
+                for (int r = 0; r < roles; ++r)
+                    reading.strength[r] = std::max(reading.strength[r], signal.reading.strength[r]);
+            if (ruledOut(reading, *role)) continue;
+        }
         std::string resolved;
         try {
             resolved = downloader::followLink(address, link.href);

@@ -7,6 +7,7 @@
 // out of any page written the same way. Labels meaning last, latest, newest,
 // end, first, previous or back are never taken for next (and likewise for the
 // other directions). Pure functions, usable from any thread.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,10 +35,11 @@ std::vector<LinkCandidate> labelledLinks(const std::string& address, std::string
                                          Role role);
 
 // Expressions for the links of a page that lead to `target` (compared with
-// sameAddress), from every signal that sets them apart, whatever they are
-// labelled: each finds `target` first on this page. Best first.
+// sameAddress), from every signal that sets them apart: each finds `target`
+// first on this page. Best first. With `role`, links whose labels name another
+// direction are left out.
 std::vector<LinkCandidate> linksTo(const std::string& address, std::string_view page,
-                                   const std::string& target);
+                                   const std::string& target, std::optional<Role> role = {});
 
 // Expressions for the links of a page whose text, alt, title, class, id or
 // image file name holds `label` (letter case aside), best first.

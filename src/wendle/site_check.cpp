@@ -1,5 +1,6 @@
 #include "wendle/site_check.hpp"
 
+#include <algorithm>
 #include <memory>
 
 #include "comics/fhtagn.hpp"
@@ -187,11 +188,18 @@ std::string verifyDraft(const PluginDraft& draft, const Expectations& expect, Si
         return failure;
     if (!forward.error.empty())
         return spent("the crawl from the first page failed: " + forward.error);
-    if (!forward.cut &&
-        (forward.collected.empty() || !sameAddress(forward.collected.back(), expect.newestStrip))) {
+    if (!forward.cut) {
+        // A short comic: the chain has to pass the second-to-last page and end
+        // at the newest strip.
         const CrawlStep& last = forward.steps.back();
-        return "the chain from the first page ended at " + pageName(forward.steps.size() - 1) +
-               " (" + last.address + "), before the newest strip";
+        if (forward.collected.empty() || !sameAddress(forward.collected.back(), expect.newestStrip))
+            return "the chain from the first page ended at " + pageName(forward.steps.size() - 1) +
+                   " (" + last.address + "), before the newest strip";
+        if (std::none_of(forward.steps.begin(), forward.steps.end(), [&](const CrawlStep& step) {
+                return sameAddress(step.address, expect.prevURL);
+            }))
+            return "next from page 1 went to " + forward.steps[1 % forward.steps.size()].address +
+                   ", past the second-to-last page " + expect.prevURL;
     }
 
     // From the second-to-last page to the end.

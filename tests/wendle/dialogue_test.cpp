@@ -15,6 +15,7 @@
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 #include "wendle/addresses.hpp"
+#include "wendle/site_check.hpp"
 
 namespace {
 
@@ -351,6 +352,33 @@ TEST_F(GeneratorDialogue, EndOfInputEndsEveryQuestion) {
         }
         EXPECT_NE(run.log.find("Please press return to continue."), std::string::npos);
     }
+}
+
+// The proof by crawling on its own: a plugin that jumps from the first page to
+// the newest strip fails even without previous links to check against; the
+// right one passes within the fetch budget, over one connection.
+TEST(Verification, AJumpToTheNewestStripFails) {
+    Site site;
+    site.serve("/c/", [](int n) {
+        std::string text = "<html><body><img src=\"/s/" + fixtures::num(n) + ".png\">";
+        if (n < Site::newest)
+            text += "<a href=\"/c/" + fixtures::num(n + 1) + ".html\">Onward</a> <a href=\"/c/" +
+                    fixtures::num(Site::newest) + ".html\">Newest</a>";
+        return text + "</body></html>";
+    });
+    const std::string h = site.host();
+    wendle::SitePages pages;
+    wendle::Expectations expect{h + "/c/4.html", h + "/s/5.png", {}};
+    wendle::PluginDraft draft{"C", h + "/c/1.html", "", "@<title>([^<]*)", "@src=\"([^\"]*)\"", "",
+                              ""};
+    draft.next = "@href=\"([^\"]*)\">Newest<";
+    EXPECT_EQ(wendle::verifyDraft(draft, expect, pages),
+              "next from page 1 went to " + h + "/c/5.html, past the second-to-last page " + h +
+                  "/c/4.html");
+    draft.next = "@href=\"([^\"]*)\">Onward<";
+    EXPECT_EQ(wendle::verifyDraft(draft, expect, pages), "");
+    EXPECT_LE(pages.trialFetches(), wendle::SitePages::trialBudget);
+    EXPECT_EQ(site.server.connections(), 1);
 }
 
 // The demo comic as the README shows it: the front page typed, the previous

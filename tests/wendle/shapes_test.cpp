@@ -52,6 +52,11 @@ TEST_P(CommonSites, PluginFollowsTheComicAndItsGrowth) {
     EXPECT_EQ(site.server.connections(), 1 + static_cast<int>(shape.redirects.size())) << log;
     EXPECT_LE(site.server.requestCount(), 12u) << log;
     const std::string plugin = testsupport::readFile(written);
+    // Addresses that redirect are written in their final form.
+    for (const auto& [from, to] : shape.redirects)
+        EXPECT_EQ(plugin.find(site.hosts().site + from), std::string::npos) << plugin;
+    // Only the shapes noted as needing help take more than the usual answers.
+    EXPECT_EQ(shape.answers(site.hosts()).size() > 1, !shape.help.empty());
 
     comics::FileStorage storage;
     auto comic = comics::makePlugin(storage, written, "");
