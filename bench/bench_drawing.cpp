@@ -19,6 +19,7 @@
 #include "reader/images.hpp"
 #include "sdloo/ttf.hpp"
 #include "sdloo/video.hpp"
+#include "sdloo/window.hpp"
 
 namespace {
 

@@ -18,8 +18,13 @@
 #include <vector>
 
 #include "gui/base.hpp"
+#include "gui/composites.hpp"
+#include "gui/layouts.hpp"
+#include "gui/leaves.hpp"
+#include "gui/scrolling.hpp"
 #include "gui/sdl_bridge.hpp"
-#include "gui/widgets.hpp"
+#include "gui/showsurf.hpp"
+#include "sdloo/window.hpp"
 
 namespace {
 
@@ -48,8 +53,7 @@ WidgetPtr makeRow(int i) {
 
 struct Window {
     Window() {
-        sdloo::screen = SDL_SetVideoMode(screenW, screenH, 32, SDL_RESIZABLE);
-        if (!sdloo::screen) std::abort();
+        if (!SDL_SetVideoMode(screenW, screenH, 32, SDL_RESIZABLE)) std::abort();
         auto theme = std::make_shared<style>(fontFile());
         setDefaultStyle(theme);
         list = std::make_shared<fixedscrollbox>(rowHeight, [](int from, int to) {
@@ -147,9 +151,9 @@ void BM_SdlBlitsOfTheSameSurfaces(benchmark::State& state) {
     for (auto _ : state) {
         for (Blit& b : blits) {
             SDL_Rect dst = b.dst;
-            SDL_BlitSurface(b.surface, &b.src, sdloo::screen, &dst);
+            SDL_BlitSurface(b.surface, &b.src, w.bridge->screen(), &dst);
         }
-        SDL_Flip(sdloo::screen);
+        SDL_Flip(w.bridge->screen());
     }
     state.counters["blits"] = static_cast<double>(blits.size());
 }

@@ -36,6 +36,7 @@
 #include "reader/window.hpp"
 #include "sdloo/ttf.hpp"
 #include "sdloo/video.hpp"
+#include "sdloo/window.hpp"
 #include "tools/files.hpp"
 #include "tools/ini.hpp"
 #include "tools/log.hpp"
@@ -203,7 +204,7 @@ struct Window {
     }
     // Whether the strip of the current page has been drawn.
     bool shown(int index) {
-        auto strip = std::dynamic_pointer_cast<reader::stripImage>(ui->stripView());
+        auto strip = std::dynamic_pointer_cast<reader::stripImage>(ui->strip().stripView());
         if (!strip || !strip->view()) return false;
         char* title = nullptr;
         SDL_WM_GetCaption(&title, nullptr);
@@ -239,7 +240,7 @@ void setUpVideo() {
         sdloo::startVideo();
         sdloo::startTTF();
         gui::setDefaultStyle(std::make_shared<gui::style>(veraPath));
-        sdloo::screen = SDL_SetVideoMode(640, 480, 32, SDL_ANYFORMAT | SDL_RESIZABLE);
+        if (!sdloo::setVideoMode(640, 480, sdloo::VideoMode::window)) std::abort();
         gui::becomeLoopThread();
         return true;
     }();
@@ -267,7 +268,7 @@ void BM_PeakMemoryPaging300Strips(benchmark::State& state) {
     for (auto _ : state) {
         auto c = std::make_shared<stripComic>(benchStorage(), 300, 1000);
         Window w({c});
-        w.ui->selectComic(c, 0);
+        w.ui->loader().selectComic(c, 0);
         w.settle();
         for (int i = 1; i < 300; ++i) {
             w.key(SDLK_PAGEDOWN);
@@ -290,7 +291,7 @@ void BM_PageDownToPrefetchedStrip(benchmark::State& state) {
     auto c = std::make_shared<stripComic>(benchStorage(), n, 0);
     for (const auto& p : c->pagesCopy()) downloader::download(p.image, {}, true);
     Window w({c});
-    w.ui->selectComic(c, 0);
+    w.ui->loader().selectComic(c, 0);
     w.settle();
     int index = 0;
     double toView = 0, toFrame = 0;
@@ -304,13 +305,13 @@ void BM_PageDownToPrefetchedStrip(benchmark::State& state) {
             index = 0;
             state.ResumeTiming();
         }
-        const gui::WidgetPtr before = w.ui->stripView();
+        const gui::WidgetPtr before = w.ui->strip().stripView();
         const auto start = Clock::now();
         w.key(SDLK_PAGEDOWN);
         ++index;
         auto swapped = start;
         w.pump([&] {
-            if (swapped == start && w.ui->stripView() != before) swapped = Clock::now();
+            if (swapped == start && w.ui->strip().stripView() != before) swapped = Clock::now();
             return w.shown(index);
         });
         const auto end = Clock::now();
@@ -339,7 +340,7 @@ void BM_ToSurfaceAndBlit(benchmark::State& state) {
         sdloo::Surface s = libgd::toSurface(image.get());
         sdloo::rect at(205, 21, 435, 459);
         sdloo::rect from(0, 0, 435, 459);
-        sdloo::blit(s.get(), &from, sdloo::screen, at);
+        sdloo::blit(s.get(), &from, sdloo::videoSurface(), at);
         benchmark::DoNotOptimize(s.get());
     }
 }
@@ -351,7 +352,7 @@ void BM_FullRepaintWithStripShown(benchmark::State& state) {
     setUpVideo();
     auto c = std::make_shared<stripComic>(benchStorage(), 2, 0);
     Window w({c});
-    w.ui->selectComic(c, 0);
+    w.ui->loader().selectComic(c, 0);
     w.settle();
     w.pump([&] { return w.shown(0); });
     for (auto _ : state) {
@@ -393,8 +394,6 @@ void BM_LongestLoopGapDuringGlobalUpdate(benchmark::State& state) {
             std::filesystem::create_directories("plugins");
             tools::writeFileAtomically(path, text);
             auto c = comics::makePlugin(benchStorage(), path, text);
-            c->listIndex = k;
-            c->expanded = k == 0;
             list.push_back(c);
         }
         Window w(list, 8, 64);
@@ -406,7 +405,7 @@ void BM_LongestLoopGapDuringGlobalUpdate(benchmark::State& state) {
             return true;
         };
         const auto limit = Clock::now() + std::chrono::seconds(120);
-        w.ui->globalUpdate();
+        w.ui->loader().globalUpdate();
         double longest = 0, total = 0;
         long passes = 0;
         auto last = Clock::now();

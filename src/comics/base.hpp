@@ -53,9 +53,9 @@ public:
     virtual void update(const Callback& onChanged, const Callback& onNewPages);
     virtual LinkList urls() const;
     // Marks the comic failed (never saved again this run) and logs the message.
-    virtual void fail(const std::string& message);
+    void fail(const std::string& message);
     // Pages minus position.
-    virtual std::int32_t remaining() const;
+    std::int32_t remaining() const;
     // Persists the state into the storage (nothing when failed).
     virtual void save();
     virtual std::string toString() const { return name(); }
@@ -78,15 +78,12 @@ public:
     FileStorage& storage() const { return *storage_.load(); }
     void attachStorage(FileStorage& storage) { storage_.store(&storage); }
 
-    // View flags and state flags shared between the window and the workers.
-    std::atomic<bool> changed{false};
-    std::atomic<bool> expanded{false};
+    // State flags shared between the reader and the workers.
     std::atomic<bool> failed{false};
     std::atomic<bool> active{true};
     std::atomic<bool> updating{false};
     // Set when an update has been queued and not yet finished.
     std::atomic<bool> queued{false};
-    std::atomic<std::int32_t> listIndex{0};
 
 protected:
     comicState state_;  // guarded by lock()

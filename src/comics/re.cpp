@@ -1,10 +1,8 @@
 #include "comics/re.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <mutex>
-#include <set>
 #include <stdexcept>
 
 #include "comics/serialize.hpp"
@@ -17,7 +15,6 @@
 
 namespace comics {
 
-using tools::lowered;
 using tools::replaceAll;
 
 namespace fs = std::filesystem;
@@ -25,116 +22,12 @@ using Hold = std::lock_guard<std::recursive_mutex>;
 
 namespace {
 
-// Calls f(key, value) for every line holding "=" (one trailing CR dropped).
-template <class F>
-void forEachSetting(const std::string& text, F f) {
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string_view line(text.data() + at, end - at);
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        std::size_t eq = line.find('=');
-        if (eq != std::string_view::npos) f(line.substr(0, eq), line.substr(eq + 1));
-        at = end + 1;
-    }
-}
-
 std::string withoutHttp(std::string address) {
     if (address.starts_with("http://")) address.erase(0, 7);
     return address;
 }
 
-// Archived plugins keep the storage read from their archive for the whole run.
-std::vector<std::unique_ptr<FileStorage>>& archiveStorages() {
-    static auto* list = new std::vector<std::unique_ptr<FileStorage>>;
-    return *list;
-}
-
 }  // namespace
-
-pluginFlags scanFlags(const std::string& text) {
-    pluginFlags flags;
-    forEachSetting(text, [&](std::string_view key, std::string_view) {
-        if (key == "frontpage" || key == "frontpage_match" || key == "fpmatch") flags.fp = true;
-        if (key == "skip") flags.sk = true;
-        if (key == "archive") flags.archive = true;
-    });
-    return flags;
-}
-
-pluginSettings parsePlugin(const std::string& path, const std::string& text, pluginFlags flags) {
-    pluginSettings s;
-    s.text = text;
-    try {
-        forEachSetting(text, [&](std::string_view rawKey, std::string_view rawValue) {
-            const std::string key = lowered(std::string(rawKey));
-            const std::string value(rawValue);
-            auto build = [&](const char* label) {
-                try {
-                    return std::make_shared<const extract::replacer>(value);
-                } catch (...) {
-                    tools::logln(label);
-                    throw;
-                }
-            };
-            if (key == "name") {
-                s.name = value;
-            } else if (key == "filename") {
-                s.filename = value;
-            } else if (key == "start") {
-                s.start = value;
-            } else if (key == "next") {
-                s.next = build("next:");
-            } else if (key == "title") {
-                s.title = build("title:");
-            } else if (key == "images") {
-                s.images = build("images:");
-            } else if (key == "unsafe") {
-                s.unsafe = build("unsafe:");
-            } else if (key == "redirs") {
-                s.redirects = lowered(value) == "yes";
-            } else if (key == "urls") {
-                // Each address is resolved against the one before it on the line.
-                std::string previous;
-                std::size_t at = 0;
-                while (at <= value.size()) {
-                    std::size_t comma = value.find(',', at);
-                    if (comma == std::string::npos) comma = value.size();
-                    std::string item = value.substr(at, comma - at);
-                    std::size_t eq = item.find('=');
-                    std::string label = eq == std::string::npos ? item : item.substr(0, eq);
-                    std::string address = eq == std::string::npos ? item : item.substr(eq + 1);
-                    if (!previous.empty()) address = downloader::followLink(previous, address);
-                    previous = address;
-                    s.urls.emplace_back(std::move(label), std::move(address));
-                    at = comma + 1;
-                }
-            } else if (flags.fp && key == "frontpage") {
-                s.frontpage = value;
-            } else if (flags.fp && (key == "frontpage_match" || key == "fpmatch")) {
-                s.frontpageMatch = build("fpmatch:");
-            } else if (flags.sk && key == "skip") {
-                s.skip = build("skip:");
-            } else if (flags.archive && key == "archive") {
-                std::size_t comma = value.find(',');
-                if (comma == std::string::npos)
-                    throw std::runtime_error("No comma in archive value " + value);
-                s.start = value.substr(0, comma);
-                s.archiveExpression = value.substr(comma + 1);
-            }
-        });
-    } catch (...) {
-        tools::logln("Regex::construct with ", path, " failed");
-        throw;
-    }
-    if (s.filename.empty()) {
-        s.filename = path;
-        replaceAll(s.filename, "plugins/", "");
-        replaceAll(s.filename, ".re", "");
-    }
-    return s;
-}
 
 template <bool fp, bool sk, bool archive>
 regex_plugin<fp, sk, archive>::regex_plugin(FileStorage& storage, std::string path,
@@ -453,65 +346,5 @@ std::shared_ptr<comic> makePlugin(FileStorage& storage, const std::string& path,
 }
 
 const regexPlugin* asPlugin(const comic& c) { return dynamic_cast<const regexPlugin*>(&c); }
-
-namespace {
-
-// Regular files of dir whose names end in suffix, sorted by name, as "dir/name".
-std::vector<std::string> listPlugins(const std::string& dir, const std::string& suffix) {
-    std::vector<std::string> names;
-    std::error_code error;
-    fs::directory_iterator it(dir, error);
-    if (error) return names;  // no directory: no plugins
-    for (const auto& entry : it) {
-        std::string name = entry.path().filename().string();
-        if (name.size() > suffix.size() && name.ends_with(suffix) && entry.is_regular_file())
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> paths;
-    for (const std::string& name : names) {
-        std::string path = dir + "/" + name;
-        std::replace(path.begin(), path.end(), '\\', '/');
-        paths.push_back(std::move(path));
-    }
-    return paths;
-}
-
-}  // namespace
-
-void loadPlugins(const std::string& dir) {
-    try {
-        std::set<std::string> archived;
-        for (const std::string& file : listPlugins(dir, ".re.zip")) {
-            auto storage = std::make_unique<FileStorage>();
-            storage->read(tools::readWholeFile(file));
-            const std::string path = file.substr(0, file.size() - 4);
-            std::string text;
-            try {
-                text = storage->get(path);
-            } catch (const std::exception& e) {
-                tools::logln("Outweirding error [", e, "] in getting ", path, " from ", file,
-                             ". Ignoring plugin.");
-                continue;
-            }
-            std::shared_ptr<comic> plugin = makePlugin(*storage, path, text);
-            plugin->active = false;
-            archiveStorages().push_back(std::move(storage));
-            archived.insert(path);
-            registry().append(std::move(plugin));
-        }
-        for (const std::string& path : listPlugins(dir, ".re")) {
-            tools::readWholeFile(path);  // an unreadable file stops the loading
-            if (archived.count(path)) {
-                tools::logln("Zip found for ", path, ", ignoring .re");
-                continue;
-            }
-            registry().append(makePlugin(mainStorage(), path, ""));
-        }
-    } catch (...) {
-        tools::logln("Regex list failed");
-        throw;
-    }
-}
 
 }  // namespace comics

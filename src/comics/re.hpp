@@ -6,9 +6,11 @@
 // on save into "<file>.zip" (the plugin text plus its stored state) and loaded
 // from there, inactive, at the next start.
 //
-// Keys (compared without regard to case): name, filename, start, next, title,
-// images, redirs, urls, unsafe, frontpage, frontpage_match / fpmatch, archive,
-// skip. The instance (fp, sk, archive) is picked by an exact scan of the keys.
+// The file format is in plugin_file.hpp, the start-up loading of the plugin
+// directory in plugin_loading.hpp.
+//
+// Thread safety: as for every comic, the state under the comic's lock; the
+// settings are replaced as a whole, so an update keeps the set it started with.
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,32 +18,10 @@
 
 #include "comics/base.hpp"
 #include "comics/fhtagn.hpp"
+#include "comics/plugin_file.hpp"
 #include "extract/replacer.hpp"
 
 namespace comics {
-
-struct pluginFlags {
-    bool fp = false;       // "frontpage", "frontpage_match" or "fpmatch" occurs
-    bool sk = false;       // "skip" occurs
-    bool archive = false;  // "archive" occurs
-    bool operator==(const pluginFlags&) const = default;
-};
-// Exact scan of the keys of the raw text (letter case counts).
-pluginFlags scanFlags(const std::string& text);
-
-// Everything a plugin file sets. Expressions are shared: an update running with
-// one set keeps it alive while a re-read installs the next.
-struct pluginSettings {
-    std::string text;  // the file's text
-    std::string name, filename, start, frontpage, archiveExpression;
-    LinkList urls;
-    bool redirects = false;
-    std::shared_ptr<const extract::replacer> next, title, images, unsafe, frontpageMatch, skip;
-};
-// Parses a plugin text (keys of flags that are off are ignored). A bad
-// expression logs the key's label and "Regex::construct with " + path + " failed"
-// and raises.
-pluginSettings parsePlugin(const std::string& path, const std::string& text, pluginFlags flags);
 
 // What every plugin instance answers, whatever its flags.
 class regexPlugin {
@@ -79,9 +59,9 @@ public:
     bool skip(const std::string& page);
 
     // Downloads the archive page and keeps its entries (archive flag only).
-    virtual void loadArchive();
+    void loadArchive();
     // Reads the file when the text is empty, parses it and installs the result.
-    virtual void parse();
+    void parse();
 
     const std::string& path() const override { return path_; }
     pluginFlags flags() const override { return {fp, sk, archive}; }
@@ -117,11 +97,5 @@ std::shared_ptr<comic> makePlugin(FileStorage& storage, const std::string& path,
 
 // The plugin face of a comic, or null for other comics.
 const regexPlugin* asPlugin(const comic& c);
-
-// Start-up loading: every "*.re.zip" of the directory (inactive, with a storage
-// of its own), then every "*.re" without an archive (active, shared storage),
-// each in name order, appended to registry(). Errors log "Regex list failed"
-// and are passed on; comics appended before stay.
-void loadPlugins(const std::string& dir = "plugins");
 
 }  // namespace comics

@@ -16,17 +16,17 @@ public:
     FileStorage() = default;
     FileStorage(const FileStorage&) = delete;
     FileStorage& operator=(const FileStorage&) = delete;
-    virtual ~FileStorage() = default;
+    ~FileStorage() = default;
 
     // Parses ZIP bytes and adds (or replaces) every member. Members are expanded
     // whatever their compression method, as far as libzip supports it.
-    virtual void read(const std::string& zipBytes);
-    virtual void put(const std::string& name, std::string data);
+    void read(const std::string& zipBytes);
+    void put(const std::string& name, std::string data);
     // The member's bytes; a missing name raises name + " not a file".
-    virtual std::string get(const std::string& name) const;
-    virtual void remove(const std::string& name);
+    std::string get(const std::string& name) const;
+    void remove(const std::string& name);
     // A new ZIP archive with one deflated member per entry.
-    virtual std::string build() const;
+    std::string build() const;
 
     bool has(const std::string& name) const;
     std::vector<std::string> names() const;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "downloader/downloader.hpp"
+#include "downloader/limits.hpp"
 
 namespace downloader::detail {
 

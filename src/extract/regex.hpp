@@ -16,12 +16,17 @@
 // - Matching is bounded: a search that backtracks too much raises matchLimitError
 //   instead of hanging.
 // - A compiled expression is immutable and may run on several threads at once.
+//
+// The translation lives in pattern_translation.cpp, the byte/character mapping in
+// lenient_utf8.cpp, compiling and matching in regex.cpp.
 #include <cstddef>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "extract/pattern_translation.hpp"
 
 namespace extract {
 
@@ -80,10 +85,5 @@ private:
     std::string translated_;
     std::unique_ptr<code> code_;
 };
-
-// Translates an ECMAScript pattern to PCRE2 syntax (the pattern's invalid UTF-8
-// bytes become opaque characters). Throws std::runtime_error on constructs
-// ECMAScript rejects that PCRE2 would read otherwise.
-std::string translateEcmaPattern(std::string_view pattern);
 
 }  // namespace extract

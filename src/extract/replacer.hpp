@@ -32,12 +32,12 @@ public:
     explicit replacer(const std::string& expression);
     replacer(const replacer&) = delete;
     replacer& operator=(const replacer&) = delete;
-    virtual ~replacer();
+    ~replacer();
 
     // Turns CR/LF of text into spaces in place, then returns every extracted piece
     // (empty when nothing is found). Throws on an invalid chain, a bad second-step
     // pattern, or a search that exceeds the match limit.
-    virtual std::vector<std::string> apply(std::string& text) const;
+    std::vector<std::string> apply(std::string& text) const;
     // Convenience: works on a copy.
     std::vector<std::string> apply(const std::string& text) const;
 

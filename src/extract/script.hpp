@@ -4,7 +4,7 @@
 // text out between marks and reshapes a stack of strings. The stack is the result.
 //
 // Commands are separated by "," ("\," is a literal comma); "do" ... "done" groups
-// commands into one. See script.cpp for the command set.
+// commands into one. See script_commands.hpp for the command set.
 //
 // The program is fixed at construction; every apply starts from fresh run state
 // of its own, so one script may run on several threads at once.
@@ -22,11 +22,11 @@ public:
     explicit script(const std::string& text);
     script(const script&) = delete;
     script& operator=(const script&) = delete;
-    virtual ~script();
+    ~script();
 
     // Runs the program on the text; the empty list when a search failed. A
     // "regex " command turns CR/LF of the text into spaces in place.
-    virtual std::vector<std::string> apply(std::string& text) const;
+    std::vector<std::string> apply(std::string& text) const;
     // Convenience: works on a copy.
     std::vector<std::string> apply(const std::string& text) const;
 

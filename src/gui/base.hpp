@@ -9,6 +9,10 @@
 // Ownership: widgets are held by std::shared_ptr (WidgetPtr). A widget that
 // another thread replaces goes to retire(), so that it is freed on the loop's
 // thread (where surfaces may be freed), never while the loop draws it.
+//
+// Threads: widgets are drawn and handle events on the loop's thread; the
+// default style, the hook table, retire and requestRepaint are safe from any
+// thread.
 #include <SDL/SDL.h>
 
 #include <atomic>
@@ -27,6 +31,10 @@ namespace gui {
 using sdloo::coord;
 using sdloo::rect;
 using sdloo::rgba;
+
+// The area shrunk by m on every side, or as far as it allows: a side never
+// gets a negative length.
+rect shrunk(rect r, int m);
 
 // ---- events ----
 
@@ -56,10 +64,33 @@ struct MouseScroll : LocalEvent {
 struct MouseStateChanged : Event {};
 struct MouseEntered : MouseStateChanged {};
 struct MouseLeft : MouseStateChanged {};
+// The keys the toolkit tells apart, in its own codes (the bridge translates
+// the windowing system's); every other key is Key::other.
+enum class Key : std::uint8_t {
+    other,
+    letter,  // a to z: KeyPressed::letter says which
+    home,
+    end,
+    pageUp,
+    pageDown,
+    up,
+    down,
+    left,
+    right,
+    enter,  // Return
+    backspace,
+    escape,
+    f5,
+    f7,
+    f11,
+    keypadPlus,
+    keypadMinus,
+};
 struct KeyPressed : Event {
-    std::uint32_t sym;  // SDLKey
-    std::uint32_t mod;  // SDLMod
-    KeyPressed(std::uint32_t s, std::uint32_t m) : sym(s), mod(m) {}
+    Key key;
+    char letter;  // 'a' to 'z' for Key::letter, otherwise 0
+    bool alt;     // an Alt key was held
+    explicit KeyPressed(Key k, char l = 0, bool a = false) : key(k), letter(l), alt(a) {}
 };
 
 class style;
@@ -75,9 +106,9 @@ public:
     widget& operator=(const widget&) = delete;
 
     // The own style, or the process-wide default style when there is none.
-    virtual gui::style& style() const;
+    gui::style& style() const;
     virtual void setStyle(std::shared_ptr<gui::style> s);
-    virtual bool changed() const { return changed_.load(std::memory_order_relaxed); }
+    bool changed() const { return changed_.load(std::memory_order_relaxed); }
     virtual void setChanged() { changed_.store(true, std::memory_order_relaxed); }
     virtual void clearChanged() { changed_.store(false, std::memory_order_relaxed); }
     // Draws into area on the target; ends by clearing the changed flag.
@@ -123,18 +154,18 @@ public:
     // faceColour modulated by tint. Drawing fields that were bound to the
     // original's own operations are bound to the copy's.
     style(const style& from, rgba tint);
-    virtual ~style() = default;
+    ~style() = default;
     style& operator=(const style&) = delete;
 
     // A tinted copy of from, or of the default style when from is null.
     static std::shared_ptr<style> tinted(rgba tint, const style* from = nullptr);
 
     // One-pixel frame, pixel by pixel.
-    virtual void drawOutline(SDL_Surface* target, rect area, rgba colour);
+    void drawOutline(SDL_Surface* target, rect area, rgba colour);
     // SDL_FillRect of the area.
-    virtual void drawFill(SDL_Surface* target, rect area, rgba colour);
+    void drawFill(SDL_Surface* target, rect area, rgba colour);
     // The glossy face of buttons and bars with a border of rounded corners.
-    virtual void drawPanel(SDL_Surface* target, rect area, rgba border, rgba face, bool openBottom);
+    void drawPanel(SDL_Surface* target, rect area, rgba border, rgba face, bool openBottom);
 
     // The font of a formatted text part: 0 font, 1 smallFont, 2 largeFont,
     // 3 tinyFont, 4 hugeFont; others throw tools::Failure.
@@ -208,14 +239,14 @@ public:
     ui_bridge(const ui_bridge&) = delete;
     ui_bridge& operator=(const ui_bridge&) = delete;
 
-    virtual void stop() { running = false; }
+    void stop() { running = false; }
     // Asks for a repaint; full also marks the whole tree changed and repaints
     // the background. Only sets flags: safe from any thread.
     virtual void requestRepaint(bool full) = 0;
     // Hooks in order, then the root.
     virtual void dispatch(Event& e);
     // Runs until stopped; ends only after a pass that handled events.
-    virtual void loop();
+    void loop();
     // Handles all pending input; false when there was none.
     virtual bool processEvents() = 0;
     virtual void idle() = 0;

@@ -1,26 +1,11 @@
 // Composite widgets and the two lazy wrappers.
+#include "gui/composites.hpp"
+
 #include <algorithm>
 
-#include "gui/widgets.hpp"
 #include "tools/failure.hpp"
 
 namespace gui {
-
-rect shrunk(rect r, int m) {
-    if (2 * m <= r.w && 2 * m <= r.h) {
-        r.shrink(m);
-        return r;
-    }
-    // Too small for the whole margin: take what there is, down to nothing.
-    auto side = [m](std::int32_t& start, std::int32_t& length) {
-        int take = std::min(m, std::max(length, 0) / 2);
-        start += take;
-        length = std::max(length - 2 * m, 0);
-    };
-    side(r.x, r.w);
-    side(r.y, r.h);
-    return r;
-}
 
 // ---- compositeWidget ----
 

@@ -1,8 +1,10 @@
 // Layout containers: position, splits, rows, lists and stacks.
+#include "gui/layouts.hpp"
+
 #include <algorithm>
 #include <cmath>
 
-#include "gui/widgets.hpp"
+#include "gui/scrolling.hpp"
 #include "tools/failure.hpp"
 
 namespace gui {

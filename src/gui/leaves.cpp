@@ -1,9 +1,10 @@
 // Leaf widgets: texts, buttons, frames, progress bars and plain colour.
+#include "gui/leaves.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "gui/widgets.hpp"
 #include "tools/failure.hpp"
 
 namespace gui {

@@ -1,9 +1,10 @@
 // Dragging and scrolling: the grip, the scroll bar and the scroll box.
+#include "gui/scrolling.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "gui/widgets.hpp"
 #include "tools/failure.hpp"
 
 namespace gui {

@@ -160,7 +160,45 @@ void panel(SDL_Surface* target, rect a, rgba border, rgba face, bool openBottom,
 
 // ---- bridge ----
 
-sdl_bridge::sdl_bridge(WidgetPtr r) : ui_bridge(std::move(r)) { becomeLoopThread(); }
+KeyPressed translateKey(SDLKey sym, SDLMod mod) {
+    const bool alt = (mod & KMOD_ALT) != 0;
+    if (sym >= SDLK_a && sym <= SDLK_z)
+        return KeyPressed(Key::letter, static_cast<char>('a' + (sym - SDLK_a)), alt);
+    static const std::map<SDLKey, Key> keys = {
+        {SDLK_HOME, Key::home},
+        {SDLK_END, Key::end},
+        {SDLK_PAGEUP, Key::pageUp},
+        {SDLK_PAGEDOWN, Key::pageDown},
+        {SDLK_UP, Key::up},
+        {SDLK_DOWN, Key::down},
+        {SDLK_LEFT, Key::left},
+        {SDLK_RIGHT, Key::right},
+        {SDLK_RETURN, Key::enter},
+        {SDLK_BACKSPACE, Key::backspace},
+        {SDLK_ESCAPE, Key::escape},
+        {SDLK_F5, Key::f5},
+        {SDLK_F7, Key::f7},
+        {SDLK_F11, Key::f11},
+        {SDLK_KP_PLUS, Key::keypadPlus},
+        {SDLK_KP_MINUS, Key::keypadMinus},
+    };
+    auto found = keys.find(sym);
+    return KeyPressed(found == keys.end() ? Key::other : found->second, 0, alt);
+}
+
+sdl_bridge::sdl_bridge(WidgetPtr r) : ui_bridge(std::move(r)), screen_(sdloo::videoSurface()) {
+    becomeLoopThread();
+}
+
+coord sdl_bridge::screenSize() const {
+    return screen_ ? coord(screen_->w, screen_->h) : coord(0, 0);
+}
+
+bool sdl_bridge::setVideoMode(int width, int height, sdloo::VideoMode mode) {
+    SDL_Surface* made = sdloo::setVideoMode(width, height, mode);
+    if (made) screen_ = made;
+    return made != nullptr;
+}
 
 void sdl_bridge::requestRepaint(bool full) {
     if (full) {
@@ -243,17 +281,19 @@ void sdl_bridge::resize(int width, int height) {
                      maxWindowSide, " pixels");
         return;
     }
-    SDL_Surface* old = sdloo::screen;
-    SDL_Surface* s = SDL_SetVideoMode(width, height, 32, SDL_RESIZABLE);
+    SDL_Surface* old = screen_;
+    const coord oldSize = screenSize();
+    SDL_Surface* s = sdloo::setVideoMode(width, height, sdloo::VideoMode::resizable);
     if (!s) {
-        tools::logln("Resizing the window to ", width, "x", height, " failed: ", SDL_GetError());
+        tools::logln("Resizing the window to ", width, "x", height,
+                     " failed: ", sdloo::videoError());
         // SDL refused before letting go of the old mode: it is still there.
         // Otherwise it is gone, and the old size is asked for again.
-        if (old && SDL_GetVideoSurface() == old) return;
-        if (old) s = SDL_SetVideoMode(old->w, old->h, 32, SDL_RESIZABLE);
-        if (!s) tools::logln("No window surface: ", SDL_GetError());
+        if (old && sdloo::videoSurface() == old) return;
+        if (old) s = sdloo::setVideoMode(oldSize.x, oldSize.y, sdloo::VideoMode::resizable);
+        if (!s) tools::logln("No window surface: ", sdloo::videoError());
     }
-    sdloo::screen = s;
+    screen_ = s;
 }
 
 void sdl_bridge::handleSDLEvent(const SDL_Event& e) {
@@ -299,7 +339,7 @@ void sdl_bridge::handleSDLEvent(const SDL_Event& e) {
                 break;
             }
             case SDL_KEYDOWN: {
-                KeyPressed key(e.key.keysym.sym, e.key.keysym.mod);
+                KeyPressed key = translateKey(e.key.keysym.sym, e.key.keysym.mod);
                 dispatch(key);
                 break;
             }
@@ -322,7 +362,7 @@ void sdl_bridge::idle() {
 bool sdl_bridge::repaint() {
     if (!needsRepaint.exchange(false)) return false;
     drainRetired();
-    SDL_Surface* s = sdloo::screen;
+    SDL_Surface* s = screen_;
     if (!s) return false;  // no window surface (a failed resize): nothing to paint on
     {
         // Cached renderings stay alive until the whole tree has drawn.

@@ -2,8 +2,11 @@
 // gui.sdl_bridge: the bridge over SDL 1.2.
 //
 // sdl_bridge polls SDL's event queue, coalesces mouse motion, turns SDL events
-// into toolkit events, hands them to hooks and the tree, and repaints the tree
-// onto the screen surface (sdloo::screen) when asked.
+// into toolkit events (keys into gui::Key codes), hands them to hooks and the
+// tree, and repaints the tree onto the window's surface when asked. The bridge
+// keeps that surface: the video surface when it was made, then what its own
+// setVideoMode and the user's resizes made (SDL 1.2 has one video surface and
+// owns it).
 //
 // The GUI lock: the loop's thread holds it while it draws the tree and while
 // it dispatches an event; any other thread takes it before it changes the
@@ -17,6 +20,7 @@
 #include <string>
 
 #include "gui/base.hpp"
+#include "sdloo/window.hpp"
 
 namespace gui {
 
@@ -35,9 +39,22 @@ private:
 // otherwise "Unidentified event " + the number.
 std::string eventName(int type);
 
+// The toolkit's form of a key press: SDL's key code and modifiers translated.
+KeyPressed translateKey(SDLKey sym, SDLMod mod);
+
 class sdl_bridge : public ui_bridge {
 public:
     explicit sdl_bridge(WidgetPtr root);
+
+    // The surface the tree is painted on; null when there is no window (none
+    // yet, or a resize SDL could not recover from). SDL owns it.
+    SDL_Surface* screen() const { return screen_; }
+    // Its size, (0, 0) without a window.
+    coord screenSize() const;
+    // Opens the window or changes its size and kind (sdloo::setVideoMode); the
+    // tree is painted on the new surface from then on. False when SDL refused
+    // (sdloo::videoError tells why); the bridge keeps its surface then.
+    bool setVideoMode(int width, int height, sdloo::VideoMode mode);
 
     // Only sets flags (and marks the tree changed when called on the loop's
     // thread; from elsewhere that happens at the next repaint). Any thread.
@@ -49,8 +66,8 @@ public:
     void idle() override;
     // Draws the tree onto the screen surface and flips it; false when no
     // repaint was pending.
-    virtual bool repaint();
-    virtual void handleSDLEvent(const SDL_Event& e);
+    bool repaint();
+    void handleSDLEvent(const SDL_Event& e);
 
     std::atomic<bool> needsRepaint{false};
     std::atomic<bool> fullRepaint{false};
@@ -61,6 +78,7 @@ public:
 private:
     void resize(int width, int height);
 
+    SDL_Surface* screen_;
     std::atomic<bool> treeChangePending_{false};
 };
 

@@ -1,8 +1,8 @@
 // The image view.
+#include "gui/showsurf.hpp"
+
 #include <algorithm>
 #include <cmath>
-
-#include "gui/widgets.hpp"
 
 namespace gui {
 

@@ -10,6 +10,8 @@
 // no display or no helper program -> "Can't open the clipboard, returning";
 // the pipe to the helper cannot be made -> "Can't allocate global memory, returning";
 // the helper fails or does not finish in time -> "Closing the clipboard failed. Whut.".
+//
+// Threads: any thread; the call waits (a bounded time) for the helper to end.
 #include <string>
 #include <vector>
 

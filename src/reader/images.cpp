@@ -83,34 +83,8 @@ int length(std::string_view bytes) {
     return static_cast<int>(bytes.size());
 }
 
-// SDL_MapRGBA for a format without a palette, on GD's true-colour value.
-struct Mapping {
-    explicit Mapping(const SDL_PixelFormat* f)
-        : rloss(f->Rloss),
-          gloss(f->Gloss),
-          bloss(f->Bloss),
-          aloss(f->Aloss),
-          rshift(f->Rshift),
-          gshift(f->Gshift),
-          bshift(f->Bshift),
-          ashift(f->Ashift),
-          amask(f->Amask) {}
-    Uint32 operator()(int c) const {
-        Uint32 r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
-        Uint32 a = (c & 0x7F000000) >> 24;
-        return (r >> rloss) << rshift | (g >> gloss) << gshift | (b >> bloss) << bshift |
-               ((a >> aloss) << ashift & amask);
-    }
-    // SDL's default 32-bit layout: GD's value with the alpha bits dropped.
-    bool isGdLayout() const {
-        return rloss == 0 && gloss == 0 && bloss == 0 && rshift == 16 && gshift == 8 &&
-               bshift == 0 && amask == 0;
-    }
-    Uint32 rloss, gloss, bloss, aloss, rshift, gshift, bshift, ashift, amask;
-};
-
 // GD's true-colour values with the alpha bits cleared, two pixels at a time.
-void copyDroppingAlpha(Uint32* __restrict to, const int* __restrict from, int n) {
+void copyDroppingAlpha(std::uint32_t* __restrict to, const int* __restrict from, int n) {
     int x = 0;
     for (; x + 1 < n; x += 2) {
         std::uint64_t pair;
@@ -118,7 +92,7 @@ void copyDroppingAlpha(Uint32* __restrict to, const int* __restrict from, int n)
         pair &= 0x00FFFFFF00FFFFFFull;
         std::memcpy(to + x, &pair, 8);
     }
-    if (x < n) to[x] = static_cast<Uint32>(from[x]) & 0x00FFFFFF;
+    if (x < n) to[x] = static_cast<std::uint32_t>(from[x]) & 0x00FFFFFF;
 }
 
 }  // namespace
@@ -158,49 +132,28 @@ Image toImage(std::string_view bytes) {
 sdloo::Surface toSurface(gdImagePtr image) {
     tools::check(image != nullptr, "no image to convert");
     const int w = gdImageSX(image), h = gdImageSY(image);
-    sdloo::Surface surface = sdloo::makeSurface(w, h);
-    sdloo::SDL_Drawable locked(surface.get());
-    Mapping map(surface->format);
-    auto* pixels = static_cast<Uint8*>(surface->pixels);
-    const std::ptrdiff_t pitch = surface->pitch;
-    if (gdImageTrueColor(image)) {
-        const bool gdLayout = map.isGdLayout();
-        for (int y = 0; y < h; ++y) {
-            Uint32* __restrict row = reinterpret_cast<Uint32*>(pixels + 4 * (pitch * y / 4));
-            const int* __restrict from = image->tpixels[y];
-            if (gdLayout)
-                copyDroppingAlpha(row, from, w);
-            else
-                for (int x = 0; x < w; ++x) row[x] = map(from[x]);
-        }
-    } else {
-        std::array<Uint32, gdMaxColors> palette;
-        for (int p = 0; p < gdMaxColors; ++p)
-            palette[p] = map(
-                gdTrueColorAlpha(image->red[p], image->green[p], image->blue[p],
-                                 image->transparent == p ? gdAlphaTransparent : image->alpha[p]));
-        for (int y = 0; y < h; ++y) {
-            auto* row = reinterpret_cast<Uint32*>(pixels + 4 * (pitch * y / 4));
-            const unsigned char* from = image->pixels[y];
-            for (int x = 0; x < w; ++x) row[x] = palette[from[x]];
-        }
-    }
-    return surface;
+    if (gdImageTrueColor(image))
+        return sdloo::surfaceFromRows(w, h, [image, w](int y, std::uint32_t* row) {
+            copyDroppingAlpha(row, image->tpixels[y], w);
+        });
+    // A palette image: every index becomes its colour (a surface without alpha).
+    std::array<std::uint32_t, gdMaxColors> palette;
+    for (int p = 0; p < gdMaxColors; ++p)
+        palette[p] = std::uint32_t(image->red[p]) << 16 | std::uint32_t(image->green[p]) << 8 |
+                     std::uint32_t(image->blue[p]);
+    return sdloo::surfaceFromRows(w, h, [image, w, &palette](int y, std::uint32_t* row) {
+        const unsigned char* from = image->pixels[y];
+        for (int x = 0; x < w; ++x) row[x] = palette[from[x]];
+    });
 }
 
 sdloo::Surface toSurfaceByPixels(gdImagePtr image) {
     tools::check(image != nullptr, "no image to convert");
-    const int w = gdImageSX(image), h = gdImageSY(image);
-    sdloo::Surface surface = sdloo::makeSurface(w, h);
-    sdloo::SDL_Drawable drawable(surface.get());
-    for (int x = 0; x < w; ++x)
-        for (int y = 0; y < h; ++y) {
-            int c = gdImageGetTrueColorPixel(image, x, y);
-            drawable.put(x, y,
-                         sdloo::rgba(gdTrueColorGetRed(c), gdTrueColorGetGreen(c),
-                                     gdTrueColorGetBlue(c), gdTrueColorGetAlpha(c)));
-        }
-    return surface;
+    return sdloo::surfaceFromPixels(gdImageSX(image), gdImageSY(image), [image](int x, int y) {
+        int c = gdImageGetTrueColorPixel(image, x, y);
+        return sdloo::rgba(gdTrueColorGetRed(c), gdTrueColorGetGreen(c), gdTrueColorGetBlue(c),
+                           gdTrueColorGetAlpha(c));
+    });
 }
 
 }  // namespace libgd

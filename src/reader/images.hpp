@@ -1,12 +1,15 @@
 #pragma once
 // libgd: strip images from raw bytes to GD images (toImage) and from GD images
-// to 32-bit SDL surfaces (toSurface).
+// to 32-bit surfaces (toSurface, through sdloo::surfaceFromRows).
 //
 // toImage recognises the format by its first bytes: "GIF8" at 0, FF D8 FF at 0,
 // "PNG" at 1; "<html" anywhere means a web page (no image); anything else is
 // logged and refused with "Unidentified image type". Before GD sees the bytes,
 // the size in the image's header is checked, so a hostile header cannot make
-// GD allocate gigabytes. Every decode runs under the process-wide decoding lock.
+// GD allocate gigabytes.
+//
+// Threads: toImage from any thread (every decode runs under the process-wide
+// decoding lock); the conversions on the interface thread, like all surfaces.
 #include <gd.h>
 
 #include <memory>
@@ -26,7 +29,8 @@ struct ImageFree {
 };
 using Image = std::unique_ptr<gdImage, ImageFree>;
 
-// Largest image accepted: SDL 1.2 holds a 32-bit row of at most 16383 pixels.
+// Largest image accepted: a surface holds a 32-bit row of at most
+// sdloo::maxSurfaceWidth (16383) pixels.
 inline constexpr int maxWidth = 16383;
 inline constexpr int maxHeight = 65535;
 inline constexpr long long maxPixels = 50'000'000;
@@ -42,14 +46,14 @@ public:
 // std::runtime_error "Unidentified image type" (after the log line).
 Image toImage(std::string_view bytes);
 
-// A new 32-bit surface (SDL's default 8:8:8 layout, no alpha channel) with the
-// image's pixels, converted row by row with exactly the values that a pixel
-// walk through SDL_Drawable::put would store. The image stays the caller's.
-// Throws std::runtime_error when SDL cannot make the surface.
+// A new 32-bit surface (the default 8:8:8 layout, no alpha channel) with the
+// image's pixels, converted row by row with exactly the values that the pixel
+// walk of toSurfaceByPixels stores. The image stays the caller's. Throws
+// std::runtime_error when the surface cannot be made.
 sdloo::Surface toSurface(gdImagePtr image);
 
-// The same conversion as a pixel-by-pixel walk through SDL_Drawable::put
-// (the reference the row-wise conversion is checked and measured against).
+// The same conversion as a pixel-by-pixel walk (sdloo::surfaceFromPixels):
+// the reference the row-wise conversion is checked and measured against.
 sdloo::Surface toSurfaceByPixels(gdImagePtr image);
 
 // The process-wide decoding lock. toImage takes it itself; callers may hold it

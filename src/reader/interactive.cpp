@@ -14,7 +14,7 @@
 #include "comics/storage.hpp"
 #include "reader/window.hpp"
 #include "sdloo/ttf.hpp"
-#include "sdloo/video.hpp"
+#include "sdloo/window.hpp"
 #include "tools/log.hpp"
 #include "tools/thread.hpp"
 #include "tools/threadpool.hpp"
@@ -28,20 +28,15 @@ int interactiveRun(const interactiveOptions&, const interactiveSettings& setting
     auto pagePool = std::make_unique<tools::pool>(settings.pageWorkers);
     auto updatePool = std::make_unique<tools::pool>(settings.updateWorkers);
 
-    // 2. The window.
+    // 2. The window, on the interface's bridge. 3. The interface, storing to
+    // "storage.dat.zip". 4. It numbers the registry's comics in their order.
     tools::logln("Creating display surf");
     sdloo::startTTF();
-    sdloo::screen = SDL_SetVideoMode(640, 480, 32, SDL_ANYFORMAT | SDL_RESIZABLE);
-    if (!sdloo::screen)
-        throw std::runtime_error(std::string("Cannot open the window: ") + SDL_GetError());
-
-    // 4. (before the interface sorts the list by it) Number the comics.
-    const auto list = comics::registry().snapshot();
-    for (std::size_t i = 0; i < list.size(); ++i) list[i]->listIndex = static_cast<std::int32_t>(i);
-
-    // 3. The interface, storing to "storage.dat.zip".
     auto ui = std::make_unique<user_interface>(*pagePool, *updatePool,
                                                [] { comics::writeMainStorage(); });
+    if (!ui->bridge.setVideoMode(640, 480, sdloo::VideoMode::window))
+        throw std::runtime_error("Cannot open the window: " + sdloo::videoError());
+
     // 5.
     ui->setUp();
 
@@ -61,7 +56,7 @@ int interactiveRun(const interactiveOptions&, const interactiveSettings& setting
     // 7.
     tools::logln("UI terminating");
     try {
-        ui->save(nullptr);
+        ui->loader().save(nullptr);
     } catch (const std::exception& e) {
         tools::logln("Saving at exit failed: ", e);
         status = 1;

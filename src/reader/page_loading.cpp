@@ -11,104 +11,58 @@
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "reader/images.hpp"
-#include "reader/window.hpp"
 #include "tools/log.hpp"
 
 namespace reader {
 
-// ---- downloads in progress ----
-
-bool downloadsInProgress::enterIfAbsent(const std::string& ref,
-                                        std::shared_ptr<gui::ProgressBar> bar) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return bars_.emplace(ref, std::move(bar)).second;
+std::string pageLabel(const comics::comic& c, int index) {
+    return "#" + std::to_string(index + 1) + " of " + c.name();
 }
 
-void downloadsInProgress::enter(const std::string& ref, std::shared_ptr<gui::ProgressBar> bar) {
-    std::lock_guard<std::mutex> hold(lock_);
-    bars_[ref] = std::move(bar);
-}
+PageLoader::PageLoader(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
+                       Selection& selection, ComicTree& tree, StripArea& strip,
+                       std::function<void()> repaint)
+    : pagePool_(pagePool),
+      updatePool_(updatePool),
+      storeToDisk_(std::move(storeToDisk)),
+      selection_(selection),
+      tree_(tree),
+      strip_(strip),
+      repaint_(std::move(repaint)) {}
 
-bool downloadsInProgress::remove(const std::string& ref) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return bars_.erase(ref) != 0;
-}
-
-std::shared_ptr<gui::ProgressBar> downloadsInProgress::find(const std::string& ref) const {
-    std::lock_guard<std::mutex> hold(lock_);
-    auto found = bars_.find(ref);
-    return found == bars_.end() ? nullptr : found->second;
-}
-
-std::size_t downloadsInProgress::size() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return bars_.size();
-}
-
-downloadsInProgress& downloads() {
-    static downloadsInProgress* map = new downloadsInProgress;  // outlives every worker
-    return *map;
-}
-
-bool isCached(const std::string& ref) { return downloader::isCached(ref); }
-
-// ---- strips decoded ahead ----
-
-libgd::Image decodedAhead::take(const std::string& ref) {
-    std::lock_guard<std::mutex> hold(lock_);
-    for (auto it = items_.begin(); it != items_.end(); ++it)
-        if (it->first == ref) {
-            libgd::Image image = std::move(it->second);
-            items_.erase(it);
-            return image;
-        }
-    return nullptr;
-}
-
-void decodedAhead::put(const std::string& ref, libgd::Image image) {
-    if (!image) return;
-    std::lock_guard<std::mutex> hold(lock_);
-    for (const auto& item : items_)
-        if (item.first == ref) return;
-    items_.emplace_back(ref, std::move(image));
-    while (items_.size() > capacity) items_.pop_front();
-}
-
-bool decodedAhead::has(const std::string& ref) const {
-    std::lock_guard<std::mutex> hold(lock_);
-    for (const auto& item : items_)
-        if (item.first == ref) return true;
-    return false;
-}
-
-std::size_t decodedAhead::size() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return items_.size();
-}
-
-decodedAhead& ahead() {
-    static decodedAhead* store = new decodedAhead;  // outlives every worker
-    return *store;
+void PageLoader::pausePools() {
+    pagePool_.pause();
+    updatePool_.pause();
 }
 
 // ---- selecting and showing pages ----
 
-void user_interface::selectPage(const ComicPtr& c, int index, bool prefetching) {
+void PageLoader::selectComic(const ComicPtr& c, int page) {
+    if (!c) return;
+    tools::logln("Clicked on comic ", c->name(), ", file ", c->id(), ", type ", c->typeName(), "!");
+    if (page == -1) page = c->position();
+    selectPage(c, std::max(page, 0), false);
+    // A damaged stored position below -1 must not prefetch a negative index.
+    if (page + 1 >= 0) selectPage(c, page + 1, true);
+    repaint_();
+}
+
+void PageLoader::selectPage(const ComicPtr& c, int index, bool prefetching) {
     if (!c) return;
     tools::logln("Selecting page ", index, " of ", c->name());
-    setCurrentComic(c);
-    c->changed = false;
+    selection_.setCurrentComic(c);
+    tree_.row(*c).changed = false;
     pagePool_.addTask(
         "Switch to " + pageLabel(*c, index) + (prefetching ? ", prefetching" : ", live"),
         [this, c, index, prefetching] { showPage(c, !prefetching, index); });
 }
 
-void user_interface::showPage(bool set, int index) { showPage(currentComic(), set, index); }
+void PageLoader::showPage(bool set, int index) { showPage(selection_.currentComic(), set, index); }
 
-void user_interface::showPage(const ComicPtr& k, bool set, int i) {
+void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     tools::logln("SwitchImage to ", i, ", set is ", set);
     if (!k) return;
-    if (set && currentComic() == k) currentIndex_ = i;
+    if (set && selection_.currentComic() == k) selection_.setCurrentIndex(i);
     // A negative index (an empty comic's position) shows nothing.
     if (i < 0) return;
     comics::page p;
@@ -116,13 +70,13 @@ void user_interface::showPage(const ComicPtr& k, bool set, int i) {
 
     auto bar = std::make_shared<gui::ProgressBar>();
     bar->colourOf = [this, i] {
-        return currentIndex_.load() == i ? gui::rgba(144, 160, 192, 255)
-                                         : gui::rgba(128, 128, 192, 255);
+        return selection_.currentIndex() == i ? gui::rgba(144, 160, 192, 255)
+                                              : gui::rgba(128, 128, 192, 255);
     };
     const std::string& ref = p.image;
     tools::logln("Downloading ", ref);
     const bool first = downloads().enterIfAbsent(ref, bar);
-    if (first) requestRepaint();
+    if (first) repaint_();
 
     std::string data;
     {
@@ -140,7 +94,7 @@ void user_interface::showPage(const ComicPtr& k, bool set, int i) {
                 downloads().enter(ref, bar);
                 bar->progress.set(fraction);
                 bar->setChanged();
-                requestRepaint();
+                repaint_();
             };
         try {
             data = downloader::download(ref, std::move(progress), true);
@@ -151,14 +105,14 @@ void user_interface::showPage(const ComicPtr& k, bool set, int i) {
         tools::logln("Done downloading ", data.size());
     }
     bar->setChanged();
-    requestRepaint();
+    repaint_();
 
-    if (currentComic() != k || currentIndex_.load() != i) {
+    if (selection_.currentComic() != k || selection_.currentIndex() != i) {
         // Not shown: the data stays in the download cache. A near neighbour of
         // the page shown is decoded now, so that paging to it only draws.
-        const int shown = currentIndex_.load();
-        if (currentComic() == k && !data.empty() && i != shown && std::abs(i - shown) <= 2 &&
-            !ahead().has(ref)) {
+        const int shown = selection_.currentIndex();
+        if (selection_.currentComic() == k && !data.empty() && i != shown &&
+            std::abs(i - shown) <= 2 && !ahead().has(ref)) {
             try {
                 ahead().put(ref, libgd::toImage(data));
             } catch (const std::exception&) {
@@ -170,7 +124,7 @@ void user_interface::showPage(const ComicPtr& k, bool set, int i) {
     k->setPosition(i);
     tools::logln("Image length: ", data.size());
     if (data.empty()) {
-        setStripView(std::make_shared<gui::textbox>(emptyDownloadText));
+        strip_.setStripView(std::make_shared<gui::textbox>(emptyDownloadText));
         return;
     }
     libgd::Image image = ahead().take(ref);
@@ -179,46 +133,39 @@ void user_interface::showPage(const ComicPtr& k, bool set, int i) {
         image = libgd::toImage(data);
     }
     if (!image) {
-        setStripView(std::make_shared<gui::textbox>(notAnImageText));
+        strip_.setStripView(std::make_shared<gui::textbox>(notAnImageText));
         return;
     }
-    setStripView(std::make_shared<stripImage>(std::move(image),
-                                              "tovik [" + k->name() + "] - " + p.title,
-                                              [this] { return centered.get(); }));
-    requestRepaint();
+    strip_.showStrip(std::move(image), "tovik [" + k->name() + "] - " + p.title);
+    repaint_();
 }
 
-void user_interface::showCurrentPageAgain() {
-    const int i = currentIndex();
-    if (i >= 0) showPage(false, i);
-}
-
-void user_interface::prefetch(int j) {
-    const ComicPtr c = currentComic();
+void PageLoader::prefetch(int j) {
+    const ComicPtr c = selection_.currentComic();
     if (!c || j < 0 || j >= static_cast<int>(c->pageCount())) return;
     showPage(c, false, j);
 }
 
 // ---- paging ----
 
-void user_interface::firstPage() {
-    const ComicPtr c = currentComic();
+void PageLoader::firstPage() {
+    const ComicPtr c = selection_.currentComic();
     if (!c) return;
-    currentIndex_ = 0;
+    selection_.setCurrentIndex(0);
     pagePool_.addTask("Load " + pageLabel(*c, 0), [this, c] {
-        const int i = currentIndex();
+        const int i = selection_.currentIndex();
         if (i >= 0) showPage(c, false, i);
     });
 }
 
-void user_interface::lastPage() {
-    const ComicPtr c = currentComic();
+void PageLoader::lastPage() {
+    const ComicPtr c = selection_.currentComic();
     if (!c) return;
     const int last = static_cast<int>(c->pageCount()) - 1;
     if (last < 0) return;
-    currentIndex_ = last;
+    selection_.setCurrentIndex(last);
     pagePool_.addTask("Load " + pageLabel(*c, last), [this, c] {
-        const int i = currentIndex();
+        const int i = selection_.currentIndex();
         if (i >= 0) showPage(c, false, i);
     });
 }
@@ -227,54 +174,54 @@ namespace {
 
 // Queues the load of the page just stepped to and the prefetches of the two
 // pages beyond it, in this order.
-void queuePaging(user_interface& ui, tools::pool& pool, const ComicPtr& c, int index, int step,
+void queuePaging(tools::pool& pool, const ComicPtr& c, int index, int step,
                  const std::function<void(int)>& prefetchOf,
                  const std::function<void()>& loadCurrent) {
-    pool.addTask("Load " + ui.pageLabel(*c, index), loadCurrent);
+    pool.addTask("Load " + pageLabel(*c, index), loadCurrent);
     for (int k = 1; k <= 2; ++k) {
         const int j = index + k * step;
-        pool.addTask("Prefetch " + ui.pageLabel(*c, j), [prefetchOf, j] { prefetchOf(j); });
+        pool.addTask("Prefetch " + pageLabel(*c, j), [prefetchOf, j] { prefetchOf(j); });
     }
 }
 
 }  // namespace
 
-void user_interface::nextPage() {
-    const ComicPtr c = currentComic();
+void PageLoader::nextPage() {
+    const ComicPtr c = selection_.currentComic();
     if (!c) return;
-    const int index = currentIndex();
+    const int index = selection_.currentIndex();
     if (index + 1 >= static_cast<int>(c->pageCount())) return;
-    currentIndex_ = index + 1;
+    selection_.setCurrentIndex(index + 1);
     auto prefetchOf = [this, c](int j) {
         if (j >= 0 && j < static_cast<int>(c->pageCount())) showPage(c, false, j);
     };
-    queuePaging(*this, pagePool_, c, index + 1, 1, prefetchOf, [this, c] {
-        const int i = currentIndex();
+    queuePaging(pagePool_, c, index + 1, 1, prefetchOf, [this, c] {
+        const int i = selection_.currentIndex();
         if (i >= 0) showPage(c, false, i);
     });
 }
 
-void user_interface::previousPage() {
-    const ComicPtr c = currentComic();
+void PageLoader::previousPage() {
+    const ComicPtr c = selection_.currentComic();
     if (!c) return;
-    const int index = currentIndex();
+    const int index = selection_.currentIndex();
     if (index <= 0) return;
-    currentIndex_ = index - 1;
+    selection_.setCurrentIndex(index - 1);
     auto prefetchOf = [this, c](int j) {
         if (j >= 0 && j < static_cast<int>(c->pageCount())) showPage(c, false, j);
     };
-    queuePaging(*this, pagePool_, c, index - 1, -1, prefetchOf, [this, c] {
-        const int i = currentIndex();
+    queuePaging(pagePool_, c, index - 1, -1, prefetchOf, [this, c] {
+        const int i = selection_.currentIndex();
         if (i >= 0) showPage(c, false, i);
     });
 }
 
 // ---- saves ----
 
-void user_interface::save(const ComicPtr& c) {
+void PageLoader::save(const ComicPtr& c) {
     std::lock_guard<std::recursive_mutex> saving(comics::saveLock());
     tools::logln("Saving comics ...");
-    const ComicList list = c ? ComicList{c} : comicList();
+    const ComicList list = c ? ComicList{c} : tree_.comicList();
     for (const auto& each : list) {
         try {
             each->save();
@@ -286,7 +233,7 @@ void user_interface::save(const ComicPtr& c) {
     if (storeToDisk_) storeToDisk_();
 }
 
-void user_interface::queueSave(const ComicPtr& c) {
+void PageLoader::queueSave(const ComicPtr& c) {
     pagePool_.addTask("Save files", [this, c] { save(c); });
 }
 
@@ -305,7 +252,7 @@ void lowerPriority() {
 
 }  // namespace
 
-void user_interface::update(const ComicPtr& c, const std::string& taskName) {
+void PageLoader::update(const ComicPtr& c, const std::string& taskName) {
     // Marked queued from here until the task ends, so a second request while
     // it waits for a worker does not crawl the comic twice.
     bool idle = false;
@@ -316,19 +263,19 @@ void user_interface::update(const ComicPtr& c, const std::string& taskName) {
             comics::comic& c;
             ~Done() { c.queued = false; }
         } done{*c};
-        c->update([this] { requestRepaint(); }, [c] { c->changed = true; });
+        c->update([this] { repaint_(); }, [this, c] { tree_.row(*c).changed = true; });
     });
 }
 
-void user_interface::globalUpdate() {
-    sortComics();
-    for (const auto& c : comicList()) {
+void PageLoader::globalUpdate() {
+    tree_.sortComics();
+    for (const auto& c : tree_.comicList()) {
         if (!c->active || c->updating || c->queued) continue;
         update(c, "Global update for " + c->toString());
     }
 }
 
-void user_interface::selectiveUpdate(const ComicPtr& c) {
+void PageLoader::selectiveUpdate(const ComicPtr& c) {
     tools::logln("rescan called");
     if (!c || c->updating || c->queued) return;
     c->failed = false;

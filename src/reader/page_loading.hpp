@@ -1,64 +1,84 @@
 #pragma once
-// reader.page_loading: the background work behind the reader window.
+// reader.page_loading: the window's background work: selecting and showing
+// pages, paging with prefetches, updates and saves, each as a pool task.
 //
-// The operations of user_interface that queue or run pool tasks (selecting
-// and showing pages, paging with prefetches, updates, saves) are defined in
-// page_loading.cpp; this header holds what they share with the tree builder:
-// the process-wide map of downloads in progress and the page cache query.
-#include <deque>
-#include <map>
-#include <memory>
-#include <mutex>
+// A load downloads a page's image (its progress bar joins downloads()), and
+// when the page is still the one wanted, moves the comic's read position to it
+// and shows the strip; a prefetch leaves the image in the download cache and
+// decodes a near neighbour ahead. Updates crawl a comic on the update pool and
+// mark its row changed when strips came; saves write every comic, then the
+// storage.
+//
+// Threads: the operations are called on the loop's thread and only queue
+// tasks (save and showPage also run inside tasks). Tasks read the selection,
+// change a comic's read position and swap the strip view under the GUI lock;
+// they never draw. Lock order: the GUI lock, then the comic list lock, then a
+// comic's lock; comics::saveLock() before a comic's lock; nothing takes the GUI
+// lock while holding a comic's lock.
+#include <functional>
 #include <string>
 
-#include "gui/widgets.hpp"
-#include "reader/images.hpp"
+#include "reader/comic_tree.hpp"
+#include "reader/downloads.hpp"
+#include "reader/selection.hpp"
+#include "reader/strip_area.hpp"
+#include "tools/threadpool.hpp"
 
 namespace reader {
-
-// Image reference -> the progress bar of the download that first asked for it.
-// Every access takes the map's lock.
-class downloadsInProgress {
-public:
-    // Enters ref with bar when absent; true when it did (the first requester).
-    bool enterIfAbsent(const std::string& ref, std::shared_ptr<gui::ProgressBar> bar);
-    // Enters ref with bar, replacing what was there.
-    void enter(const std::string& ref, std::shared_ptr<gui::ProgressBar> bar);
-    // Removes ref when present; true when it was.
-    bool remove(const std::string& ref);
-    // The bar of ref's download, or null.
-    std::shared_ptr<gui::ProgressBar> find(const std::string& ref) const;
-    std::size_t size() const;
-
-private:
-    mutable std::mutex lock_;
-    std::map<std::string, std::shared_ptr<gui::ProgressBar>> bars_;
-};
-downloadsInProgress& downloads();
-
-// Strips that prefetches decoded ahead of need (the neighbours of the page
-// shown), so that paging to them only converts and draws. A few at most: the
-// oldest goes when a new one comes. The load that shows a strip takes it out.
-class decodedAhead {
-public:
-    static constexpr std::size_t capacity = 3;
-    // The decoded strip of ref, removed from the store; null when absent.
-    libgd::Image take(const std::string& ref);
-    void put(const std::string& ref, libgd::Image image);
-    bool has(const std::string& ref) const;
-    std::size_t size() const;
-
-private:
-    mutable std::mutex lock_;
-    std::deque<std::pair<std::string, libgd::Image>> items_;
-};
-decodedAhead& ahead();
-
-// Whether the image reference's body is in the download cache.
-bool isCached(const std::string& ref);
 
 // The texts the strip view shows instead of a strip.
 inline constexpr const char* emptyDownloadText = "Error: Download failed or image length is zero";
 inline constexpr const char* notAnImageText = "404 Image not found";
+
+// A page in task names and log lines: "#4 of Name" for index 3.
+std::string pageLabel(const comics::comic& c, int index);
+
+class PageLoader {
+public:
+    using StoreAction = std::function<void()>;
+
+    // repaint asks the window for a (not full) repaint from any thread.
+    PageLoader(tools::pool& pagePool, tools::pool& updatePool, StoreAction storeToDisk,
+               Selection& selection, ComicTree& tree, StripArea& strip,
+               std::function<void()> repaint);
+    PageLoader(const PageLoader&) = delete;
+    PageLoader& operator=(const PageLoader&) = delete;
+
+    // Holds both pools still: no task of this loader runs afterwards.
+    void pausePools();
+
+    // ---- selecting and showing ----
+    // The comic at a page (-1: its read position), and a prefetch of the next.
+    void selectComic(const ComicPtr& c, int page);
+    void selectPage(const ComicPtr& c, int index, bool prefetch);
+    void prefetch(int index);
+    void showPage(bool set, int index);
+    // The same for a given comic: a task carries the comic it was queued for and
+    // moves nothing once another comic became the current one.
+    void showPage(const ComicPtr& k, bool set, int index);
+
+    // ---- paging ----
+    void firstPage();
+    void previousPage();
+    void nextPage();
+    void lastPage();
+
+    // ---- saves and updates ----
+    void save(const ComicPtr& c);  // null: every comic
+    void queueSave(const ComicPtr& c);
+    void globalUpdate();
+    void selectiveUpdate(const ComicPtr& c);
+
+private:
+    void update(const ComicPtr& c, const std::string& taskName);
+
+    tools::pool& pagePool_;
+    tools::pool& updatePool_;
+    StoreAction storeToDisk_;
+    Selection& selection_;
+    ComicTree& tree_;
+    StripArea& strip_;
+    std::function<void()> repaint_;
+};
 
 }  // namespace reader

@@ -8,10 +8,11 @@
 
 #include "comics/base.hpp"
 #include "comics/builtin/all.hpp"
+#include "comics/plugin_loading.hpp"
 #include "comics/re.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
-#include "sdloo/video.hpp"
+#include "sdloo/window.hpp"
 #include "tools/files.hpp"
 #include "tools/ini.hpp"
 #include "tools/log.hpp"

@@ -87,26 +87,25 @@ public:
     // TTF_OpenFont; throws std::runtime_error
     // "TTF_FontClass.this: Couldn't open font: " + SDL's error.
     TTF_FontClass(const std::string& file, int pointSize);
-    virtual ~TTF_FontClass();
+    ~TTF_FontClass();
     TTF_FontClass(const TTF_FontClass&) = delete;
     TTF_FontClass& operator=(const TTF_FontClass&) = delete;
 
-    virtual int height();
-    virtual int ascent();
-    virtual int descent();
-    virtual int lineSkip();
+    int height();
+    int ascent();
+    int descent();
+    int lineSkip();
 
     // The cached blended rendering, or null when SDL_ttf renders nothing (the
     // empty text, for instance). Owned by the cache: do not free, do not keep
     // past the current repaint.
-    virtual SDL_Surface* renderCached(const std::string& text, SDL_Color colour,
-                                      fontsettings settings = {},
-                                      const SDL_Color* background = nullptr);
+    SDL_Surface* renderCached(const std::string& text, SDL_Color colour, fontsettings settings = {},
+                              const SDL_Color* background = nullptr);
     // A new rendering owned by the caller, or null. mode: renderSolid,
     // renderShaded (needs background) or renderBlended; others throw
     // tools::Failure. The style stays set on the font afterwards.
-    virtual Surface render(const std::string& text, SDL_Color colour, fontsettings settings,
-                           int mode, const SDL_Color* background = nullptr);
+    Surface render(const std::string& text, SDL_Color colour, fontsettings settings, int mode,
+                   const SDL_Color* background = nullptr);
 
     // The cache's content (tests, benchmarks): entries, their pixels, how many
     // renderings the cache has made and how many it has let go of (freed at

@@ -7,14 +7,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "sdloo/ttf.hpp"
 #include "tools/failure.hpp"
 
 namespace sdloo {
-
-int desktopWidth = 0;
-int desktopHeight = 0;
-SDL_Surface* screen = nullptr;
 
 namespace {
 
@@ -264,6 +259,25 @@ Surface makeSurface(int width, int height) {
     return s;
 }
 
+Surface surfaceFromRows(int width, int height, const RowFiller& fillRow) {
+    Surface surface = makeSurface(width, height);
+    SDL_Drawable locked(surface.get());
+    const SDL_PixelFormat* f = surface->format;
+    // SDL's default 32-bit layout stores the values as they are.
+    const bool xrgb = f->Rmask == 0xFF0000 && f->Gmask == 0xFF00 && f->Bmask == 0xFF &&
+                      f->Amask == 0 && f->BytesPerPixel == 4;
+    auto* pixels = static_cast<Uint8*>(surface->pixels);
+    const std::ptrdiff_t pitch = surface->pitch;
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(pixels + 4 * (pitch * y / 4));
+        fillRow(y, row);
+        if (xrgb) continue;
+        for (int x = 0; x < width; ++x)
+            row[x] = SDL_MapRGB(f, (row[x] >> 16) & 0xFF, (row[x] >> 8) & 0xFF, row[x] & 0xFF);
+    }
+    return surface;
+}
+
 // ---- blit ----
 
 namespace {
@@ -354,26 +368,6 @@ int blit(SDL_Surface* src, const rect* srcArea, SDL_Surface* dst, const rect& ds
     diagnose(dst, dstArea.x, dstArea.y, dstArea.w, dstArea.h);
     rect s = srcArea ? *srcArea : rect(0, 0, src->w, src->h);
     return clippedBlit(src, s.x, s.y, s.w, s.h, dst, dstArea.x, dstArea.y, result);
-}
-
-// ---- start-up and shutdown ----
-
-void startVideo() {
-    if (SDL_Init(SDL_INIT_VIDEO) >= 0) {
-        if (const SDL_VideoInfo* info = SDL_GetVideoInfo()) {
-            desktopWidth = info->current_w;
-            desktopHeight = info->current_h;
-        }
-    }
-    if (SDL_Init(SDL_INIT_VIDEO) < 0)
-        throw std::runtime_error(std::string("Unable to init SDL: ") + SDL_GetError());
-}
-
-void stopVideo() { SDL_Quit(); }
-
-void setCaption(const std::string& title) {
-    std::string fixed = repairUtf8(title);
-    SDL_WM_SetCaption(fixed.c_str(), nullptr);
 }
 
 }  // namespace sdloo

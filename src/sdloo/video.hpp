@@ -3,8 +3,9 @@
 //
 // coord and rect are integer geometry, rgba a colour, plane an abstract pixel
 // grid, SDL_Drawable a plane over one SDL surface (locked for its whole life),
-// box a rectangular window onto another plane. startVideo/stopVideo start and
-// stop SDL's video subsystem for the process; blit tests its destination first.
+// box a rectangular window onto another plane. makeSurface and the two
+// surfaceFrom functions make owned 32-bit surfaces; blit tests its destination
+// first. The window itself is sdloo/window.hpp.
 //
 // All drawing happens on the interface thread; nothing here takes a lock.
 #include <SDL/SDL.h>
@@ -107,7 +108,7 @@ public:
     int each(const ColourVisitor& visit) override;
     // The visitor gets the walk's own x and y; the write-back goes to (x, y) as
     // they stand after the visitor returns.
-    virtual int each(const PixelVisitor& visit);
+    int each(const PixelVisitor& visit);
 };
 
 // A plane over one SDL surface. Locks the surface on construction and unlocks
@@ -128,23 +129,23 @@ public:
     using plane::each;
 
     // SDL_FillRect of the area (clipped by SDL) with the mapped colour.
-    virtual void fill(rect area, rgba colour);
+    void fill(rect area, rgba colour);
     // Unlock, SDL_Flip, lock again.
-    virtual void flip();
+    void flip();
 
-    virtual void putPixel8(int x, int y, rgba colour);
-    virtual void putPixel16(int x, int y, rgba colour);
-    virtual void putPixel24(int x, int y, rgba colour);  // always throws
-    virtual void putPixel32(int x, int y, rgba colour);
-    virtual rgba getPixel8(int x, int y);
-    virtual rgba getPixel16(int x, int y);
-    virtual rgba getPixel24(int x, int y);  // always throws
-    virtual rgba getPixel32(int x, int y);
+    void putPixel8(int x, int y, rgba colour);
+    void putPixel16(int x, int y, rgba colour);
+    void putPixel24(int x, int y, rgba colour);  // always throws
+    void putPixel32(int x, int y, rgba colour);
+    rgba getPixel8(int x, int y);
+    rgba getPixel16(int x, int y);
+    rgba getPixel24(int x, int y);  // always throws
+    rgba getPixel32(int x, int y);
 
     // Outside the surface: the "X is " line on standard output, nothing drawn.
-    virtual void put(int x, int y, rgba colour);
+    void put(int x, int y, rgba colour);
     // No bounds test: callers stay inside the surface.
-    virtual rgba get(int x, int y);
+    rgba get(int x, int y);
 
 private:
     SDL_Surface* surface_;
@@ -182,6 +183,25 @@ using Surface = std::unique_ptr<SDL_Surface, SurfaceFree>;
 // width above maxSurfaceWidth or a negative size).
 Surface makeSurface(int width, int height);
 
+// A new surface (as makeSurface) filled row by row: fillRow(y, row) writes the
+// width pixels of row y as values 0x00RRGGBB (the top byte is ignored), which
+// is the layout makeSurface's surfaces store. The surface is locked meanwhile.
+// Throws what makeSurface throws.
+using RowFiller = std::function<void(int y, std::uint32_t* row)>;
+Surface surfaceFromRows(int width, int height, const RowFiller& fillRow);
+
+// A new surface (as makeSurface) painted pixel by pixel, column by column,
+// through SDL_Drawable::put with colourAt(x, y) (an rgba): the slow reference
+// for surfaceFromRows.
+template <class ColourAt>
+Surface surfaceFromPixels(int width, int height, ColourAt colourAt) {
+    Surface surface = makeSurface(width, height);
+    SDL_Drawable drawable(surface.get());
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y) drawable.put(x, y, colourAt(x, y));
+    return surface;
+}
+
 // SDL 1.2 keeps a surface's pitch in 16 bits: a 32-bit surface must stay at or
 // below this width.
 inline constexpr int maxSurfaceWidth = 16383;
@@ -199,31 +219,5 @@ int blit(SDL_Surface* src, SDL_Rect* srcArea, SDL_Surface* dst, SDL_Rect* dstAre
 // given, receives the final blit rectangle in 32-bit coordinates.
 int blit(SDL_Surface* src, const rect* srcArea, SDL_Surface* dst, const rect& dstArea,
          rect* result = nullptr);
-
-// Process start-up: SDL_Init(video), records the desktop size, SDL_Init again
-// (throws std::runtime_error "Unable to init SDL: " + SDL's error). stopVideo
-// calls SDL_Quit. VideoSystem does both for a scope (tests, main).
-void startVideo();
-void stopVideo();
-struct VideoSystem {
-    VideoSystem() { startVideo(); }
-    ~VideoSystem() { stopVideo(); }
-    VideoSystem(const VideoSystem&) = delete;
-    VideoSystem& operator=(const VideoSystem&) = delete;
-};
-
-// Sets the window caption (SDL_WM_SetCaption, UTF-8). Bytes that are not valid
-// UTF-8 (page titles are web input) are repaired first, as for rendered text.
-void setCaption(const std::string& title);
-
-// The desktop size that startVideo recorded (full-screen mode uses it).
-// Written once at start-up, before other threads exist.
-extern int desktopWidth;
-extern int desktopHeight;
-
-// The window's surface, as SDL_SetVideoMode returned it (32 bits per pixel).
-// Shared by the reader and the toolkit; set and used on the interface thread
-// only. SDL owns it: never free it.
-extern SDL_Surface* screen;
 
 }  // namespace sdloo

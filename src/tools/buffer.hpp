@@ -37,18 +37,18 @@ public:
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
 
-    virtual ~Buffer() {
+    ~Buffer() {
         if (destroy_) clear();
     }
 
     // Whether the key has a stored value (keys being made do not count).
-    virtual bool has(const K& key) {
+    bool has(const K& key) {
         std::lock_guard<std::mutex> hold(lock_);
         return entries_.count(key) != 0;
     }
 
     // Tells the destroy function about every entry, then empties the cache.
-    virtual void clear() {
+    void clear() {
         std::lock_guard<std::mutex> hold(lock_);
         if (destroy_)
             for (auto& [key, entry] : entries_) destroy_(key, entry.value);
@@ -57,7 +57,11 @@ public:
 
     // The key's value, made by the maker when missing. The maker's errors
     // reach the caller and nothing is stored.
-    virtual V get(const K& key) {
+    V get(const K& key) { return get(key, maker_); }
+
+    // The same with another maker for a missing key (a caller with settings of
+    // its own).
+    V get(const K& key, const Maker& maker) {
         std::unique_lock<std::mutex> hold(lock_);
         ++clock_;  // ages every entry by one
         for (;;) {
@@ -73,7 +77,7 @@ public:
         hold.unlock();
         V value = [&] {
             try {
-                return maker_(key);
+                return maker(key);
             } catch (...) {
                 hold.lock();
                 dropPending(key);
@@ -92,7 +96,7 @@ public:
     }
 
     // Evicts the oldest entries until the total size fits the capacity.
-    virtual void trim() {
+    void trim() {
         std::lock_guard<std::mutex> hold(lock_);
         trimLocked();
     }

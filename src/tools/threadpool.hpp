@@ -61,24 +61,24 @@ public:
     explicit pool(int workers);
     // Stops the workers after their running tasks and joins them; queued tasks
     // are dropped. (The reader never destroys its pools.)
-    virtual ~pool();
+    ~pool();
     pool(const pool&) = delete;
     pool& operator=(const pool&) = delete;
 
     // Queued, held-back or running tasks exist.
-    virtual bool anyWork() const;
+    bool anyWork() const;
     // Queues a task; while paused the task is dropped without notice.
-    virtual void addTask(std::string name, std::function<void()> action);
+    void addTask(std::string name, std::function<void()> action);
     // Moves the queue aside, drops new tasks, and returns once every worker is
     // idle and held at its gate.
-    virtual void pause();
+    void pause();
     // Restores the queue held back by pause and releases the workers.
-    virtual void resume();
-    virtual std::optional<task> takeNextTask();
-    virtual void addWorker();
+    void resume();
+    std::optional<task> takeNextTask();
+    void addWorker();
     // Runs the next queued task, if any, on the calling thread (whose log name
     // stays as it is).
-    virtual void runOneTaskHere();
+    void runOneTaskHere();
 
     std::size_t workerCount() const;
     bool paused() const;

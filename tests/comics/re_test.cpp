@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "comic_site.hpp"
+#include "comics/plugin_loading.hpp"
 #include "comics/serialize.hpp"
 #include "comics/storage.hpp"
 #include "support/log_capture.hpp"
@@ -218,14 +219,14 @@ TEST(PluginCrawl, UpdateRereadsTheFile) {
 // Archiving, loading and re-activating, in a working directory of its own.
 TEST(PluginFiles, ArchiveLoadAndReactivate) {
     testsupport::TempDir dir(true);
-    comics::registry().clearForTests();
     fs::create_directories("plugins");
     const std::string text = "name=Zipped\nfilename=zipped_rt\nstart=h/1\nnext=@n@\nimages=@i@\n";
     writeFile("plugins/z.re", text);
     writeFile("plugins/y.re", "name=Plain\nfilename=plain_rt\nstart=h/1\n");
 
-    comics::loadPlugins();
-    auto list = comics::registry().snapshot();
+    comics::comicList loaded;
+    comics::loadPlugins("plugins", loaded);
+    auto list = loaded.snapshot();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]->name(), "Plain");  // name order
     auto zipped = list[1];
@@ -261,29 +262,28 @@ TEST(PluginFiles, ArchiveLoadAndReactivate) {
 
     // A stray .re beside the archive is ignored; the archive loads inactive.
     writeFile("plugins/z.re", "name=Stray\n");
-    comics::registry().clearForTests();
-    comics::loadPlugins();
+    comics::comicList reloaded;
+    comics::loadPlugins("plugins", reloaded);
     EXPECT_TRUE(log.hasLine("Zip found for plugins/z.re, ignoring .re"));
-    list = comics::registry().snapshot();
+    list = reloaded.snapshot();
     ASSERT_EQ(list.size(), 2u);
-    auto loaded = list[0];
-    EXPECT_EQ(loaded->name(), "Zipped");
-    EXPECT_FALSE(loaded->active.load());
-    EXPECT_EQ(loaded->stateCopy(), state);
+    auto unpacked = list[0];
+    EXPECT_EQ(unpacked->name(), "Zipped");
+    EXPECT_FALSE(unpacked->active.load());
+    EXPECT_EQ(unpacked->stateCopy(), state);
     fs::remove("plugins/z.re");
 
     // Re-activate: the state moves into the shared storage, which is written
     // before the archive goes; the plugin file comes back.
-    loaded->active = true;
-    loaded->save();
+    unpacked->active = true;
+    unpacked->save();
     EXPECT_EQ(readFile("plugins/z.re"), text);
     EXPECT_FALSE(fs::exists("plugins/z.re.zip"));
-    EXPECT_EQ(&loaded->storage(), &comics::mainStorage());
+    EXPECT_EQ(&unpacked->storage(), &comics::mainStorage());
     comics::FileStorage written;
     written.read(readFile("storage.dat.zip"));
     EXPECT_EQ(comics::serialize::decode(written.get("zipped_rt")), state);
     comics::mainStorage().remove("zipped_rt");
-    comics::registry().clearForTests();
 }
 
 TEST(PluginFiles, ArchiveStaysWhenTheStorageFileCannotBeWritten) {
@@ -294,15 +294,14 @@ TEST(PluginFiles, ArchiveStaysWhenTheStorageFileCannotBeWritten) {
     packed.put("w_rt", comics::serialize::encode({}));
     writeFile("plugins/w.re.zip", packed.build());
     fs::create_directories("storage.dat.zip/blocked");  // a directory: writing fails
-    comics::registry().clearForTests();
-    comics::loadPlugins();
-    auto list = comics::registry().snapshot();
+    comics::comicList loaded;
+    comics::loadPlugins("plugins", loaded);
+    auto list = loaded.snapshot();
     ASSERT_EQ(list.size(), 1u);
     list[0]->active = true;
     EXPECT_THROW(list[0]->save(), std::exception);
     EXPECT_TRUE(fs::exists("plugins/w.re.zip"));
     comics::mainStorage().remove("w_rt");
-    comics::registry().clearForTests();
 }
 
 TEST(PluginFiles, SavingKeepsEditsMadeWhileRunning) {
@@ -319,7 +318,6 @@ TEST(PluginFiles, SavingKeepsEditsMadeWhileRunning) {
 
 TEST(PluginFiles, LoadingProblems) {
     testsupport::TempDir dir(true);
-    comics::registry().clearForTests();
     fs::create_directories("plugins");
     comics::FileStorage wrong;
     wrong.put("plugins/other.re", "name=Other\n");
@@ -327,19 +325,20 @@ TEST(PluginFiles, LoadingProblems) {
     writeFile("plugins/b.re", "name=Good\nfilename=good_rt\n");
     writeFile("plugins/c.re", "name=Bad\nnext=@(@$1\n");
     testsupport::LogCapture log;
-    EXPECT_THROW(comics::loadPlugins(), std::exception);
+    comics::comicList loaded;
+    EXPECT_THROW(comics::loadPlugins("plugins", loaded), std::exception);
     EXPECT_TRUE(log.hasLine("Regex list failed"));
     EXPECT_TRUE(log.contains("Outweirding error ["));
     EXPECT_TRUE(log.contains("] in getting plugins/a.re from plugins/a.re.zip. Ignoring plugin."));
-    auto list = comics::registry().snapshot();
+    auto list = loaded.snapshot();
     ASSERT_EQ(list.size(), 1u);  // the one before the error stays
     EXPECT_EQ(list[0]->name(), "Good");
-    comics::registry().clearForTests();
 
     // No directory: no plugins.
     fs::remove_all("plugins");
-    EXPECT_NO_THROW(comics::loadPlugins());
-    EXPECT_EQ(comics::registry().size(), 0u);
+    comics::comicList none;
+    EXPECT_NO_THROW(comics::loadPlugins("plugins", none));
+    EXPECT_EQ(none.size(), 0u);
 }
 
 }  // namespace

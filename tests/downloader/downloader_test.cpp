@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "downloader/name_resolution.hpp"
 #include "log_counter.hpp"
 #include "support/http_server.hpp"
 #include "support/log_capture.hpp"
@@ -28,23 +29,21 @@ using testsupport::errorOf;
 
 class Client : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dropIdleConnections();
+    static Limits fastLimits() {
         Limits fast;
         fast.receiveTimeout = std::chrono::milliseconds(5000);
         fast.connectRetryWait = std::chrono::milliseconds(10);
-        setLimits(fast);
+        return fast;
     }
-    void TearDown() override {
-        dropIdleConnections();
-        setLimits(Limits{});
-    }
+    void SetUp() override { dropIdleConnections(); }
+    void TearDown() override { dropIdleConnections(); }
     void shortReceiveTimeout() {
-        Limits l = limits();
+        Limits l = client.limits();
         l.receiveTimeout = std::chrono::milliseconds(200);
-        setLimits(l);
+        client = HttpClient(l);
     }
     HttpServer server;
+    HttpClient client{fastLimits()};
 };
 
 }  // namespace
@@ -52,8 +51,8 @@ protected:
 TEST_F(Client, RequestBytesForPlainAddresses) {
     server.route("/a%20b.html", "spaced");
     server.route("/", "root");
-    EXPECT_EQ(fetchUrl("http://" + server.url("/a b.html")), "spaced");
-    EXPECT_EQ(fetchUrl("127.0.0.1:" + std::to_string(server.port())), "root");
+    EXPECT_EQ(client.fetchUrl("http://" + server.url("/a b.html")), "spaced");
+    EXPECT_EQ(client.fetchUrl("127.0.0.1:" + std::to_string(server.port())), "root");
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0], "GET /a%20b.html HTTP/1.1\r\nConnection: keep-alive\r\n" + agent +
@@ -63,8 +62,9 @@ TEST_F(Client, RequestBytesForPlainAddresses) {
 
 TEST_F(Client, RequestBytesForPostWithReferrerAndHttp10) {
     server.route("/form", "posted");
-    EXPECT_EQ(fetchUrl("POST=a=1&b=2 REFER=ref/index.html 1.0 http://" + server.url("/form")),
-              "posted");
+    EXPECT_EQ(
+        client.fetchUrl("POST=a=1&b=2 REFER=ref/index.html 1.0 http://" + server.url("/form")),
+        "posted");
     ASSERT_EQ(server.requestCount(), 1u);
     EXPECT_EQ(server.requests()[0],
               "POST /form HTTP/1.0\r\nConnection: keep-alive\r\n" + agent +
@@ -75,7 +75,7 @@ TEST_F(Client, RequestBytesForPostWithReferrerAndHttp10) {
 
 TEST_F(Client, PageTextCannotInjectHeaderLines) {
     server.fallback([](const std::string&) { return Reply(HttpServer::response("ok")); });
-    EXPECT_EQ(fetchUrl("REFER=r/\r\nX-Evil:1 " + server.url("/a\r\nX-Evil: 2")), "ok");
+    EXPECT_EQ(client.fetchUrl("REFER=r/\r\nX-Evil:1 " + server.url("/a\r\nX-Evil: 2")), "ok");
     std::string request = server.requests().at(0);
     EXPECT_EQ(request.find("\r\nX-Evil"), std::string::npos);
     EXPECT_NE(request.find("GET /a%0D%0AX-Evil:%202 HTTP/1.1"), std::string::npos);
@@ -86,23 +86,23 @@ TEST_F(Client, KeepAliveReusesOneConnection) {
     server.handle("/p", [](const std::string&) {
         return Reply("HTTP/1.1 200 OK\r\ncOnTeNt-LeNgTh: 5\r\n\r\nhello");
     });
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(fetchUrl(server.url("/p")), "hello");
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(client.fetchUrl(server.url("/p")), "hello");
     EXPECT_EQ(server.connections(), 1);
     EXPECT_EQ(idleConnectionCount(), 1u);
 }
 
 TEST_F(Client, ConnectionCloseHeaderIsMatchedAsWritten) {
     server.route("/close", "bye", "text/plain", 200, {{"Connection", "Close"}});
-    EXPECT_EQ(fetchUrl(server.url("/close")), "bye");
+    EXPECT_EQ(client.fetchUrl(server.url("/close")), "bye");
     EXPECT_EQ(idleConnectionCount(), 0u);
-    EXPECT_EQ(fetchUrl(server.url("/close")), "bye");
+    EXPECT_EQ(client.fetchUrl(server.url("/close")), "bye");
     EXPECT_EQ(server.connections(), 2);
 
     HttpServer other;
     other.handle("/lower", [](const std::string&) {
         return Reply("HTTP/1.1 200 OK\r\nconnection: close\r\nContent-Length: 2\r\n\r\nhi");
     });
-    EXPECT_EQ(fetchUrl(other.url("/lower")), "hi");
+    EXPECT_EQ(client.fetchUrl(other.url("/lower")), "hi");
     EXPECT_EQ(idleConnectionCount(), 1u);  // only "Connection: " as written counts
 }
 
@@ -110,9 +110,9 @@ TEST_F(Client, PoolIsKeyedByHostAndPort) {
     HttpServer other;
     server.route("/x", "first");
     other.route("/x", "second");
-    EXPECT_EQ(fetchUrl(server.url("/x")), "first");
-    EXPECT_EQ(fetchUrl(other.url("/x")), "second");
-    EXPECT_EQ(fetchUrl(server.url("/x")), "first");
+    EXPECT_EQ(client.fetchUrl(server.url("/x")), "first");
+    EXPECT_EQ(client.fetchUrl(other.url("/x")), "second");
+    EXPECT_EQ(client.fetchUrl(server.url("/x")), "first");
     EXPECT_EQ(server.requestCount(), 2u);
     EXPECT_EQ(other.requestCount(), 1u);
     EXPECT_EQ(server.connections(), 1);
@@ -133,9 +133,9 @@ TEST_F(Client, ChunkedBodies) {
     std::string big(300000, 'q');
     for (std::size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
     server.routeChunked("/big", big, 4096);
-    EXPECT_EQ(fetchUrl(server.url("/whole")), "hello");
-    EXPECT_EQ(fetchUrl(server.url("/split")), "abcdefghijklmnopqrstuvwxyz!!!");
-    EXPECT_EQ(fetchUrl(server.url("/big")), big);
+    EXPECT_EQ(client.fetchUrl(server.url("/whole")), "hello");
+    EXPECT_EQ(client.fetchUrl(server.url("/split")), "abcdefghijklmnopqrstuvwxyz!!!");
+    EXPECT_EQ(client.fetchUrl(server.url("/big")), big);
     EXPECT_EQ(server.connections(), 1);
 }
 
@@ -143,10 +143,10 @@ TEST_F(Client, BadChunkSize) {
     server.handle("/bad", [](const std::string&) {
         return Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1g\r\nx\r\n0\r\n\r\n");
     });
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/bad")); }),
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/bad")); }),
               "Invalid character 'g' in hex string");
     LogCounter log;
-    EXPECT_EQ(download(server.url("/bad")), "");
+    EXPECT_EQ(client.download(server.url("/bad")), "");
     EXPECT_EQ(log.count("Downloading " + server.url("/bad") +
                         " failed: Invalid character 'g' in hex string"),
               1);
@@ -170,13 +170,13 @@ TEST_F(Client, RedirectsAreFollowedWithProgressForwarded) {
         std::lock_guard<std::mutex> hold(seenLock);
         seen.push_back(f);
     };
-    EXPECT_EQ(download(server.url("/abs.html"), progress), body);
+    EXPECT_EQ(client.download(server.url("/abs.html"), progress), body);
     ASSERT_FALSE(seen.empty());
     EXPECT_FLOAT_EQ(seen.back(), 1.0f);
     EXPECT_EQ(server.paths(), (std::vector<std::string>{"/abs.html", "/old.html", "/new.html"}));
 
     std::string target = "unchanged";
-    EXPECT_EQ(fetchUrl(server.url("/old.html"), &target), "");
+    EXPECT_EQ(client.fetchUrl(server.url("/old.html"), &target), "");
     EXPECT_EQ(target, server.url("/new.html"));
 }
 
@@ -187,10 +187,10 @@ TEST_F(Client, RedirectChainsAreBounded) {
                                           {{"Location", "/" + std::to_string(n + 1)}}));
     });
     LogCounter log;
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/0")); }), "Too many redirects");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/0")); }), "Too many redirects");
     EXPECT_EQ(server.requestCount(), 11u);  // the first request and ten redirects
     server.clearRecords();
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/1")); }), "Too many redirects");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/1")); }), "Too many redirects");
 }
 
 TEST_F(Client, RedirectBackToAnEarlierAddressDoesNotLoopProgress) {
@@ -206,15 +206,15 @@ TEST_F(Client, RedirectBackToAnEarlierAddressDoesNotLoopProgress) {
     });
     server.redirect("/b", "/a");
     std::atomic<int> calls{0};
-    EXPECT_EQ(download(server.url("/a"), [&](float) { ++calls; }).size(), 3000u);
+    EXPECT_EQ(client.download(server.url("/a"), [&](float) { ++calls; }).size(), 3000u);
     EXPECT_GT(calls, 0);
 }
 
 TEST_F(Client, Utf16BodiesBecomeUtf8) {
     server.route("/le", std::string("\xFF\xFE\x41\x00", 4));
     server.route("/be", std::string("\xFE\xFF\x00\x41\x00\x42", 6));
-    EXPECT_EQ(fetchUrl(server.url("/le")), "\xEF\xBB\xBF\x41");
-    EXPECT_EQ(fetchUrl(server.url("/be")), "\xEF\xBB\xBF\x41\x42");
+    EXPECT_EQ(client.fetchUrl(server.url("/le")), "\xEF\xBB\xBF\x41");
+    EXPECT_EQ(client.fetchUrl(server.url("/be")), "\xEF\xBB\xBF\x41\x42");
 }
 
 TEST_F(Client, BodyUntilThePeerCloses) {
@@ -224,7 +224,7 @@ TEST_F(Client, BodyUntilThePeerCloses) {
         return r;
     });
     LogCounter log;
-    EXPECT_EQ(fetchUrl(server.url("/old")), "no length here");
+    EXPECT_EQ(client.fetchUrl(server.url("/old")), "no length here");
     EXPECT_EQ(log.count("Connection closed at 14"), 1);
     EXPECT_EQ(idleConnectionCount(), 0u);
 }
@@ -232,7 +232,7 @@ TEST_F(Client, BodyUntilThePeerCloses) {
 TEST_F(Client, ServerClosingWithoutAnswerCostsThreeAttempts) {
     server.fallback([](const std::string&) { return Reply::drop(); });
     LogCounter log;
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/x")); }), "Can't download page.");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/x")); }), "Can't download page.");
     EXPECT_EQ(log.count("Connection closed, but no body found. Presuming invalid persistant "
                         "connection; retrying ... "),
               3);
@@ -247,10 +247,10 @@ TEST_F(Client, StalePooledConnectionIsRetriedForFree) {
         if (n >= 1 && n <= 3) return Reply::drop();
         return Reply(HttpServer::response("fine"));
     });
-    EXPECT_EQ(fetchUrl(server.url("/1")), "fine");
+    EXPECT_EQ(client.fetchUrl(server.url("/1")), "fine");
     EXPECT_EQ(idleConnectionCount(), 1u);
     // Pooled try (free) + three attempts on new connections, the last of which succeeds.
-    EXPECT_EQ(fetchUrl(server.url("/2")), "fine");
+    EXPECT_EQ(client.fetchUrl(server.url("/2")), "fine");
     EXPECT_EQ(count, 5);
 }
 
@@ -260,10 +260,10 @@ TEST_F(Client, ConnectionClosedWhileIdleIsNotUsed) {
         r.close = true;  // closes without saying so
         return r;
     });
-    EXPECT_EQ(fetchUrl(server.url("/once")), "x");
+    EXPECT_EQ(client.fetchUrl(server.url("/once")), "x");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     LogCounter log;
-    EXPECT_EQ(fetchUrl(server.url("/once")), "x");
+    EXPECT_EQ(client.fetchUrl(server.url("/once")), "x");
     EXPECT_EQ(log.count("no body found"), 0);
     EXPECT_EQ(server.connections(), 2);
 }
@@ -279,15 +279,16 @@ TEST_F(Client, TruncatedResponsesAreFailures) {
         r.close = true;
         return r;
     });
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/short")); }), "Can't download page.");
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/shortchunks")); }), "Can't download page.");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/short")); }), "Can't download page.");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/shortchunks")); }),
+              "Can't download page.");
     EXPECT_EQ(server.requestCount(), 6u);
 }
 
 TEST_F(Client, ZeroContentLengthDoesNotWaitForClose) {
     server.route("/empty", "");
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/empty")); }), "Can't download page.");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/empty")); }), "Can't download page.");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(server.connections(), 1);  // each attempt reused the kept-alive connection
 }
@@ -296,18 +297,18 @@ TEST_F(Client, SilentServerTimesOut) {
     shortReceiveTimeout();
     server.fallback([](const std::string&) { return Reply::silence(); });
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/x")); }), "Can't download page.");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/x")); }), "Can't download page.");
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(600));
     EXPECT_LT(took, std::chrono::seconds(3));
 }
 
 TEST_F(Client, HostileSizesEndWithAnError) {
-    Limits l = limits();
+    Limits l = client.limits();
     l.maxHeader = 4096;
     l.maxBody = 10000;
     l.maxChunk = 1000;
-    setLimits(l);
+    client = HttpClient(l);
     server.handle("/overflow", [](const std::string&) {
         return Reply("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n");
     });
@@ -330,21 +331,27 @@ TEST_F(Client, HostileSizesEndWithAnError) {
         for (int i = 0; i < 20; ++i) out += "3e8\r\n" + std::string(1000, 'c') + "\r\n";
         return Reply(out + "0\r\n\r\n");
     });
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/overflow")); }), "Invalid Content-Length");
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/long")); }), "Response body over 10000 bytes");
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/header")); }), "Response header over 4096 bytes");
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/endless")); }), "Response body over 10000 bytes");
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/chunk")); }), "Chunk size over 1000 bytes");
-    EXPECT_EQ(errorOf([&] { fetchUrl(server.url("/chunks")); }), "Response body over 10000 bytes");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/overflow")); }), "Invalid Content-Length");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/long")); }),
+              "Response body over 10000 bytes");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/header")); }),
+              "Response header over 4096 bytes");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/endless")); }),
+              "Response body over 10000 bytes");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/chunk")); }),
+              "Chunk size over 1000 bytes");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/chunks")); }),
+              "Response body over 10000 bytes");
 }
 
 TEST_F(Client, BadAddresses) {
-    EXPECT_EQ(errorOf([] { fetchUrl(""); }), "URL empty");
-    EXPECT_EQ(errorOf([] { fetchUrl("http://:80/"); }), "No address found");
-    EXPECT_EQ(errorOf([] { fetchUrl("127.0.0.1:0/"); }), "Invalid port '0'");
-    EXPECT_EQ(errorOf([] { fetchUrl("127.0.0.1:65536/"); }), "Invalid port '65536'");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(""); }), "URL empty");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl("http://:80/"); }), "No address found");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl("127.0.0.1:0/"); }), "Invalid port '0'");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl("127.0.0.1:65536/"); }), "Invalid port '65536'");
     LogCounter log;
-    EXPECT_EQ(errorOf([] { fetchUrl("no-such-host.invalid/x"); }), "Cannot connect to target");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl("no-such-host.invalid/x"); }),
+              "Cannot connect to target");
     EXPECT_EQ(log.count("Socket exception Unable to resolve host 'no-such-host.invalid' "
                         "occured; tries 0"),
               1);
@@ -353,7 +360,7 @@ TEST_F(Client, BadAddresses) {
 
 TEST_F(Client, ManyShortConnections) {
     server.route("/c", "closing", "text/plain", 200, {{"Connection", "close"}});
-    for (int i = 0; i < 50; ++i) ASSERT_EQ(fetchUrl(server.url("/c")), "closing");
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(client.fetchUrl(server.url("/c")), "closing");
     EXPECT_EQ(server.connections(), 50);
     EXPECT_EQ(idleConnectionCount(), 0u);
 }
@@ -365,7 +372,7 @@ TEST_F(Client, RefusedConnectionTriesFourTimes) {
         url = gone.url("/x");
     }
     LogCounter log;
-    EXPECT_EQ(errorOf([&] { fetchUrl(url); }), "Cannot connect to target");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(url); }), "Cannot connect to target");
     for (int tries = 3; tries >= 0; --tries)
         EXPECT_EQ(log.count("Socket exception Connection refused occured; tries " +
                             std::to_string(tries)),
@@ -389,14 +396,15 @@ TEST_F(Client, ConnectThatNeverCompletesTimesOut) {
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         fillers.push_back(fd);
     }
-    Limits l = limits();
+    Limits l = client.limits();
     l.connectTimeout = std::chrono::milliseconds(200);
-    setLimits(l);
+    client = HttpClient(l);
     LogCounter log;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(
-        errorOf([&] { fetchUrl("127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"); }),
-        "Cannot connect to target");
+    EXPECT_EQ(errorOf([&] {
+                  client.fetchUrl("127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/");
+              }),
+              "Cannot connect to target");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(log.count("Socket exception Connection timed out occured; tries 0"), 1);
     for (int fd : fillers) close(fd);
@@ -405,17 +413,29 @@ TEST_F(Client, ConnectThatNeverCompletesTimesOut) {
 
 TEST_F(Client, DownloadWithAndWithoutTheCache) {
     server.route("/cached", "body");
-    EXPECT_EQ(download(server.url("/cached"), {}, true), "body");
-    EXPECT_EQ(download(server.url("/cached"), {}, true), "body");
+    EXPECT_EQ(client.download(server.url("/cached"), {}, true), "body");
+    EXPECT_EQ(client.download(server.url("/cached"), {}, true), "body");
     EXPECT_EQ(server.requestCount(), 1u);
 
     std::string target;
-    EXPECT_EQ(errorOf([&] { download(server.url("/cached"), {}, true, &target); }),
+    EXPECT_EQ(errorOf([&] { client.download(server.url("/cached"), {}, true, &target); }),
               "Caching precludes redirect info!");
 
     server.fallback([](const std::string&) { return Reply::drop(); });
-    EXPECT_EQ(errorOf([&] { download(server.url("/missing"), {}, true); }), "Can't download page.");
-    EXPECT_EQ(download(server.url("/missing")), "");
+    EXPECT_EQ(errorOf([&] { client.download(server.url("/missing"), {}, true); }),
+              "Can't download page.");
+    EXPECT_EQ(client.download(server.url("/missing")), "");
+}
+
+TEST_F(Client, CachedDownloadsKeepTheClientsLimits) {
+    server.route("/eleven", std::string(11, 'x'));
+    Limits small = client.limits();
+    small.maxBody = 10;
+    EXPECT_EQ(errorOf([&] { HttpClient(small).download(server.url("/eleven"), {}, true); }),
+              "Response body over 10 bytes");
+    EXPECT_FALSE(isCached(server.url("/eleven")));
+    EXPECT_EQ(client.download(server.url("/eleven"), {}, true), std::string(11, 'x'));
+    EXPECT_TRUE(isCached(server.url("/eleven")));
 }
 
 TEST_F(Client, ProgressIsReportedAndUnregistered) {
@@ -428,7 +448,7 @@ TEST_F(Client, ProgressIsReportedAndUnregistered) {
         return r;
     });
     std::vector<float> seen;
-    EXPECT_EQ(download(server.url("/slow"), [&](float f) { seen.push_back(f); }), body);
+    EXPECT_EQ(client.download(server.url("/slow"), [&](float f) { seen.push_back(f); }), body);
     ASSERT_GE(seen.size(), 2u);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_GT(seen.front(), 0.0f);
@@ -493,7 +513,7 @@ TEST_F(Client, SixteenThreadsShareOneCacheAndOnePool) {
                 int i = (t * 7 + k) % 40;
                 std::string expected(2000 + i, static_cast<char>('A' + i % 26));
                 bool cached = (t + k) % 2 == 0;
-                if (download(
+                if (client.download(
                         server.url("/page" + std::to_string(i)), [](float) {}, cached) != expected)
                     ++wrong;
             }

@@ -43,12 +43,11 @@ protected:
         Limits fast;
         fast.receiveTimeout = std::chrono::milliseconds(5000);
         fast.connectRetryWait = std::chrono::milliseconds(10);
-        setLimits(fast);
+        client = HttpClient(fast);
         setExtraCaFile(certificates->caFile);
     }
     void TearDown() override {
         dropIdleConnections();
-        setLimits(Limits{});
         setExtraCaFile("");
     }
     // A TLS front with the given certificate before `server`.
@@ -59,6 +58,7 @@ protected:
 
     static testsupport::TempDir* directory;
     static TestCertificates* certificates;
+    HttpClient client;
     HttpServer server;
     std::vector<std::unique_ptr<TlsFront>> fronts;
 };
@@ -72,8 +72,8 @@ TEST_F(Https, RequestBytesInsideTlsAreThoseOfPlainHttp) {
     TlsFront& tls = front(certificates->good);
     server.route("/a%20b.html", "spaced");
     server.route("/form", "posted");
-    EXPECT_EQ(fetchUrl(tls.url("/a b.html")), "spaced");
-    EXPECT_EQ(fetchUrl("POST=a=1&b=2 REFER=https://ref/index.html 1.0 " + tls.url("/form")),
+    EXPECT_EQ(client.fetchUrl(tls.url("/a b.html")), "spaced");
+    EXPECT_EQ(client.fetchUrl("POST=a=1&b=2 REFER=https://ref/index.html 1.0 " + tls.url("/form")),
               "posted");
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -92,7 +92,7 @@ TEST_F(Https, KeepAliveReusesOneConnectionAndHandshake) {
         return Reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
     });
     std::size_t before = tlsHandshakeCount();
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(fetchUrl(tls.url("/p")), "hello");
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(client.fetchUrl(tls.url("/p")), "hello");
     EXPECT_EQ(tlsHandshakeCount() - before, 1u);
     EXPECT_EQ(tls.handshakes(), 1);
     EXPECT_EQ(server.connections(), 1);
@@ -100,9 +100,10 @@ TEST_F(Https, KeepAliveReusesOneConnectionAndHandshake) {
 
     // The same host and port over plain HTTP is another pool entry.
     server.route("/plain", "plain");
-    EXPECT_EQ(fetchUrl(server.url("/plain")), "plain");
+    EXPECT_EQ(client.fetchUrl(server.url("/plain")), "plain");
     EXPECT_EQ(idleConnectionCount(), 2u);
-    EXPECT_EQ(fetchUrl(tls.url("/p", "127.0.0.1")), "hello");  // an address in the certificate
+    EXPECT_EQ(client.fetchUrl(tls.url("/p", "127.0.0.1")),
+              "hello");  // an address in the certificate
 }
 
 TEST_F(Https, ChunkedAndLargeBodies) {
@@ -113,10 +114,10 @@ TEST_F(Https, ChunkedAndLargeBodies) {
     server.route("/big", big);
     server.route("/closed", "until close", "text/plain", 200, {{"Connection", "close"}});
     float last = 0;
-    EXPECT_EQ(download(tls.url("/chunked")), big);
-    EXPECT_EQ(download(tls.url("/big"), [&](float f) { last = f; }), big);
+    EXPECT_EQ(client.download(tls.url("/chunked")), big);
+    EXPECT_EQ(client.download(tls.url("/big"), [&](float f) { last = f; }), big);
     EXPECT_FLOAT_EQ(last, 1.0f);
-    EXPECT_EQ(fetchUrl(tls.url("/closed")), "until close");
+    EXPECT_EQ(client.fetchUrl(tls.url("/closed")), "until close");
     EXPECT_EQ(server.connections(), 1);
     EXPECT_EQ(idleConnectionCount(), 0u);
 }
@@ -129,12 +130,12 @@ TEST_F(Https, RedirectsBetweenPlainAndTls) {
     server.redirect("/down", "http://" + server.url("/plain.html"));
     server.route("/plain.html", "plain page");
 
-    EXPECT_EQ(download(server.url("/old")), "secure page");
+    EXPECT_EQ(client.download(server.url("/old")), "secure page");
     std::string target;
-    EXPECT_EQ(fetchUrl(tls.url("/moved"), &target), "");
+    EXPECT_EQ(client.fetchUrl(tls.url("/moved"), &target), "");
     EXPECT_EQ(target, tls.url("/new.html"));  // a host-absolute Location stays on TLS
-    EXPECT_EQ(download(tls.url("/moved")), "secure page");
-    EXPECT_EQ(download(tls.url("/down")), "plain page");
+    EXPECT_EQ(client.download(tls.url("/moved")), "secure page");
+    EXPECT_EQ(client.download(tls.url("/down")), "plain page");
 }
 
 TEST_F(Https, LinksOnTlsPagesStayTls) {
@@ -142,8 +143,8 @@ TEST_F(Https, LinksOnTlsPagesStayTls) {
     server.route("/comic/2.html", "two");
     server.route("/archive.html", "archive");
     std::string page = tls.url("/comic/1.html");
-    EXPECT_EQ(download(followLink(page, "2.html")), "two");
-    EXPECT_EQ(download(followLink(page, "/archive.html")), "archive");
+    EXPECT_EQ(client.download(followLink(page, "2.html")), "two");
+    EXPECT_EQ(client.download(followLink(page, "/archive.html")), "archive");
     EXPECT_EQ(server.connections(), 1);
 }
 
@@ -159,9 +160,9 @@ TEST_F(Https, BadCertificatesFailWithoutFetching) {
         SCOPED_TRACE(c.reason);
         TlsFront& tls = front(*c.pair);
         LogCounter log;
-        EXPECT_EQ(errorOf([&] { fetchUrl(tls.url("/a.html")); }),
+        EXPECT_EQ(errorOf([&] { client.fetchUrl(tls.url("/a.html")); }),
                   "TLS handshake with localhost failed: " + c.reason);
-        EXPECT_EQ(download(tls.url("/a.html")), "");
+        EXPECT_EQ(client.download(tls.url("/a.html")), "");
         EXPECT_EQ(log.count("Downloading " + tls.url("/a.html") +
                             " failed: TLS handshake with localhost failed: " + c.reason),
                   1);
@@ -177,25 +178,25 @@ TEST_F(Https, ExtraCaIsNeededAndCanComeFromTheEnvironment) {
     server.route("/a.html", "a");
     setExtraCaFile("");
     ::unsetenv("TOVIK_EXTRA_CA");
-    EXPECT_EQ(errorOf([&] { fetchUrl(tls.url("/a.html")); }),
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(tls.url("/a.html")); }),
               "TLS handshake with localhost failed: unable to get local issuer certificate");
     ::setenv("TOVIK_EXTRA_CA", certificates->caFile.c_str(), 1);
-    EXPECT_EQ(fetchUrl(tls.url("/a.html")), "a");
+    EXPECT_EQ(client.fetchUrl(tls.url("/a.html")), "a");
     ::unsetenv("TOVIK_EXTRA_CA");
     dropIdleConnections();
     setExtraCaFile(directory->file("missing.pem"));
-    EXPECT_NE(errorOf([&] { fetchUrl(tls.url("/a.html")); }).find("Cannot read CA file '"),
+    EXPECT_NE(errorOf([&] { client.fetchUrl(tls.url("/a.html")); }).find("Cannot read CA file '"),
               std::string::npos);
 }
 
 TEST_F(Https, HandshakeStallCostsAnAttempt) {
     TlsFront& tls = front(certificates->good, true);
-    Limits l = limits();
+    Limits l = client.limits();
     l.connectTimeout = std::chrono::milliseconds(200);
-    setLimits(l);
+    client = HttpClient(l);
     LogCounter log;
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(errorOf([&] { fetchUrl(tls.url("/a.html")); }), "Can't download page.");
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(tls.url("/a.html")); }), "Can't download page.");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
     EXPECT_EQ(log.count("TLS handshake with localhost timed out"), 3);
     EXPECT_EQ(server.requestCount(), 0u);

@@ -61,25 +61,23 @@ protected:
         downloader::Limits fast;
         fast.receiveTimeout = std::chrono::milliseconds(10000);
         fast.connectRetryWait = std::chrono::milliseconds(100);
-        downloader::setLimits(fast);
+        client = downloader::HttpClient(fast);
     }
-    void TearDown() override {
-        downloader::dropIdleConnections();
-        downloader::setLimits(downloader::Limits{});
-    }
+    void TearDown() override { downloader::dropIdleConnections(); }
 
     // Fetches the site's files through one kept-alive connection.
     void fetchSite(const TempDir& dir, const std::string& base, const std::string& image) {
-        EXPECT_EQ(downloader::fetchUrl("http://" + base + "/index.html"),
+        EXPECT_EQ(client.fetchUrl("http://" + base + "/index.html"),
                   readFile(dir.file("www/index.html")));
-        EXPECT_EQ(downloader::fetchUrl(base + "/strips/1.html"),
+        EXPECT_EQ(client.fetchUrl(base + "/strips/1.html"),
                   readFile(dir.file("www/strips/1.html")));
-        EXPECT_EQ(
-            downloader::download("REFER=" + base + "/strips/1.html " + base + "/strips/1.png"),
-            image);
-        EXPECT_EQ(downloader::fetchUrl(base + "/a b.html"), "spaced\n");
+        EXPECT_EQ(client.download("REFER=" + base + "/strips/1.html " + base + "/strips/1.png"),
+                  image);
+        EXPECT_EQ(client.fetchUrl(base + "/a b.html"), "spaced\n");
         EXPECT_EQ(downloader::idleConnectionCount(), 1u);
     }
+
+    downloader::HttpClient client;
 };
 
 }  // namespace
@@ -153,7 +151,7 @@ TEST_F(RealServers, Nginx) {
     std::string base = "127.0.0.1:" + std::to_string(port);
     fetchSite(dir, base, image);
     // Error pages come back like any other page.
-    EXPECT_NE(downloader::fetchUrl(base + "/missing.html").find("404"), std::string::npos);
+    EXPECT_NE(client.fetchUrl(base + "/missing.html").find("404"), std::string::npos);
 
     // nginx writes the log line after sending the response.
     std::string lines = readLines(dir.file("access.log"), 5);

@@ -43,6 +43,49 @@ TEST(EventNames, KnownTypesAndTheRest) {
     EXPECT_EQ(eventName(-1), "Unidentified event -1");
 }
 
+TEST(KeyCodes, SdlKeysBecomeTheToolkitsOwn) {
+    struct Case {
+        SDLKey sym;
+        SDLMod mod;
+        Key key;
+        char letter;
+        bool alt;
+    };
+    const Case cases[] = {
+        {SDLK_a, KMOD_NONE, Key::letter, 'a', false},
+        {SDLK_z, KMOD_LSHIFT, Key::letter, 'z', false},
+        {SDLK_c, KMOD_LALT, Key::letter, 'c', true},
+        {SDLK_c, KMOD_RALT, Key::letter, 'c', true},
+        {SDLK_HOME, KMOD_NONE, Key::home, 0, false},
+        {SDLK_END, KMOD_NONE, Key::end, 0, false},
+        {SDLK_PAGEUP, KMOD_NONE, Key::pageUp, 0, false},
+        {SDLK_PAGEDOWN, KMOD_NONE, Key::pageDown, 0, false},
+        {SDLK_UP, KMOD_NONE, Key::up, 0, false},
+        {SDLK_DOWN, KMOD_NONE, Key::down, 0, false},
+        {SDLK_LEFT, KMOD_NONE, Key::left, 0, false},
+        {SDLK_RIGHT, KMOD_NONE, Key::right, 0, false},
+        {SDLK_RETURN, KMOD_NONE, Key::enter, 0, false},
+        {SDLK_BACKSPACE, KMOD_NONE, Key::backspace, 0, false},
+        {SDLK_ESCAPE, KMOD_LALT, Key::escape, 0, true},
+        {SDLK_F5, KMOD_NONE, Key::f5, 0, false},
+        {SDLK_F7, KMOD_NONE, Key::f7, 0, false},
+        {SDLK_F11, KMOD_NONE, Key::f11, 0, false},
+        {SDLK_KP_PLUS, KMOD_NONE, Key::keypadPlus, 0, false},
+        {SDLK_KP_MINUS, KMOD_NONE, Key::keypadMinus, 0, false},
+        // Neither the keypad's Enter nor digits, capitals or other keys are the reader's.
+        {SDLK_KP_ENTER, KMOD_NONE, Key::other, 0, false},
+        {SDLK_1, KMOD_NONE, Key::other, 0, false},
+        {SDLK_TAB, KMOD_LCTRL, Key::other, 0, false},
+        {SDLK_F6, KMOD_NONE, Key::other, 0, false},
+    };
+    for (const Case& c : cases) {
+        KeyPressed k = translateKey(c.sym, c.mod);
+        EXPECT_EQ(k.key, c.key) << c.sym;
+        EXPECT_EQ(k.letter, c.letter) << c.sym;
+        EXPECT_EQ(k.alt, c.alt) << c.sym;
+    }
+}
+
 TEST_F(Bridge, TenMotionsThenAClickGiveOneMoveThenOneDown) {
     auto root = std::make_shared<Recorder>();
     sdl_bridge bridge(root);
@@ -64,7 +107,7 @@ TEST_F(Bridge, MotionToTheCornerIsNeverDelivered) {
     pushMotion(0, 0);
     pushKey(SDLK_a);
     EXPECT_TRUE(bridge.processEvents());
-    EXPECT_EQ(root->events, (std::vector<std::string>{"Key#97"}));
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Key#a"}));
 }
 
 TEST_F(Bridge, ButtonsKeysAndQuit) {
@@ -76,7 +119,8 @@ TEST_F(Bridge, ButtonsKeysAndQuit) {
     pushType(SDL_KEYUP);
     pushType(SDL_ACTIVEEVENT);
     EXPECT_TRUE(bridge.processEvents());
-    EXPECT_EQ(root->events, (std::vector<std::string>{"Down@3,4", "Up@5,6", "Key#27"}));
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Down@3,4", "Up@5,6",
+                                                      "Key#" + std::to_string(int(Key::escape))}));
     EXPECT_TRUE(bridge.running);
     pushType(SDL_QUIT);
     EXPECT_TRUE(bridge.processEvents());
@@ -131,9 +175,8 @@ TEST_F(Bridge, ResizeKeepsAtLeastTheRequestedSize) {
     sdl_bridge bridge(root);
     pushResize(100, 400);
     EXPECT_TRUE(bridge.processEvents());
-    ASSERT_NE(sdloo::screen, nullptr);
-    EXPECT_EQ(sdloo::screen->w, 300);
-    EXPECT_EQ(sdloo::screen->h, 400);
+    ASSERT_NE(bridge.screen(), nullptr);
+    EXPECT_EQ(bridge.screenSize(), coord(300, 400));
     EXPECT_TRUE(bridge.fullRepaint);
     EXPECT_TRUE(bridge.repaint());
     EXPECT_EQ(root->drawnAt.back(), rect(0, 0, 300, 400));
@@ -144,11 +187,12 @@ TEST_F(Bridge, ImpossibleResizeKeepsTheOldSurface) {
     testsupport::LogCapture log;
     auto root = std::make_shared<Recorder>(rgba(0, 0, 255));
     sdl_bridge bridge(root);
-    SDL_Surface* before = sdloo::screen;
+    SDL_Surface* before = bridge.screen();
+    EXPECT_EQ(before, screen);  // the bridge paints on the window it found
     pushResize(70000, 50);
     EXPECT_TRUE(bridge.processEvents());
-    EXPECT_EQ(sdloo::screen, before);
-    EXPECT_EQ(sdloo::screen->w, 320);
+    EXPECT_EQ(bridge.screen(), before);
+    EXPECT_EQ(bridge.screen()->w, 320);
     EXPECT_TRUE(log.contains("Can't resize the window to 70000x50"));
     EXPECT_TRUE(bridge.repaint());  // still paints on the old surface
     EXPECT_EQ(pixel(319, 239), rgba(0, 0, 255));
@@ -178,7 +222,7 @@ TEST_F(Bridge, LoopRunsUntilQuitAndPaintsMeanwhile) {
     pushType(SDL_QUIT);
     bridge.loop();
     EXPECT_FALSE(bridge.running);
-    EXPECT_EQ(root->events, (std::vector<std::string>{"Key#120"}));
+    EXPECT_EQ(root->events, (std::vector<std::string>{"Key#x"}));
 
     // A failure outside event handling ends the loop with its marker.
     class BadDraw : public Recorder {
@@ -282,18 +326,18 @@ TEST_F(Bridge, StyleDefaultsTintAndOwnBindings) {
     auto custom = std::make_shared<style>(*st, rgba(255, 255, 255));
     custom->fill = [&](SDL_Surface*, rect, rgba) { ++replaced; };
     auto copy = style::tinted(rgba(255, 255, 255), custom.get());
-    copy->fill(sdloo::screen, rect(0, 0, 1, 1), rgba(1, 2, 3));
+    copy->fill(screen, rect(0, 0, 1, 1), rgba(1, 2, 3));
     EXPECT_EQ(replaced, 1);  // a client's function is taken over as it is
     custom.reset();
     clear();
-    red->fill(sdloo::screen, rect(0, 0, 2, 2), rgba(9, 8, 7));  // own binding, no dangling
+    red->fill(screen, rect(0, 0, 2, 2), rgba(9, 8, 7));  // own binding, no dangling
     EXPECT_EQ(pixel(1, 1), rgba(9, 8, 7));
 }
 
 TEST_F(Bridge, PanelHasRoundedCornersGlossAndAnOptionalOpenBottom) {
     clear(rgba(0, 0, 0));
     const rgba border(10, 20, 30), face(100, 100, 100);
-    st->panel(sdloo::screen, rect(10, 10, 40, 30), border, face, false);
+    st->panel(screen, rect(10, 10, 40, 30), border, face, false);
     EXPECT_NE(pixel(10, 10), border);  // corners left out of the border
     EXPECT_NE(pixel(49, 39), border);
     EXPECT_NE(pixel(10, 39), border);
@@ -307,17 +351,17 @@ TEST_F(Bridge, PanelHasRoundedCornersGlossAndAnOptionalOpenBottom) {
     EXPECT_GT(pixel(20, 37).red, face.red);
 
     clear(rgba(0, 0, 0));
-    st->panel(sdloo::screen, rect(10, 10, 40, 30), border, face, true);
+    st->panel(screen, rect(10, 10, 40, 30), border, face, true);
     EXPECT_EQ(pixel(10, 39), border);  // sides reach the bottom row
     EXPECT_NE(pixel(11, 39), border);  // ... whose ends stay open
     EXPECT_EQ(pixel(12, 39), border);
 
     clear(rgba(0, 0, 0));
-    st->panel(sdloo::screen, rect(10, 10, 1, 30), border, face, false);
-    st->panel(sdloo::screen, rect(10, 10, 30, -4), border, face, false);
+    st->panel(screen, rect(10, 10, 1, 30), border, face, false);
+    st->panel(screen, rect(10, 10, 30, -4), border, face, false);
     EXPECT_EQ(countNot(rgba(0, 0, 0), rect(0, 0, 60, 60)), 0);
 
-    st->outline(sdloo::screen, rect(5, 5, 3, 3), border);
+    st->outline(screen, rect(5, 5, 3, 3), border);
     EXPECT_EQ(countNot(rgba(0, 0, 0), rect(0, 0, 60, 60)), 8);
     EXPECT_EQ(pixel(6, 6), rgba(0, 0, 0));
 }

@@ -185,25 +185,25 @@ TEST_F(Containers, FixedSplitGivesOneChildAFixedExtent) {
     auto a = rec({}, {10, 20}), b = rec({}, {30, 5});
     fixedSplit h(false, 100, a, b);
     h.area = rect(0, 0, 300, 50);
-    h.draw(sdloo::screen);
+    h.draw(screen);
     EXPECT_EQ(a->area, rect(0, 0, 100, 50));
     EXPECT_EQ(b->area, rect(101, 0, 199, 50));
     EXPECT_EQ(h.requestedSize(), coord(130, 20));
 
     h.size = -40;
-    h.draw(sdloo::screen);
+    h.draw(screen);
     EXPECT_EQ(a->area, rect(0, 0, 260, 50));
     EXPECT_EQ(b->area, rect(260, 0, 40, 50));
     EXPECT_EQ(h.requestedSize(), coord(50, 20));
 
     fixedSplit v(true, 20, a, b);
     v.area = rect(5, 5, 100, 200);
-    v.draw(sdloo::screen);
+    v.draw(screen);
     EXPECT_EQ(a->area, rect(5, 5, 100, 20));
     EXPECT_EQ(b->area, rect(5, 25, 100, 180));
     EXPECT_EQ(v.requestedSize(), coord(30, 25));
     v.size = -20;
-    v.draw(sdloo::screen);
+    v.draw(screen);
     EXPECT_EQ(a->area, rect(5, 5, 100, 180));
     EXPECT_EQ(b->area, rect(5, 185, 100, 20));
     EXPECT_EQ(v.requestedSize(), coord(30, 40));
@@ -216,13 +216,13 @@ TEST_F(Containers, PlainSplitByRatiosOrEqualSpans) {
     auto a = rec(), b = rec(), c = rec();
     plainSplitWidget byRatio(false, {a, b}, false, {30, 70});
     byRatio.area = rect(0, 0, 200, 40);
-    byRatio.draw(sdloo::screen);
+    byRatio.draw(screen);
     EXPECT_EQ(a->area, rect(0, 0, 60, 40));
     EXPECT_EQ(b->area, rect(60, 0, 140, 40));
 
     byRatio.ratios = {30, 60};
     try {
-        byRatio.draw(sdloo::screen);
+        byRatio.draw(screen);
         FAIL();
     } catch (const tools::Failure& e) {
         EXPECT_STREQ(e.what(), "Failure");
@@ -231,21 +231,21 @@ TEST_F(Containers, PlainSplitByRatiosOrEqualSpans) {
     // Ratios that do not fit the number of children: equal spans.
     plainSplitWidget column(true, {a, nullptr, c}, false, {50, 50});
     column.area = rect(0, 0, 10, 99);
-    column.draw(sdloo::screen);
+    column.draw(screen);
     EXPECT_EQ(a->area, rect(0, 0, 10, 33));
     EXPECT_EQ(c->area, rect(0, 66, 10, 33));
 
     clear();
     plainSplitWidget gaps(false, {a, b}, true);
     gaps.area = rect(0, 0, 100, 20);
-    gaps.draw(sdloo::screen);
+    gaps.draw(screen);
     EXPECT_EQ(a->area, rect(1, 0, 48, 20));
     EXPECT_EQ(b->area, rect(51, 0, 48, 20));
     EXPECT_EQ(pixel(50, 5), st->faceColour);
 
     plainSplitWidget none(false, {});
     none.area = rect(0, 0, 100, 20);
-    none.draw(sdloo::screen);
+    none.draw(screen);
     EXPECT_EQ(none.requestedSize(), coord(0, 0));
 }
 
@@ -258,7 +258,7 @@ TEST_F(Containers, RowListStackAndPosition) {
     }
     widgetRow row(cells);
     row.area = rect(0, 0, 50, 16);
-    row.draw(sdloo::screen);
+    row.draw(screen);
     int drawn = 0;
     for (auto& r : five) drawn += r->draws;
     EXPECT_EQ(drawn, 3);
@@ -266,12 +266,12 @@ TEST_F(Containers, RowListStackAndPosition) {
     EXPECT_EQ(five[4]->area, rect(64, 0, 16, 16));  // placed, not drawn
     EXPECT_EQ(row.requestedSize(), coord(16, 16));
     row.area = rect(0, 0, 50, 0);
-    row.draw(sdloo::screen);  // no cells fit a row of no height
+    row.draw(screen);  // no cells fit a row of no height
 
     auto first = rec({}, {33, 7});
     plainList list(20, false, {first, rec(), rec()});
     list.area = rect(0, 0, 80, 30);
-    list.draw(sdloo::screen);
+    list.draw(screen);
     EXPECT_EQ(first->area, rect(0, 0, 80, 19));
     EXPECT_EQ(std::static_pointer_cast<Recorder>(list.children()[2])->area, rect(0, 40, 80, 19));
     EXPECT_EQ(list.requestedSize(), coord(33, 20));
@@ -289,7 +289,7 @@ TEST_F(Containers, RowListStackAndPosition) {
     auto inner = rec({}, {10, 10});
     positionWidget pos(inner, 0.25f, 0.75f, 0.0f, 0.5f);
     pos.area = rect(0, 0, 200, 100);
-    pos.draw(sdloo::screen);
+    pos.draw(screen);
     EXPECT_EQ(inner->area, rect(50, 0, 100, 50));
     EXPECT_EQ(pos.requestedSize(), coord(20, 20));
     MouseDown in({60, 10}), out({10, 10});

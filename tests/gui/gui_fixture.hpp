@@ -11,8 +11,12 @@
 #include <vector>
 
 #include "gui/base.hpp"
+#include "gui/composites.hpp"
+#include "gui/layouts.hpp"
+#include "gui/leaves.hpp"
+#include "gui/scrolling.hpp"
 #include "gui/sdl_bridge.hpp"
-#include "gui/widgets.hpp"
+#include "gui/showsurf.hpp"
 
 namespace guitest {
 
@@ -39,7 +43,9 @@ public:
         std::string kind = kindOf(e);
         if (auto* local = dynamic_cast<gui::LocalEvent*>(&e))
             kind += "@" + std::to_string(local->pos.x) + "," + std::to_string(local->pos.y);
-        if (auto* key = dynamic_cast<gui::KeyPressed*>(&e)) kind += "#" + std::to_string(key->sym);
+        if (auto* key = dynamic_cast<gui::KeyPressed*>(&e))
+            kind += "#" + (key->key == gui::Key::letter ? std::string(1, key->letter)
+                                                        : std::to_string(int(key->key)));
         events.push_back(kind);
         if (journal) journal->push_back(name + ":" + kind);
         return accept;
@@ -95,24 +101,24 @@ protected:
     }
 
     static void openWindow(int w, int h) {
-        sdloo::screen = SDL_SetVideoMode(w, h, 32, SDL_RESIZABLE);
-        ASSERT_NE(sdloo::screen, nullptr) << SDL_GetError();
+        screen = SDL_SetVideoMode(w, h, 32, SDL_RESIZABLE);
+        ASSERT_NE(screen, nullptr) << SDL_GetError();
     }
 
     static gui::rgba pixel(int x, int y, SDL_Surface* s = nullptr) {
-        sdloo::SDL_Drawable d(s ? s : sdloo::screen);
+        sdloo::SDL_Drawable d(s ? s : screen);
         gui::rgba c = d.get(x, y);
         c.alpha = 0;
         return c;
     }
     static void clear(gui::rgba c = gui::rgba(0, 0, 0), SDL_Surface* s = nullptr) {
-        SDL_Surface* t = s ? s : sdloo::screen;
+        SDL_Surface* t = s ? s : screen;
         SDL_FillRect(t, nullptr, SDL_MapRGBA(t->format, c.red, c.green, c.blue, 0));
     }
     // Pixels of a row (or column) different from the background colour.
     static int countNot(gui::rgba back, gui::rect r, SDL_Surface* s = nullptr) {
         int n = 0;
-        sdloo::SDL_Drawable d(s ? s : sdloo::screen);
+        sdloo::SDL_Drawable d(s ? s : screen);
         for (int x = r.x; x < r.x + r.w; ++x)
             for (int y = r.y; y < r.y + r.h; ++y) {
                 gui::rgba c = d.get(x, y);
@@ -162,10 +168,13 @@ protected:
     static void drawAt(const gui::WidgetPtr& w, gui::rect area, SDL_Surface* s = nullptr) {
         sdloo::RenderScope scope;
         w->area = area;
-        w->draw(s ? s : sdloo::screen);
+        w->draw(s ? s : screen);
     }
 
     std::shared_ptr<gui::style> st;
+    // The window's surface as the fixture opened it (a bridge made afterwards
+    // paints on it).
+    static inline SDL_Surface* screen = nullptr;
 };
 
 }  // namespace guitest

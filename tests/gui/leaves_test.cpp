@@ -47,7 +47,7 @@ TEST_F(Leaves, TextIsCentredAndCroppedEvenlyOnBothSides) {
 
     // The same rendering blitted by hand, 10 pixels off its left, elsewhere.
     rect src(10, 0, rw - 20, rh);
-    sdloo::blit(r, &src, sdloo::screen, rect(10, 100, rw - 20, rh));
+    sdloo::blit(r, &src, screen, rect(10, 100, rw - 20, rh));
     int differing = 0, inked = 0;
     for (int x = 0; x < rw; ++x)
         for (int y = 0; y < rh; ++y) {
@@ -78,7 +78,7 @@ TEST_F(Leaves, EmptyOrUnrenderableLabelsShowAWordInTheErrorColour) {
     EXPECT_EQ(empty->requestedSize(), coord(word->w, word->h));
     bool errorInk = false;
     {
-        sdloo::SDL_Drawable d(sdloo::screen);
+        sdloo::SDL_Drawable d(screen);
         for (int x = 0; x < 100 && !errorInk; ++x)
             for (int y = 0; y < 30 && !errorInk; ++y) {
                 rgba c = d.get(x, y);

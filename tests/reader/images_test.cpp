@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sdloo/window.hpp"
 #include "support/temp_dir.hpp"
 
 using namespace libgd;

@@ -16,8 +16,11 @@
 #include "comics/serialize.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
+#include "gui/layouts.hpp"
 #include "reader/interactive.hpp"
+#include "reader/key_map.hpp"
 #include "reader/page_loading.hpp"
+#include "sdloo/window.hpp"
 #include "support/http_server.hpp"
 #include "support/log_capture.hpp"
 #include "support/temp_dir.hpp"
@@ -37,9 +40,7 @@ using Clock = std::chrono::steady_clock;
 // A comic whose pages and behaviour the test sets.
 class stubComic : public comics::comic {
 public:
-    stubComic(FileStorage& s, std::string name, int index = 0) : comic(s), name_(std::move(name)) {
-        listIndex = index;
-    }
+    stubComic(FileStorage& s, std::string name) : comic(s), name_(std::move(name)) {}
     std::string id() const override { return "id-" + name_; }
     std::string name() const override { return name_; }
     comics::LinkList urls() const override { return links; }
@@ -110,8 +111,7 @@ protected:
                 testsupport::HttpServer::response(png, 200, "image/png"));
         });
         tools::useConfigFile(dir.file("tovik.ini"));
-        sdloo::screen = SDL_SetVideoMode(640, 480, 32, SDL_ANYFORMAT | SDL_RESIZABLE);
-        ASSERT_NE(sdloo::screen, nullptr);
+        ASSERT_NE(SDL_SetVideoMode(640, 480, 32, SDL_ANYFORMAT | SDL_RESIZABLE), nullptr);
         SDL_Event e;
         while (SDL_PollEvent(&e)) {
         }
@@ -125,7 +125,7 @@ protected:
     }
 
     std::shared_ptr<stubComic> comic(const std::string& name, int pageCount = 0, int position = 0) {
-        auto c = std::make_shared<stubComic>(storage, name, static_cast<int>(list.size()));
+        auto c = std::make_shared<stubComic>(storage, name);
         std::vector<page> ps = plainPages(pageCount);
         for (auto& p : ps) p.image = "REFER=http://x/ " + server.url("/any/" + name + p.image);
         c->setPages(std::move(ps), position);
@@ -262,8 +262,9 @@ TEST(Opener, ArgumentVectorWithoutShell) {
 class CombSortTest : public ::testing::Test {
 protected:
     std::shared_ptr<stubComic> make(const std::string& name, int pages, int position, int index) {
-        auto c = std::make_shared<stubComic>(storage, name, index);
+        auto c = std::make_shared<stubComic>(storage, name);
         c->setPages(plainPages(pages), position);
+        rows.of(*c).listIndex = index;
         return c;
     }
     static std::vector<std::string> names(const ComicList& l) {
@@ -272,36 +273,37 @@ protected:
         return out;
     }
     FileStorage storage;
+    RowStates rows;
 };
 
 TEST_F(CombSortTest, FourModesAndEdges) {
     ComicList list{make("delta", 5, 4, 3), make("Alpha", 20, 0, 1), make("charlie", 1, 0, 2),
                    make("Bravo", 8, 2, 0)};
-    combSort(list, sortMode::byStrips);
+    combSort(list, sortMode::byStrips, rows);
     EXPECT_EQ(names(list), (std::vector<std::string>{"Alpha", "Bravo", "delta", "charlie"}));
-    combSort(list, sortMode::byName);
+    combSort(list, sortMode::byName, rows);
     EXPECT_EQ(names(list), (std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta"}));
-    combSort(list, sortMode::unsorted);
+    combSort(list, sortMode::unsorted, rows);
     EXPECT_EQ(names(list), (std::vector<std::string>{"Bravo", "Alpha", "charlie", "delta"}));
-    combSort(list, sortMode::byUnread);  // 20, 6, 1, 1 unread
+    combSort(list, sortMode::byUnread, rows);  // 20, 6, 1, 1 unread
     EXPECT_EQ(names(list)[0], "Alpha");
     EXPECT_EQ(names(list)[1], "Bravo");
 
     ComicList empty;
-    combSort(empty, sortMode::byName);
+    combSort(empty, sortMode::byName, rows);
     ComicList one{make("x", 1, 0, 0)};
-    combSort(one, sortMode::byName);
+    combSort(one, sortMode::byName, rows);
     EXPECT_EQ(names(one), (std::vector<std::string>{"x"}));
     // Two comics out of order: the gap reaches 1 after a swapping pass and
     // must stay there (it used to truncate to 0 and never end).
     ComicList two{make("b", 1, 0, 1), make("a", 1, 0, 0)};
-    combSort(two, sortMode::unsorted);
+    combSort(two, sortMode::unsorted, rows);
     EXPECT_EQ(names(two), (std::vector<std::string>{"a", "b"}));
     // Longer lists pass through gaps 9 and 10 (made 11).
     ComicList many;
     for (int i = 0; i < 40; ++i) many.push_back(make("c" + std::to_string(i), 1, 0, 39 - i));
-    combSort(many, sortMode::unsorted);
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(many[i]->listIndex.load(), i);
+    combSort(many, sortMode::unsorted, rows);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(rows.of(*many[i]).listIndex.load(), i);
 }
 
 // ---- layout ----
@@ -311,30 +313,30 @@ TEST_F(Window, StartShowsReadyLayoutAndActiveTab) {
     comic("Second", 2)->active = false;
     start();
     EXPECT_EQ(caption(), "TOVIK.2 ready");
-    auto text = std::dynamic_pointer_cast<gui::text>(ui->stripView());
+    auto text = std::dynamic_pointer_cast<gui::text>(ui->strip().stripView());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), "TOVIK.2 ready");
-    EXPECT_TRUE(ui->tab());
+    EXPECT_TRUE(ui->tree().tab());
     auto root = std::dynamic_pointer_cast<gui::splitWidget>(ui->rootWidget());
     ASSERT_TRUE(root);
     EXPECT_EQ(root->position, 200);
     // Left column: tabs (20) above the tree above the search row (20).
-    auto box = ui->treeBox();
+    auto box = ui->tree().treeBox();
     EXPECT_NEAR(box->area.y, 20, 1);
     EXPECT_NEAR(box->area.y + box->area.h, 460, 1);
     EXPECT_LE(box->area.x + box->area.w, 200);
     EXPECT_EQ(box->count(), 1);  // only the active comic's row
     // Right column: toolbar (20) above the strip area.
-    auto strip = ui->stripView();
+    auto strip = ui->strip().stripView();
     EXPECT_GE(strip->area.x, 200);
     EXPECT_NEAR(strip->area.y, 20, 1);
     EXPECT_NEAR(strip->area.y + strip->area.h, 480, 1);
-    ui->setTab(false);
+    ui->tree().setTab(false);
     ui->bridge.repaint();
     EXPECT_EQ(box->count(), 1);
     // Expanding adds one row per page.
-    ui->setTab(true);
-    list[0]->expanded = true;
+    ui->tree().setTab(true);
+    ui->tree().row(*list[0]).expanded = true;
     ui->bridge.repaint();
     EXPECT_EQ(box->count(), 4);
 }
@@ -343,19 +345,17 @@ TEST_F(Window, LinkBarForComicsWithAddresses) {
     auto c = comic("Linked", 2);
     c->links = {{"Home", "example.org/"}};
     start();
-    ui->selectComic(c, -1);
+    ui->loader().selectComic(c, -1);
     ASSERT_TRUE(settle());
     ui->bridge.requestRepaint(true);
     ui->bridge.repaint();
-    auto strip = ui->stripView();
+    auto strip = ui->strip().stripView();
     EXPECT_NEAR(strip->area.y, 20 + 32, 1);
 }
 
 TEST_F(Window, FullScreenTwiceReturnsToTheWindowSize) {
     start();
-    SDL_Surface* s = SDL_SetVideoMode(500, 400, 32, SDL_ANYFORMAT | SDL_RESIZABLE);
-    ASSERT_TRUE(s);
-    sdloo::screen = s;
+    ASSERT_TRUE(ui->bridge.setVideoMode(500, 400, sdloo::VideoMode::window));
     testsupport::LogCapture log;
     key(SDLK_F11);
     EXPECT_TRUE(ui->isFullScreen());
@@ -367,11 +367,43 @@ TEST_F(Window, FullScreenTwiceReturnsToTheWindowSize) {
     EXPECT_FALSE(ui->isFullScreen());
     EXPECT_TRUE(log.hasLine("Switched to 500x400"));
     EXPECT_TRUE(log.hasLine("Resetup widgets"));
-    EXPECT_EQ(sdloo::screen->w, 500);
-    EXPECT_EQ(sdloo::screen->h, 400);
+    EXPECT_EQ(ui->bridge.screenSize(), gui::coord(500, 400));
 }
 
 // ---- keys and type-ahead ----
+
+TEST(KeyMap, EveryKeyOfTheReader) {
+    using gui::Key;
+    struct Case {
+        gui::KeyPressed key;
+        KeyAction action;
+    };
+    const Case cases[] = {
+        {gui::KeyPressed(Key::letter, 'q'), KeyAction::typeLetter},
+        {gui::KeyPressed(Key::letter, 'c'), KeyAction::typeLetter},
+        {gui::KeyPressed(Key::letter, 'c', true), KeyAction::toggleCentring},
+        {gui::KeyPressed(Key::letter, 'q', true), KeyAction::none},
+        {gui::KeyPressed(Key::home), KeyAction::firstPage},
+        {gui::KeyPressed(Key::end), KeyAction::lastPage},
+        {gui::KeyPressed(Key::pageUp), KeyAction::previousPage},
+        {gui::KeyPressed(Key::pageDown, 0, true), KeyAction::nextPage},
+        {gui::KeyPressed(Key::up), KeyAction::scrollUp},
+        {gui::KeyPressed(Key::down), KeyAction::scrollDown},
+        {gui::KeyPressed(Key::left), KeyAction::leftOrPreviousPage},
+        {gui::KeyPressed(Key::right), KeyAction::rightOrNextPage},
+        {gui::KeyPressed(Key::enter), KeyAction::cycleMatches},
+        {gui::KeyPressed(Key::f5), KeyAction::updateAll},
+        {gui::KeyPressed(Key::f7), KeyAction::copyAddress},
+        {gui::KeyPressed(Key::f11), KeyAction::toggleFullScreen},
+        {gui::KeyPressed(Key::keypadPlus), KeyAction::nextComic},
+        {gui::KeyPressed(Key::keypadMinus), KeyAction::previousComic},
+        {gui::KeyPressed(Key::backspace), KeyAction::collapse},
+        {gui::KeyPressed(Key::escape), KeyAction::quit},
+        {gui::KeyPressed(Key::other), KeyAction::none},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(keyAction(c.key), c.action) << int(c.key.key) << " " << c.key.letter;
+}
 
 TEST_F(Window, TypeAheadNarrowsDropsSelectsAndCycles) {
     auto qc = comic("Questionable Content", 5, 1);
@@ -379,11 +411,11 @@ TEST_F(Window, TypeAheadNarrowsDropsSelectsAndCycles) {
     auto sequel = comic("Sequel", 3);
     start();
     key(SDLK_q);
-    EXPECT_EQ(ui->searchText(), "q");
-    EXPECT_EQ(ui->matches().size(), 3u);
+    EXPECT_EQ(ui->tree().searchText(), "q");
+    EXPECT_EQ(ui->tree().matches().size(), 3u);
     EXPECT_FALSE(ui->currentComic());
     key(SDLK_u);
-    EXPECT_EQ(ui->matches().size(), 3u);
+    EXPECT_EQ(ui->tree().matches().size(), 3u);
     // Return cycles through several matches.
     key(SDLK_RETURN);
     const ComicPtr first = ui->currentComic();
@@ -391,15 +423,15 @@ TEST_F(Window, TypeAheadNarrowsDropsSelectsAndCycles) {
     key(SDLK_RETURN);
     EXPECT_NE(ui->currentComic(), first);
     key(SDLK_i);  // "qui": one match, selected at once at its read position
-    EXPECT_EQ(ui->searchText(), "qui");
+    EXPECT_EQ(ui->tree().searchText(), "qui");
     EXPECT_EQ(ui->currentComic(), quick);
     // "quiz" matches nothing: letters go from the front until it matches or is empty.
     key(SDLK_z);
-    EXPECT_EQ(ui->searchText(), "");
+    EXPECT_EQ(ui->tree().searchText(), "");
     key(SDLK_s);
     key(SDLK_e);
     key(SDLK_q);
-    EXPECT_EQ(ui->searchText(), "seq");
+    EXPECT_EQ(ui->tree().searchText(), "seq");
     EXPECT_EQ(ui->currentComic(), sequel);
     settle();
     (void)qc;
@@ -408,28 +440,28 @@ TEST_F(Window, TypeAheadNarrowsDropsSelectsAndCycles) {
 TEST_F(Window, AltCTogglesCenteringAndCAloneSearches) {
     comic("Comic", 2);
     start();
-    const bool before = ui->centered.get();
+    const bool before = ui->strip().centered.get();
     key(SDLK_c, KMOD_LALT);
-    EXPECT_EQ(ui->centered.get(), !before);
-    EXPECT_EQ(ui->searchText(), "");
+    EXPECT_EQ(ui->strip().centered.get(), !before);
+    EXPECT_EQ(ui->tree().searchText(), "");
     EXPECT_NE(testsupport::readFile(dir.file("tovik.ini")).find("centered"), std::string::npos);
     key(SDLK_c);
-    EXPECT_EQ(ui->centered.get(), !before);
-    EXPECT_EQ(ui->searchText(), "c");
+    EXPECT_EQ(ui->strip().centered.get(), !before);
+    EXPECT_EQ(ui->tree().searchText(), "c");
 }
 
 TEST_F(Window, SortButtonCyclesTheModeAndSavesIt) {
     comic("b", 1);
     comic("a", 3);
     start();
-    ui->nextSortMode();
-    EXPECT_EQ(ui->sortmode.get(), sortMode::byName);
+    ui->tree().nextSortMode();
+    EXPECT_EQ(ui->tree().sortmode.get(), sortMode::byName);
     ui->bridge.repaint();
-    EXPECT_EQ(ui->comicList().front()->name(), "a");
-    ui->nextSortMode();
-    ui->nextSortMode();
-    ui->nextSortMode();
-    EXPECT_EQ(ui->sortmode.get(), sortMode::unsorted);
+    EXPECT_EQ(ui->tree().comicList().front()->name(), "a");
+    ui->tree().nextSortMode();
+    ui->tree().nextSortMode();
+    ui->tree().nextSortMode();
+    EXPECT_EQ(ui->tree().sortmode.get(), sortMode::unsorted);
     EXPECT_NE(testsupport::readFile(dir.file("tovik.ini")).find("sortmode"), std::string::npos);
 }
 
@@ -442,7 +474,7 @@ TEST_F(Window, KeypadStepsThroughTheTabsComics) {
     start();
     key(SDLK_KP_PLUS);  // no current comic: nothing
     EXPECT_FALSE(ui->currentComic());
-    ui->selectComic(b, -1);
+    ui->loader().selectComic(b, -1);
     key(SDLK_KP_PLUS);
     EXPECT_EQ(ui->currentComic(), c);
     key(SDLK_KP_PLUS);
@@ -460,7 +492,7 @@ TEST_F(Window, PagingTaskNamesAndEnds) {
     auto a = servedComic("A", 6, 3);
     start();
     testsupport::LogCapture log;
-    ui->selectComic(a, -1);
+    ui->loader().selectComic(a, -1);
     ASSERT_TRUE(settle());
     EXPECT_TRUE(log.contains("Switch to #4 of A, live"));
     EXPECT_TRUE(log.contains("Switch to #5 of A, prefetching"));
@@ -498,7 +530,7 @@ TEST_F(Window, ThreeQuickPageDownsShowOnlyTheLastAndCacheTheRest) {
     auto a = servedComic("Quick", 8, 0);
     server.clearRecords();
     start();
-    ui->selectComic(a, -1);
+    ui->loader().selectComic(a, -1);
     ASSERT_TRUE(settle());
     key(SDLK_PAGEDOWN);
     key(SDLK_PAGEDOWN);
@@ -520,7 +552,7 @@ TEST_F(Window, ThreeQuickPageDownsShowOnlyTheLastAndCacheTheRest) {
 TEST_F(Window, PrefetchedNeighboursAreDecodedAheadAndTakenWhenShown) {
     auto a = servedComic("Ahead", 5, 0);
     start();
-    ui->selectComic(a, -1);
+    ui->loader().selectComic(a, -1);
     ASSERT_TRUE(settle());
     const std::vector<page> ps = a->pagesCopy();
     EXPECT_TRUE(ahead().has(ps[1].image));
@@ -543,15 +575,15 @@ TEST_F(Window, EmptyDownloadAndWebPageShowTheirTexts) {
                  page{"REFER=http://x/ " + server.url("/page.png"), "Page", "", ""}},
                 0);
     start();
-    ui->selectComic(c, 0);
+    ui->loader().selectComic(c, 0);
     ASSERT_TRUE(settle());
-    auto text = std::dynamic_pointer_cast<gui::text>(ui->stripView());
+    auto text = std::dynamic_pointer_cast<gui::text>(ui->strip().stripView());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), emptyDownloadText);
     EXPECT_EQ(c->position(), 0);
     key(SDLK_PAGEDOWN);
     ASSERT_TRUE(settle());
-    text = std::dynamic_pointer_cast<gui::text>(ui->stripView());
+    text = std::dynamic_pointer_cast<gui::text>(ui->strip().stripView());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), notAnImageText);
     EXPECT_EQ(c->position(), 1);  // the position moves to a page that was shown
@@ -561,7 +593,7 @@ TEST_F(Window, EmptyComicAndNegativeIndexDoNothing) {
     auto empty = comic("Empty");
     start();
     testsupport::LogCapture log;
-    ui->selectComic(empty, -1);
+    ui->loader().selectComic(empty, -1);
     ASSERT_TRUE(settle());
     key(SDLK_PAGEDOWN);
     key(SDLK_END);
@@ -569,12 +601,12 @@ TEST_F(Window, EmptyComicAndNegativeIndexDoNothing) {
     ASSERT_TRUE(settle());
     EXPECT_FALSE(log.contains("Downloading "));
     EXPECT_EQ(empty->position(), 0);
-    ui->prefetch(-1);
-    ui->prefetch(5);
+    ui->loader().prefetch(-1);
+    ui->loader().prefetch(5);
     EXPECT_FALSE(log.contains("Downloading "));
     // Selecting at a page below -1 shows page 0 and prefetches nothing negative.
     auto some = comic("Some", 3);
-    ui->selectComic(some, -4);
+    ui->loader().selectComic(some, -4);
     ASSERT_TRUE(settle());
     EXPECT_TRUE(log.contains("Switch to #1 of Some, live"));
     EXPECT_FALSE(log.contains("of Some, prefetching"));
@@ -591,9 +623,9 @@ TEST_F(Window, ALatePageTaskNeverMovesAnotherComic) {
         return testsupport::HttpServer::response(png, 200, "image/png");
     });
     start();
-    ui->selectPage(slow, 2, false);
+    ui->loader().selectPage(slow, 2, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ui->selectComic(fast, -1);
+    ui->loader().selectComic(fast, -1);
     ASSERT_TRUE(settle());
     EXPECT_EQ(slow->position(), 0);
     EXPECT_EQ(fast->position(), 1);
@@ -605,17 +637,17 @@ TEST_F(Window, ALatePageTaskNeverMovesAnotherComic) {
 TEST_F(Window, ReplacedStripBeforeItsFirstDrawFreesItsImage) {
     auto a = servedComic("Drop", 2, 0);
     start();
-    ui->selectComic(a, -1);
+    ui->loader().selectComic(a, -1);
     // Let the tasks finish without drawing.
     const auto end = Clock::now() + std::chrono::seconds(5);
     while (pages->anyWork() && Clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::weak_ptr<gui::widget> held = ui->stripView();
+    std::weak_ptr<gui::widget> held = ui->strip().stripView();
     auto strip = std::dynamic_pointer_cast<stripImage>(held.lock());
     ASSERT_TRUE(strip);
     EXPECT_TRUE(strip->holdsImage());
     strip.reset();
-    ui->setStripView(std::make_shared<gui::textbox>("other"));
+    ui->strip().setStripView(std::make_shared<gui::textbox>("other"));
     gui::drainRetired();
     EXPECT_TRUE(held.expired());
 }
@@ -625,10 +657,10 @@ TEST_F(Window, ReplacedStripBeforeItsFirstDrawFreesItsImage) {
 TEST_F(Window, XAndAMoveAComicBetweenTabsAndQueueItsSave) {
     auto c = comic("Mover", 3);
     start();
-    ui->selectComic(c, -1);
+    ui->loader().selectComic(c, -1);
     ASSERT_TRUE(settle());
     stores = 0;
-    auto box = ui->treeBox();
+    auto box = ui->tree().treeBox();
     const int itemWidth = box->area.w - 16 - 2;
     const int xButton = box->area.x + 1 + itemWidth - 8;
     click(xButton, box->area.y + 10);
@@ -636,7 +668,7 @@ TEST_F(Window, XAndAMoveAComicBetweenTabsAndQueueItsSave) {
     ASSERT_TRUE(settle());
     EXPECT_EQ(stores.load(), 1);
     EXPECT_EQ(box->count(), 0);
-    ui->setTab(false);
+    ui->tree().setTab(false);
     ui->bridge.repaint();
     EXPECT_EQ(box->count(), 1);
     click(xButton, box->area.y + 10);
@@ -650,7 +682,7 @@ TEST_F(Window, ClickingAComicRowSelectsIt) {
     comic("First", 2);
     auto second = comic("Second", 3, 1);
     start();
-    auto box = ui->treeBox();
+    auto box = ui->tree().treeBox();
     click(box->area.x + 60, box->area.y + 20 + 10);
     EXPECT_EQ(ui->currentComic(), second);
     ASSERT_TRUE(settle());
@@ -661,7 +693,7 @@ TEST_F(Window, SaveWritesEveryComicThenStores) {
     auto a = comic("Saved", 4, 2);
     start();
     testsupport::LogCapture log;
-    ui->queueSave(nullptr);
+    ui->loader().queueSave(nullptr);
     ASSERT_TRUE(settle());
     EXPECT_TRUE(log.hasLine("Saving comics ..."));
     EXPECT_TRUE(log.hasLine("Storing to Drive"));
@@ -683,7 +715,7 @@ TEST_F(Window, GlobalUpdateSkipsBusyInactiveAndQueuedComics) {
     EXPECT_TRUE(pump([&] { return a->updates.load() == 1; }));
     EXPECT_TRUE(b->queued);
     key(SDLK_F5);  // A runs, B is queued: neither is queued again
-    ui->selectiveUpdate(b);
+    ui->loader().selectiveUpdate(b);
     a->hold = false;
     b->hold = false;
     ASSERT_TRUE(settle());
@@ -691,12 +723,12 @@ TEST_F(Window, GlobalUpdateSkipsBusyInactiveAndQueuedComics) {
     EXPECT_EQ(b->updates.load(), 1);
     EXPECT_EQ(off->updates.load(), 0);
     EXPECT_FALSE(b->queued);
-    EXPECT_TRUE(a->changed);
+    EXPECT_TRUE(ui->tree().row(*a).changed);
     EXPECT_TRUE(log.contains("Global update for Up A"));
     EXPECT_EQ(ui->updateCaptionNow(), (std::vector<std::string>{"2", " ", "Update", "s"}));
     // A selective update of a failed comic clears the flag first.
     off->failed = true;
-    ui->selectiveUpdate(off);
+    ui->loader().selectiveUpdate(off);
     EXPECT_FALSE(off->failed);
     ASSERT_TRUE(settle());
     EXPECT_EQ(off->updates.load(), 1);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sdloo/window.hpp"
 #include "support/temp_dir.hpp"
 #include "tools/failure.hpp"
 #include "tools/thread.hpp"

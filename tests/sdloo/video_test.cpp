@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sdloo/window.hpp"
 #include "tools/failure.hpp"
 
 using namespace sdloo;
@@ -246,6 +247,22 @@ TEST_F(Video, FillClipsAndFlipKeepsTheScreenLocked) {
     d.flip();
     EXPECT_GT(window->locked, 0u);
     EXPECT_EQ(d.get(10, 10).green, 2);
+}
+
+TEST_F(Video, VideoModesOpenTheOneWindowSurface) {
+    struct Case {
+        VideoMode mode;
+        int w, h;
+    };
+    for (Case c : {Case{VideoMode::window, 64, 48}, Case{VideoMode::resizable, 80, 60},
+                   Case{VideoMode::frameless, 50, 40}}) {
+        SDL_Surface* made = setVideoMode(c.w, c.h, c.mode);
+        ASSERT_NE(made, nullptr) << videoError();
+        EXPECT_EQ(made, videoSurface());
+        EXPECT_EQ(made->w, c.w);
+        EXPECT_EQ(made->h, c.h);
+        EXPECT_EQ(made->format->BitsPerPixel, 32);
+    }
 }
 
 TEST_F(Video, CaptionIsRepairedToUtf8) {

@@ -39,6 +39,14 @@ TEST(Buffer, MakesOnceAndHitsAfterwards) {
     EXPECT_TRUE(cache.has("3x"));
     EXPECT_EQ(cache.get("3x"), "xxx");
     EXPECT_EQ(made.calls, 1);
+
+    // A maker of the caller's makes a missing value only; a stored one is a hit.
+    Counted other;
+    EXPECT_EQ(cache.get("3x", other.maker()), "xxx");
+    EXPECT_EQ(cache.get("2y", other.maker()), "yy");
+    EXPECT_EQ(cache.get("2y"), "yy");
+    EXPECT_EQ(made.calls, 1);
+    EXPECT_EQ(other.calls, 1);
 }
 
 TEST(Buffer, EvictsTheOlderEntryOverCapacity) {

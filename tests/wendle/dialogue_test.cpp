@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "comics/base.hpp"
+#include "comics/plugin_loading.hpp"
 #include "comics/re.hpp"
 #include "comics/storage.hpp"
 #include "fixture_sites.hpp"
@@ -158,13 +159,12 @@ TEST_F(GeneratorDialogue, FrontPageComicAtIndexHtml) {
     EXPECT_EQ(crawl(run.written), site.strips("/strips/"));
 
     // The reader's start-up loads it.
-    comics::registry().clearForTests();
-    ASSERT_NO_THROW(comics::loadPlugins("plugins"));
-    auto list = comics::registry().snapshot();
+    comics::comicList loaded;
+    ASSERT_NO_THROW(comics::loadPlugins("plugins", loaded));
+    auto list = loaded.snapshot();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0]->name(), "Front Comic");
     EXPECT_EQ(list[0]->id(), "front_comic");
-    comics::registry().clearForTests();
 }
 
 TEST_F(GeneratorDialogue, StripAmongSeveralImagesAndTypedFrontPage) {

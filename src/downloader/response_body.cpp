@@ -1,0 +1,71 @@
+#include "downloader/response_body.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string_view>
+
+#include "downloader/progress.hpp"
+#include "tools/log.hpp"
+
+namespace downloader::detail {
+
+ResponseBody receiveBody(Socket& socket, ReceiveBuffer& buffer, const ResponseHeader& header,
+                         const std::string& url, const Limits& limits) {
+    std::string decoded;  // a chunked body so far
+    // Whether what the buffer holds completes the body.
+    auto completed = [&] {
+        if (header.chunked)
+            return decodeChunks(buffer, decoded, false, limits) == ChunkState::complete;
+        if (header.hasLength) {
+            // A present zero length is complete with the header.
+            if (buffer.length() >= header.length) {
+                tools::logln("Received all data");
+                return true;
+            }
+        } else if (buffer.length() > limits.maxBody) {
+            throw std::runtime_error("Response body over " + std::to_string(limits.maxBody) +
+                                     " bytes");
+        }
+        return false;
+    };
+
+    bool complete = completed();  // the bytes that came with the header
+    bool closed = false;
+    char block[1024];
+    while (!complete) {
+        ssize_t n = socket.receive(block, sizeof block);
+        if (n < 0) return ResponseBody{};
+        if (n == 0) {
+            closed = true;
+            tools::logln("Connection closed at ", buffer.length());
+            break;
+        }
+        buffer.append(block, static_cast<std::size_t>(n));
+        if (!header.chunked && header.hasLength && header.length > 0)
+            cbs::notify(url, std::min(1.0f, static_cast<float>(buffer.length()) /
+                                                static_cast<float>(header.length)));
+        complete = completed();
+    }
+
+    ResponseBody body;
+    if (!header.hasLength && !header.chunked) complete = true;  // the body ends at the close
+    if (!complete) {
+        tools::logln("Response cut short after ", header.chunked ? decoded.size() : buffer.length(),
+                     " body bytes");
+        body.end = ResponseBody::End::cutShort;
+        return body;
+    }
+    body.end = ResponseBody::End::complete;
+    // Bytes beyond the announced length: the connection is out of step.
+    body.connectionReusable = !closed && !(header.hasLength && buffer.length() > header.length);
+    if (header.chunked) {
+        body.text = std::move(decoded);
+    } else {
+        std::string_view data = buffer.contents();
+        if (header.hasLength) data = data.substr(0, header.length);
+        body.text.assign(data);
+    }
+    return body;
+}
+
+}  // namespace downloader::detail

@@ -1,0 +1,36 @@
+#pragma once
+// The header step of one exchange: receiving the response header and reading what it
+// says about the body and the connection.
+//
+// Thread safety: works on the calling exchange's socket and buffer only.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "downloader/http_parts.hpp"
+#include "downloader/limits.hpp"
+#include "downloader/socket.hpp"
+
+namespace downloader::detail {
+
+// Receives until the blank line that ends the header; returns the header with that line,
+// leaving the bytes after it in the buffer. Nothing when the peer closed first (logged as
+// "Connection closed at " + bytes so far) or a receive failed or timed out (`failed` set).
+// A header longer than limits.maxHeader raises "Response header over N bytes".
+std::optional<std::string> receiveHeader(Socket& socket, ReceiveBuffer& buffer,
+                                         const Limits& limits, bool& failed);
+
+struct ResponseHeader {
+    std::string text;  // through the blank line
+    bool hasLength = false;
+    std::uint64_t length = 0;  // Content-Length (the name in any letter case)
+    bool chunked = false;      // "transfer-encoding: chunked" in any letter case, without length
+    std::optional<std::string> location;  // the value of the first "Location: " line
+    bool closes = false;  // a "Connection: " line (as written) whose value holds "close"
+};
+// Reads a received header. A Content-Length that overflows raises "Invalid Content-Length",
+// one over limits.maxBody "Response body over N bytes"; chunked mode logs "Recognize
+// chunked mode".
+ResponseHeader parseResponseHeader(std::string text, const Limits& limits);
+
+}  // namespace downloader::detail

@@ -1,0 +1,147 @@
+// The strip area: the strip view, its link bar and the opener of addresses.
+#include "reader/strip_area.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "gui/layouts.hpp"
+#include "gui/leaves.hpp"
+#include "gui/sdl_bridge.hpp"
+#include "sdloo/window.hpp"
+#include "tools/log.hpp"
+
+extern char** environ;
+
+namespace reader {
+
+using gui::WidgetList;
+using gui::WidgetPtr;
+
+// ---- the opener ----
+
+std::vector<std::string> openerCommand(const std::string& address) {
+    std::string target = address;
+    if (target.rfind("http://", 0) != 0 && target.rfind("https://", 0) != 0)
+        target = "http://" + target;
+    return {"xdg-open", target};
+}
+
+void openURL(const std::string& address) {
+    const std::vector<std::string> argv = openerCommand(address);
+    const std::string& target = argv[1];
+    tools::logln("Attempt to openURL(", target, "); ");
+    // Started directly with an argument vector: the address comes from plugin
+    // files and web pages and must never reach a shell.
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    pid_t pid = 0;
+    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        tools::logln("Failed to open ", target, ": ", std::strerror(rc));
+        return;
+    }
+    // The opener hands the address to the browser and ends; a detached waiter
+    // would outlive the window, so collect it without blocking the loop later.
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+// ---- stripImage ----
+
+stripImage::stripImage(libgd::Image image, std::string caption, std::function<bool()> centre)
+    : gui::delay([this] { return make(); }),
+      image_(std::move(image)),
+      caption_(std::move(caption)),
+      centre_(std::move(centre)) {}
+
+WidgetPtr stripImage::make() {
+    libgd::Image image = std::move(image_);  // destroyed when this ends
+    try {
+        view_ = std::make_shared<gui::showsurf>(libgd::toSurface(image.get()), centre_);
+    } catch (const std::exception& e) {
+        tools::logln("Showing the strip failed: ", e);
+        return std::make_shared<gui::textbox>(std::string("Error: ") + e.what());
+    }
+    sdloo::setCaption(caption_);
+    return view_;
+}
+
+// ---- the strip area ----
+
+StripArea::StripArea(gui::ui_bridge& bridge, const Selection& selection)
+    : bridge_(bridge), selection_(selection) {}
+
+StripArea::~StripArea() {
+    gui::GuiLock hold;
+    stripView_.reset();
+}
+
+void StripArea::setStripView(WidgetPtr w) {
+    {
+        gui::GuiLock hold;
+        WidgetPtr old = std::move(stripView_);
+        stripView_ = std::move(w);
+        if (stripView_) stripView_->setChanged();
+        // The old view (and the surface it showed) is freed on the loop's thread.
+        if (old) gui::retire(std::move(old));
+    }
+    bridge_.requestRepaint(true);
+}
+
+WidgetPtr StripArea::stripView() {
+    gui::GuiLock hold;
+    return stripView_;
+}
+
+WidgetPtr StripArea::linkBar(const comics::LinkList& links) {
+    WidgetList buttons;
+    for (const auto& [label, address] : links)
+        buttons.push_back(std::make_shared<gui::button>(std::make_shared<gui::text>(label), false,
+                                                        [address] { openURL(address); }));
+    return std::make_shared<gui::plainSplitWidget>(false, std::move(buttons));
+}
+
+WidgetPtr StripArea::stripArea() {
+    const ComicPtr current = selection_.currentComic();
+    if (stripArea_ && stripAreaFor_ == current.get()) return stripArea_;
+    stripAreaFor_ = current.get();
+    WidgetPtr holder = std::make_shared<gui::callback>([this] {
+        gui::GuiLock hold;
+        return stripView_ ? stripView_ : std::make_shared<gui::textbox>(" ");
+    });
+    comics::LinkList links;
+    if (current) links = current->urls();
+    if (links.empty())
+        stripArea_ = holder;
+    else
+        stripArea_ = std::make_shared<gui::fixedSplit>(true, 32, linkBar(links), holder);
+    return stripArea_;
+}
+
+void StripArea::showStrip(libgd::Image image, std::string caption) {
+    setStripView(std::make_shared<stripImage>(std::move(image), std::move(caption),
+                                              [this] { return centered.get(); }));
+}
+
+std::shared_ptr<gui::showsurf> StripArea::imageView() {
+    auto strip = std::dynamic_pointer_cast<stripImage>(stripView());
+    return strip ? strip->view() : nullptr;
+}
+
+void StripArea::reset() { stripArea_.reset(); }
+
+}  // namespace reader

@@ -1,0 +1,89 @@
+#pragma once
+// reader.strip_area: the right-hand side below the toolbar: the strip view,
+// under a bar of link buttons for a comic with addresses.
+//
+// The strip view is a text ("TOVIK.2 ready", an error) or a stripImage: a
+// decoded strip that becomes an image view at its first draw, when the window
+// caption names the strip. A link button opens its address with the desktop's
+// opener.
+//
+// Threads: setStripView, stripView and showStrip may be called from any thread
+// (page tasks do): they take the GUI lock, and a replaced view is freed on the
+// loop's thread. stripArea and the drawing belong to the loop's thread.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comics/base.hpp"
+#include "gui/base.hpp"
+#include "gui/composites.hpp"
+#include "gui/showsurf.hpp"
+#include "reader/images.hpp"
+#include "reader/selection.hpp"
+#include "tools/ini.hpp"
+
+namespace reader {
+
+// Opens an address with the desktop's opener (xdg-open, no shell); "http://"
+// goes in front unless it is there.
+void openURL(const std::string& address);
+// The opener's argument vector for an address (exposed for tests).
+std::vector<std::string> openerCommand(const std::string& address);
+
+// The strip view that holds a decoded strip until its first draw (on the
+// loop's thread), when the strip becomes a surface in an image view and the
+// window caption names the strip. The decoded image is destroyed then, or with
+// the widget when it is replaced before it was ever drawn.
+class stripImage : public gui::delay {
+public:
+    stripImage(libgd::Image image, std::string caption, std::function<bool()> centre);
+    // The image view, once made (null before the first draw).
+    std::shared_ptr<gui::showsurf> view() const { return view_; }
+    // Whether the decoded image is still held.
+    bool holdsImage() const { return image_ != nullptr; }
+
+private:
+    gui::WidgetPtr make();
+
+    libgd::Image image_;
+    std::string caption_;
+    std::function<bool()> centre_;
+    std::shared_ptr<gui::showsurf> view_;
+};
+
+class StripArea {
+public:
+    // Shows the link bar of the selection's comic; asks the bridge for a full
+    // repaint when the view changes.
+    StripArea(gui::ui_bridge& bridge, const Selection& selection);
+    ~StripArea();
+    StripArea(const StripArea&) = delete;
+    StripArea& operator=(const StripArea&) = delete;
+
+    // Replaces the strip view.
+    void setStripView(gui::WidgetPtr w);
+    gui::WidgetPtr stripView();
+    // Shows a decoded strip, centred while centered is set; caption names it.
+    void showStrip(libgd::Image image, std::string caption);
+    // The image view of the strip shown, when it has been drawn.
+    std::shared_ptr<gui::showsurf> imageView();
+
+    // The strip view, under the current comic's link bar when it has
+    // addresses. Made again when the current comic changes or after reset.
+    gui::WidgetPtr stripArea();
+    gui::WidgetPtr linkBar(const comics::LinkList& links);
+    void reset();
+
+    // Strips narrower than the view are centred.
+    tools::IniValue<bool> centered{"centered", false};
+
+private:
+    gui::ui_bridge& bridge_;
+    const Selection& selection_;
+    gui::WidgetPtr stripView_;  // guarded by the GUI lock
+    gui::WidgetPtr stripArea_;
+    const comics::comic* stripAreaFor_ = nullptr;
+};
+
+}  // namespace reader
