@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """A small demo comic on loopback, for trying the reader without the network.
 
-Serves a comic of generated strips: /comic/<n>.html pages (title, strip image,
-previous and next links) and /strips/<n>.png images, plus an index at /.
-The reader follows it through the plugin file demo/plugins/demo.re.
+A comic site of the usual shape: /comic/<n>.html pages show strip n with the
+navigation (First, Previous, Next, Last) above and below it, the front page /
+shows the newest strip the same way, and the strips are /strips/<n>.png. The
+reader follows it through the plugin file demo/plugins/demo.re, and wendle can
+write a plugin for it (see the README).
 
     python3 demo/server.py [--port 8765] [--strips 12]
 """
@@ -72,15 +74,33 @@ def strip_png(n, width=420, height=300):
 
 
 def page_html(n, count):
-    links = []
-    if n > 1:
-        links.append('<a href="%d.html" rel="prev">Previous</a>' % (n - 1))
-    if n < count:
-        links.append('<a href="%d.html" rel="next">Next</a>' % (n + 1))
-    return ("<html><head><title>Demo comic</title></head><body>\n"
-            '<h1 class="title">Demo strip %d</h1>\n'
-            '<img src="/strips/%d.png" class="strip">\n%s\n</body></html>\n'
-            % (n, n, "\n".join(links))).encode()
+    """The page showing strip n of count, as /comic/<n>.html and (the newest) / show it."""
+    def nav():
+        links = []
+        if n > 1:
+            links.append('<a href="/comic/1.html" class="nav-first">&laquo; First</a>')
+            links.append('<a href="/comic/%d.html" rel="prev">&lsaquo; Previous</a>'
+                         % (n - 1))
+        if n < count:
+            links.append('<a href="/comic/%d.html" rel="next">Next &rsaquo;</a>'
+                         % (n + 1))
+            links.append('<a href="/comic/%d.html" class="nav-last">Last &raquo;</a>' % count)
+        return '<div class="comic-nav">%s</div>\n' % " | ".join(links)
+
+    head = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
+            "<title>Strip %d &#8211; Demo Comic</title>\n"
+            '<meta property="og:title" content="Demo strip %d">\n</head>\n' % (n, n))
+    body = ('<body>\n<div id="header"><a href="/"><img src="/logo.png" alt="Demo Comic"></a></div>\n'
+            + nav()
+            + '<h1 class="title">Demo strip %d</h1>\n<img src="/strips/%d.png" class="strip">\n'
+            % (n, n)
+            + nav()
+            + '<div class="news"><p>New strips every week. See you next week!</p></div>\n'
+            + "</body></html>\n")
+    return (head + body).encode()
+
+
+LOGO = png(120, 30, [b"\x20\x20\x20" * 120] * 30)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -99,10 +119,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?", 1)[0]
         try:
             if path in ("/", "/index.html"):
-                items = "".join('<li><a href="/comic/%d.html">Strip %d</a></li>' % (i, i)
-                                for i in range(1, self.strips + 1))
-                return self.reply(("<html><body><h1>Demo comic</h1><ul>%s</ul></body></html>"
-                                   % items).encode(), "text/html")
+                return self.reply(page_html(self.strips, self.strips), "text/html")
+            if path == "/logo.png":
+                return self.reply(LOGO, "image/png")
             if path.startswith("/comic/") and path.endswith(".html"):
                 n = int(path[len("/comic/"):-len(".html")])
                 if 1 <= n <= self.strips:

@@ -130,9 +130,14 @@ CrawlState NextLinkCrawler<fp, sk, internal>::crawlStateCopy() const {
 }
 
 template <bool fp, bool sk, bool internal>
+std::string NextLinkCrawler<fp, sk, internal>::downloadPage(const std::string& url) {
+    return downloader::download(url);
+}
+
+template <bool fp, bool sk, bool internal>
 std::string NextLinkCrawler<fp, sk, internal>::fetch(const std::string& url,
                                                      const char* emptyError) {
-    std::string text = downloader::download(url);
+    std::string text = downloadPage(url);
     if (text.empty()) throw std::runtime_error(emptyError);
     if constexpr (sk) {
         int downloads = 1;
@@ -140,7 +145,7 @@ std::string NextLinkCrawler<fp, sk, internal>::fetch(const std::string& url,
             if (downloads >= maxSkipDownloads)
                 throw std::runtime_error("Still a placeholder after " +
                                          std::to_string(maxSkipDownloads) + " downloads of " + url);
-            text = downloader::download(url);
+            text = downloadPage(url);
             ++downloads;
             if (text.empty()) throw std::runtime_error(emptyError);
         }

@@ -95,6 +95,8 @@ protected:
     // Runs at the start of every update, after the comic is marked updating;
     // an error there fails the update.
     virtual void prepareUpdate() {}
+    // Downloads one page of the crawl, without the cache; "" when that fails.
+    virtual std::string downloadPage(const std::string& url);
 
     // The address of the page being examined (the updating thread's own).
     std::string current;

@@ -97,9 +97,8 @@ std::string followLink(const std::string& givenOldAddress, const std::string& gi
     if (link.size() > 7 && startsWith(link, "http://")) return prefix + link.substr(7);
     if (link.size() > 8 && startsWith(link, "https://")) return prefix + link;
     if (link.empty()) throw std::runtime_error("Empty newAddr found! Aborting followLink.");
-    // A scheme-relative link ("//cdn.host/x") on a TLS page names another host.
-    if (!scheme.empty() && link.size() > 2 && startsWith(link, "//"))
-        return prefix + scheme + link.substr(2);
+    // A scheme-relative link ("//cdn.host/x") names a host, reached with the page's scheme.
+    if (link.size() > 2 && startsWith(link, "//")) return prefix + scheme + link.substr(2);
     if (link[0] == '/') {
         if (oldAddress.empty()) lackingSlashes(oldAddress);
         return prefix + scheme + oldAddress.substr(0, oldAddress.find('/')) + link;

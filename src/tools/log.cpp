@@ -33,6 +33,7 @@ std::FILE* outputStream = nullptr;  // guarded by logLock; nullptr means stdout
 // confuse a thread with a later one.
 std::atomic<std::uint64_t> nextThreadTag{1};
 thread_local std::uint64_t threadTag = 0;
+thread_local int quietDepth = 0;           // QuietLog objects alive on this thread
 std::atomic<std::uint64_t> lastWriter{0};  // 0: nothing logged yet
 // The header width of the last header written, for the closing line.
 std::atomic<std::size_t> lastHeaderWidth{0};
@@ -58,7 +59,11 @@ void writePiece(std::string_view text) {
 
 }  // namespace
 
+QuietLog::QuietLog() { ++quietDepth; }
+QuietLog::~QuietLog() { --quietDepth; }
+
 void logLine(std::string_view message) {
+    if (quietDepth > 0) return;
     std::uint64_t me = currentTag();
     std::uint64_t last = lastWriter.load();
     if (last != me) {

@@ -95,6 +95,17 @@ void logln(const A&... args) {
 // same line.
 void logPrompt(std::string_view text);
 
+// While one lives, the lines its thread logs are dropped (prompts are not):
+// for work whose own reporting would drown a console dialogue, such as a trial
+// crawl. Nests; other threads log as before.
+class QuietLog {
+public:
+    QuietLog();
+    ~QuietLog();
+    QuietLog(const QuietLog&) = delete;
+    QuietLog& operator=(const QuietLog&) = delete;
+};
+
 // Opens the log file (truncating it). A file that cannot be opened leaves
 // logging on standard output alone. Returns whether the file is open.
 bool openLogFile(const std::string& path);

@@ -1,11 +1,15 @@
 #pragma once
 // The plugin generator's console dialogue: asks for a comic's name, finds its
-// site with a web search, finds the links to the previous and next strip with
-// the adaptive selectors, guesses image, title and first page, asks wherever a
-// guess fails, and writes a plugin file that the reader loads at its next start.
+// site with a web search and lets the user confirm the page before the newest
+// strip; then gathers candidates for the next link, the strip image, the title
+// and the first page from every signal the pages offer, proves each plugin by
+// crawling a few steps of the live site with the reader's own crawler, asks
+// only where no candidate passes, and writes a plugin file that the reader
+// loads at its next start. Nothing is written unless the plugin passed the
+// checks or the user accepted it knowing what failed.
 //
 // Answers come from an input stream (standard input in the program, scripted
-// text in tests); every question and message goes through the log.
+// text in tests); every question and message goes through the log. One thread.
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -18,6 +22,8 @@
 #include "wendle/selectors.hpp"
 
 namespace wendle {
+
+struct LinkCandidate;
 
 // The web search: a result page that works without scripts, asked over plain
 // HTTP as host + path; the query goes into the key "q".
@@ -70,16 +76,18 @@ private:
     std::string askName();
     std::vector<std::string> searchSite(const std::string& name);
     std::string askExpression(const std::string& prompt);
+    std::string settled(State& s, const std::string& typed);
+    void findPrevious(State& s);
+    void findFirst(State& s);
     void findImages(State& s);
-    void isolateImage(State& s);
     void askImageFragment(State& s);
-    std::string titleExpression(const State& s);
-    std::string firstAddress(const State& s);
-    std::vector<LinkSelector*> registry(const std::string& direction) const;
+    bool findNext(State& s);
+    bool tryNext(State& s, const std::vector<LinkCandidate>& candidates, bool report);
+    bool reportEnding(State& s);
+    std::string titleExpression(State& s);
 
     std::istream& answers_;
     DialogueSettings settings_;
-    std::map<std::string, std::vector<std::unique_ptr<LinkSelector>>> selectors_;
 };
 
 // The list without repeated entries, each kept at its first position.

@@ -98,6 +98,7 @@ TEST(FollowLink, LinksOnTlsPagesStayTls) {
     EXPECT_EQ(followLink("host/p.html", "https://other/q.html"), "https://other/q.html");
     EXPECT_EQ(followLink("http://host/p.html", "REFER=host/p.html https://other/q.html"),
               "REFER=host/p.html https://other/q.html");
-    // Plain pages are unchanged, scheme-relative links included.
-    EXPECT_EQ(followLink("host/p.html", "//cdn/y.png"), "host//cdn/y.png");
+    // A scheme-relative link on a plain page names a host reached without TLS.
+    EXPECT_EQ(followLink("host/p.html", "//cdn.host/y.png"), "cdn.host/y.png");
+    EXPECT_EQ(followLink("http://host/p.html", "//127.0.0.1:81/y.png"), "127.0.0.1:81/y.png");
 }

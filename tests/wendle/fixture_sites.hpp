@@ -72,11 +72,13 @@ inline void frontPageComic(Site& site, const std::string& frontLink) {
 
 // Pages /m/N.html with a logo (twice), a banner and the strip, a permanent link
 // and text links. The newest page's own next link is `newestNext` (empty: a
-// feed link stands there instead).
-inline void manyImagesComic(Site& site, const std::string& newestNext = "") {
-    site.serve("/m/", [newestNext](int n) {
+// feed link stands there instead). With `ads`, a rotating advertisement that
+// changes from page to page stands before the strip.
+inline void manyImagesComic(Site& site, const std::string& newestNext = "", bool ads = false) {
+    site.serve("/m/", [newestNext, ads](int n) {
         std::string text = "<html><head><title>Many Images</title></head><body>\n";
         text += "<img src=\"/img/logo.png\" alt=\"logo\"> <img src=\"/img/banner.gif\">\n";
+        if (ads) text += "<img src=\"/ads/" + num(n * 37 % 101) + ".gif\" alt=\"comic sponsor\">\n";
         text += "<IMG SRC='/img/comics/" + num(n) + ".png' ALT='strip'>\n";
         text += "<a href=\"/m/" + num(n) + ".html\" title=\"Permanent Link: Episode " + num(n) +
                 "\">link</a>\n<p>";
@@ -104,6 +106,38 @@ inline void arrowComic(Site& site) {
                 "<a href=\"/q/" + num(n + 1) + ".html\"><img src=\"/gfx/arrow_right.gif\"></a>\n";
         return text + "</body></html>\n";
     });
+}
+
+// Pages /p/N.html whose next link says "Continue" (no word a program knows) and
+// whose previous link says "Back"; no first link, no title element to speak of.
+// A rotating advertisement stands beside the strip, both named "comic".
+inline void continueComic(Site& site) {
+    site.serve("/p/", [](int n) {
+        std::string text = "<html><body><h1>Strip " + num(n) + "</h1>\n<img src=\"/strips/" +
+                           num(n) + ".png\" alt=\"comic\">\n<img src=\"/ads/" + num(n * 37 % 101) +
+                           ".gif\" alt=\"comic sponsor\">\n<p>";
+        if (n > 1) text += "<a href=\"/p/" + num(n - 1) + ".html\">Back</a> ";
+        if (n < Site::newest) text += "<a href=\"/p/" + num(n + 1) + ".html\">Continue</a>";
+        return text + "</p></body></html>\n";
+    });
+}
+
+// Pages /c/N.html whose text navigation is right, but whose first link marked
+// rel="next" leads to the next blog post, an unrelated page.
+inline void postLinkComic(Site& site) {
+    site.serve("/c/", [](int n) {
+        std::string text = "<html><head><title>Post Comic - Strip " + num(n) +
+                           "</title></head><body>\n<a rel=\"next\" href=\"/blog/" + num(n + 40) +
+                           ".html\">Newer post</a>\n<img src=\"/strips/" + num(n) + ".png\">\n";
+        text += "<a href=\"/c/1.html\">First</a>";
+        if (n > 1) text += " <a href=\"/c/" + num(n - 1) + ".html\">Previous</a>";
+        if (n < Site::newest) text += " <a href=\"/c/" + num(n + 1) + ".html\">Next</a>";
+        return text + "</body></html>\n";
+    });
+    for (int n = 1; n <= Site::newest + 40; ++n)
+        site.server.route("/blog/" + num(n + 40) + ".html",
+                          "<html><body><img src=\"/photos/" + num(n) + ".jpg\"><a href=\"/blog/" +
+                              num(n + 39) + ".html\">Older post</a></body></html>\n");
 }
 
 // A web search answering the query for `name` with result links (absolute
