@@ -2,6 +2,7 @@
 // Binary encoding of a comic's state: 32-bit little-endian integers and
 // length-prefixed strings. Encoding sizes the result first and writes into one
 // buffer of exactly that size.
+// Thread safety: pure functions; a Reader is used by one thread.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -2,6 +2,8 @@
 // FileStorage: the in-memory image of a ZIP archive, a map from member names to
 // bytes. The comic states live in one such archive, "storage.dat.zip"; archived
 // plugins are archives of their own.
+// Thread safety: every member function takes the storage's own lock, so one
+// storage may be used from any thread.
 #include <map>
 #include <mutex>
 #include <string>

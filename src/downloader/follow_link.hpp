@@ -2,6 +2,7 @@
 // Link resolution: turns a link found on a page into the address of the next request,
 // in the form the HTTP client accepts (no "http://", annotations kept in front). Links on
 // an "https://" page, and links that carry "https://" themselves, give "https://" addresses.
+// Thread safety: a pure function, callable from any thread.
 #include <string>
 
 namespace downloader {

@@ -1,6 +1,8 @@
 #pragma once
 // Pieces of the HTTP client that are tested on their own: the annotated-URL parser, the
 // receive buffer, the chunk decoder and the UTF-16 conversion.
+// Thread safety: pure functions and plain values; a receive buffer belongs to the
+// one exchange (and thread) that fills it.
 #include <cstddef>
 #include <cstdint>
 #include <string>

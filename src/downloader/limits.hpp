@@ -1,6 +1,7 @@
 #pragma once
 // The limits of one HTTP client: they keep a hostile or broken server from hanging or
 // exhausting it. A plain value; each client (see downloader.hpp) holds its own copy.
+// Thread safety: copied, never shared.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,8 @@
 #pragma once
 // TLS on top of a connected socket for "https://" addresses: certificates checked against
 // the system's store (plus one extra CA file when set), SNI and host-name checks always on.
+// Thread safety: the shared client context is set up once and is safe from any
+// thread; one session is used by one thread at a time.
 #include <sys/types.h>
 
 #include <chrono>

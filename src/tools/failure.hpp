@@ -1,5 +1,6 @@
 #pragma once
 // The error raised by internal consistency checks: "Failure", or "Failure: " + text.
+// Thread safety: an exception type without shared state.
 #include <stdexcept>
 #include <string>
 

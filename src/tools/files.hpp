@@ -1,5 +1,7 @@
 #pragma once
 // Whole-file reading and crash-safe whole-file writing.
+// Thread safety: no shared state; writers of one path are serialised by their
+// caller (the save lock for the storage file).
 #include <string>
 
 namespace tools {

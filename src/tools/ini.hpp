@@ -1,6 +1,9 @@
 #pragma once
 // The configuration file: its non-empty lines held in memory, looked up by
 // section and key, and the whole file rewritten on every change.
+// Thread safety: every member function of IniFile takes the file's own recursive
+// lock; config() and useConfigFile() swap the process-wide file under a lock of
+// their own and keep a replaced file alive for callers still holding it.
 #include <mutex>
 #include <string>
 #include <vector>

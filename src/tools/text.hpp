@@ -1,5 +1,6 @@
 #pragma once
 // Small byte-string helpers shared by every layer.
+// Thread safety: pure functions, callable from any thread.
 #include <string>
 #include <string_view>
 

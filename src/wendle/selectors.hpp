@@ -4,6 +4,7 @@
 // how the site writes that link (attribute word, quote character, what stands
 // between address and label) and build a narrow replacer expression from those
 // observed pieces. The narrow expression becomes a plugin's `next` value.
+// Thread safety: a selector belongs to the one thread of the dialogue.
 #include <string>
 #include <string_view>
 #include <vector>

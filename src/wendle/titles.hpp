@@ -5,6 +5,7 @@
 // class names a title, and the long-standing markers ("You are here -- [",
 // "Permanent Link", the name followed by " - "). A candidate counts only when
 // it finds a title on every sample page and the titles differ. Pure functions.
+// Thread safety: pure functions, callable from any thread.
 #include <string>
 #include <vector>
 

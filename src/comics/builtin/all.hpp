@@ -2,6 +2,7 @@
 // Every built-in comic, appended to the registry in the comic list's order:
 // AppleGeeks, Npwil, QuestionableContent, then the plugin files, then the
 // thirteen portal comics, then Chisuji and Earthsong.
+// Thread safety: called once at start-up, before any worker runs.
 #include <functional>
 
 namespace comics {

@@ -1,6 +1,8 @@
 #pragma once
 // Applegeeks, read from the site's issue index (a form posted with
 // "year=all"), which lists the issues as "<number> - <text>" links.
+// Thread safety: as every comic, its state changes under the comic's lock
+// (comics/base.hpp); update runs on one worker at a time.
 #include <string>
 #include <vector>
 

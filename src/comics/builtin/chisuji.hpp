@@ -1,6 +1,8 @@
 #pragma once
 // Chisuji, read from the "[Archives]" selection list on the site's page: one
 // option per strip, its value naming the strip image.
+// Thread safety: as every comic, its state changes under the comic's lock
+// (comics/base.hpp); update runs on one worker at a time.
 #include <string>
 #include <vector>
 

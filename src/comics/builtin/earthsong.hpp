@@ -2,6 +2,8 @@
 // Earthsong, read from the site's archive page: every link into one of the
 // comic sections ("comic-redux", "vol2", "comic5") is one strip page, which is
 // downloaded for its image and date.
+// Thread safety: as every comic, its state changes under the comic's lock
+// (comics/base.hpp); update runs on one worker at a time.
 #include <optional>
 #include <string>
 #include <vector>

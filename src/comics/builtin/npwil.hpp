@@ -2,6 +2,8 @@
 // Nine Planets Without Intelligent Life, read from the comic's archive page on
 // its host site: every link into "/comics/npwil/" is one strip page, which is
 // downloaded for its image and title.
+// Thread safety: as every comic, its state changes under the comic's lock
+// (comics/base.hpp); update runs on one worker at a time.
 #include <optional>
 #include <string>
 #include <vector>

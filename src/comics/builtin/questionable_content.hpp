@@ -1,6 +1,8 @@
 #pragma once
 // Questionable Content, read from the site's archive page, which lists every
 // strip as a link "Comic <number>: <title>", newest first.
+// Thread safety: as every comic, its state changes under the comic's lock
+// (comics/base.hpp); update runs on one worker at a time.
 #include <string>
 #include <vector>
 

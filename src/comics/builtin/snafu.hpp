@@ -2,6 +2,8 @@
 // The comics of one comic portal: thirteen sub-sites that differ only in their
 // code (the first label of the host name) and display name, all crawled by
 // next links.
+// Thread safety: as every comic, its state changes under the comic's lock
+// (comics/base.hpp); update runs on one worker at a time.
 #include <algorithm>
 #include <cstddef>
 #include <string>
