@@ -16,19 +16,6 @@ namespace {
 
 const char* const fixedFormat = "here to generate a valid match";
 
-// Carriage returns and line feeds become spaces (memchr is much faster than a
-// byte loop on long pages).
-void spaceLineBreaks(std::string& text) {
-    for (char wanted : {'\r', '\n'}) {
-        char* at = text.data();
-        char* const end = text.data() + text.size();
-        while ((at = static_cast<char*>(std::memchr(at, wanted, std::size_t(end - at))))) {
-            *at = ' ';
-            ++at;
-        }
-    }
-}
-
 // Every match of the pattern in text, each expanded with the format.
 void collect(const EcmaRegex& pattern, std::string_view format, std::string_view text,
              std::vector<std::string>& out) {
@@ -40,6 +27,20 @@ void collect(const EcmaRegex& pattern, std::string_view format, std::string_view
 }
 
 }  // namespace
+
+// memchr is much faster than a byte loop on long pages.
+void spaceLineBreaks(std::string& text) {
+    for (char wanted : {'\r', '\n'}) {
+        char* at = text.data();
+        char* const end = text.data() + text.size();
+        while ((at = static_cast<char*>(std::memchr(at, wanted, std::size_t(end - at))))) {
+            *at = ' ';
+            ++at;
+        }
+    }
+}
+
+bool Replacer::spacesLineBreaks() const { return !script_ || script_->runsRegex(); }
 
 void expandFormat(std::string& out, std::string_view format,
                   const std::vector<std::string_view>& groups, std::string_view before,

@@ -43,6 +43,9 @@ public:
 
     const std::string& expression() const { return expression_; }
     bool isScript() const { return script_ != nullptr; }
+    // Whether apply turns the text's line breaks into spaces: always in
+    // regular-expression form, in script form when the script runs a regex.
+    bool spacesLineBreaks() const;
     std::string toString() const { return "replacer " + expression_; }
 
 private:
@@ -57,6 +60,9 @@ private:
 // "$`", "$'", "$n", "$nn" (two digits are always read together); "$0", "$00" and
 // "$" with any other byte stay as written. groups[0] is the whole match; a missing
 // or unset group yields empty text. (Shared with the script's "modex".)
+// Turns every carriage return and line feed of text into a space, in place.
+void spaceLineBreaks(std::string& text);
+
 void expandFormat(std::string& out, std::string_view format,
                   const std::vector<std::string_view>& groups, std::string_view before,
                   std::string_view after);

@@ -18,6 +18,12 @@ namespace {
 using detail::CommandPtr;
 using detail::Program;
 
+// Groups and scripts inside "regex " arguments are run (and built) by nested
+// calls; these bounds keep hostile plugins off the end of the stack.
+constexpr std::size_t maxGroupDepth = 64;
+constexpr int maxScriptNesting = 16;
+thread_local int scriptNesting = 0;  // scripts being built on this thread
+
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::vector<std::string> pieces(std::string text) {
@@ -44,11 +50,14 @@ std::vector<std::string> pieces(std::string text) {
 // an argument, "replace " without "=" or with nothing before it, "modex "
 // without a second separator or with a bad pattern, a bad "regex " expression,
 // "tryskip" inside a group or without two top-level commands after it.
-Program parse(const std::string& text) {
+Program parse(const std::string& text, bool& runsRegex) {
     std::vector<Program> open(1);
     std::vector<bool> hasTryskip(1, false);
     for (const std::string& piece : pieces(text)) {
         if (piece == "do") {
+            // Groups run by nested calls: their depth is bounded.
+            if (open.size() > maxGroupDepth)
+                throw tools::Failure("Groups nested deeper than " + std::to_string(maxGroupDepth));
             open.emplace_back();
             hasTryskip.push_back(false);
             continue;
@@ -63,6 +72,7 @@ Program parse(const std::string& text) {
             open.back().push_back(detail::group(std::move(body)));
             continue;
         }
+        if (piece.starts_with("regex ")) runsRegex = true;
         bool added = false;
         for (CommandPtr c : {detail::argumentCommand(piece), detail::bareCommand(piece)}) {
             if (!c) continue;
@@ -84,8 +94,14 @@ Program parse(const std::string& text) {
 }  // namespace
 
 SelectorScript::SelectorScript(const std::string& text) {
+    struct Nesting {
+        Nesting() { ++scriptNesting; }
+        ~Nesting() { --scriptNesting; }
+    } nesting;
     try {
-        program_ = parse(text);
+        if (scriptNesting > maxScriptNesting)
+            throw tools::Failure("Scripts nested deeper than " + std::to_string(maxScriptNesting));
+        program_ = parse(text, runsRegex_);
     } catch (const std::exception& e) {
         tools::logln("Construction failed: ", e);
         throw;
@@ -95,6 +111,8 @@ SelectorScript::SelectorScript(const std::string& text) {
 SelectorScript::~SelectorScript() = default;
 
 std::size_t SelectorScript::size() const { return program_.size(); }
+
+bool SelectorScript::runsRegex() const { return runsRegex_; }
 
 std::vector<std::string> SelectorScript::apply(const std::string& text) const {
     std::string copy = text;
@@ -109,6 +127,7 @@ std::vector<std::string> SelectorScript::apply(std::string& text) const {
             --r.skip;
             continue;
         }
+        r.step();
         program_[i]->exec(r, text);
         if (r.failed) return {};
     }

@@ -32,11 +32,15 @@ public:
 
     // Number of top-level commands (a "do" ... "done" group counts as one).
     std::size_t size() const;
+    // Whether the program holds a "regex " command (which spaces the text's
+    // line breaks when it runs).
+    bool runsRegex() const;
 
     struct RunState;  // run state of one apply
     struct Command;   // one compiled command
 private:
     std::vector<std::shared_ptr<const Command>> program_;
+    bool runsRegex_ = false;
 };
 
 }  // namespace extract

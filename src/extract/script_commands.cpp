@@ -280,30 +280,62 @@ CommandPtr pushMarked() {
     });
 }
 
-CommandPtr tryskip() {
-    return make(
-        [](RunState& r, std::string& text) {
-            tools::logln("Try/skip");
-            r.skip = 2;
-            // The parser guarantees two top-level commands after this one.
-            const std::size_t self = r.index;
-            r.index = self + 1;
-            r.commands[self + 1]->exec(r, text);
-            if (r.failed) {
+// Runs the tryskip at self: the command after it, and if that fails the one
+// after that. Either may itself be a tryskip; such chains are walked with a
+// stack of their own instead of the call stack, so thousands of tryskips in a
+// row cannot overflow it.
+void runTryskip(RunState& r, std::string& text, std::size_t self) {
+    struct Open {
+        std::size_t self;
+        bool second;  // running the second command now
+    };
+    std::vector<Open> open;
+    auto enter = [&](std::size_t at) {
+        r.step();
+        tools::logln("Try/skip");
+        r.skip = 2;
+        open.push_back({at, false});
+        r.index = at + 1;
+        return at + 1;
+    };
+    // The parser guarantees two top-level commands after every tryskip.
+    std::size_t next = enter(self);
+    for (;;) {
+        if (r.commands[next]->tryskip) {
+            next = enter(next);
+            continue;
+        }
+        r.step();
+        r.commands[next]->exec(r, text);
+        // Back up through the tryskips whose command has now ended.
+        for (;;) {
+            if (open.empty()) return;
+            Open& top = open.back();
+            if (!top.second && r.failed) {
                 r.failed = false;
-                r.index = self + 2;
-                r.commands[self + 2]->exec(r, text);
+                top.second = true;
+                r.index = top.self + 2;
+                next = top.self + 2;
+                break;
             }
-            r.index = self;
-        },
-        true);
+            r.index = top.self;
+            open.pop_back();
+        }
+    }
+}
+
+CommandPtr tryskip() {
+    return make([](RunState& r, std::string& text) { runTryskip(r, text, r.index); }, true);
 }
 
 }  // namespace
 
 CommandPtr group(Program commands) {
     return make([commands = std::move(commands)](RunState& r, std::string& text) {
-        for (const auto& c : commands) c->exec(r, text);
+        for (const auto& c : commands) {
+            r.step();
+            c->exec(r, text);
+        }
     });
 }
 

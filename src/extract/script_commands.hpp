@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,14 @@ struct SelectorScript::RunState {
     std::size_t index = 0;
     std::vector<std::string> stack;
     bool failed = false;
+    // Commands run so far. Chains of tryskips can make a short program run
+    // very long; past maxSteps the run raises "Script gave up after ... steps".
+    std::uint64_t steps = 0;
+    static constexpr std::uint64_t maxSteps = 2'000'000;
+    void step() {
+        if (++steps > maxSteps)
+            throw std::runtime_error("Script gave up after " + std::to_string(maxSteps) + " steps");
+    }
 };
 
 struct SelectorScript::Command {

@@ -119,6 +119,33 @@ TEST(ScriptFlow, TryskipSkipAndTcskip) {
     EXPECT_NE(error("do,tryskip,push a,push b,done,nop").find("tryskip"), std::string::npos);
 }
 
+TEST(ScriptFlow, TryskipChainsRunWithoutTheCallStack) {
+    // A tryskip whose command is a tryskip: the inner one runs first, and the
+    // outer one tries its second command when the inner pair failed.
+    EXPECT_EQ(run("tryskip,tryskip,go q,push a,push b", "x"), (Strings{"a", "a", "b"}));
+    EXPECT_EQ(run("tryskip,tryskip,go q,go r,push b", "x"), Strings{});
+    EXPECT_EQ(run("tryskip,go q,tryskip,go r,push a,push b", "x"), Strings{});  // "go r" runs again
+    tools::QuietLog quiet;
+    // Hundreds of thousands in a row end with a result or an error, never a crash.
+    std::string deep;
+    for (int i = 0; i < 300000; ++i) deep += "tryskip,";
+    deep += "push a,push b";
+    EXPECT_EQ(error(deep), "Script gave up after 2000000 steps");
+    std::string failing;
+    for (int i = 0; i < 60; ++i) failing += "tryskip,";
+    failing += "go q,go r";
+    EXPECT_EQ(error(failing, "x"), "Script gave up after 2000000 steps");
+    // Groups and scripts built inside scripts are bounded in depth.
+    std::string groups;
+    for (int i = 0; i < 5000; ++i) groups += "do,";
+    groups += "nop";
+    for (int i = 0; i < 5000; ++i) groups += ",done";
+    EXPECT_EQ(error(groups), "Failure: Groups nested deeper than 64");
+    std::string nested = "push a";
+    for (int i = 0; i < 5000; ++i) nested = "regex !" + nested;
+    EXPECT_EQ(error(nested), "Failure: Scripts nested deeper than 16");
+}
+
 TEST(ScriptStack, JoinMergeFlipFormatSelectReplace) {
     EXPECT_EQ(run("push a,push b,flipstack,join -"), Strings{"b-a"});
     EXPECT_EQ(run("push a,push b,merge"), Strings{"ab"});
