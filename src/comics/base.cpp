@@ -17,8 +17,9 @@ Comic::Comic(FileStorage& storage) : storage_(&storage) {}
 Comic::~Comic() = default;
 
 void Comic::initialise() {
+    const std::string identifier = id();
     try {
-        ComicState loaded = serialize::decode(storage().get(id()));
+        ComicState loaded = serialize::decode(storage().get(identifier));
         // A position outside the page list (a damaged entry) is clamped to it.
         std::int32_t count =
             static_cast<std::int32_t>(std::min<std::size_t>(loaded.pages.size(), INT32_MAX));
@@ -27,8 +28,17 @@ void Comic::initialise() {
         state_ = std::move(loaded);
     } catch (const std::exception& e) {
         tools::logln("Exception [", e, "] .. Ignoring.");
-        Hold hold(lock_);
-        state_ = ComicState{};
+        {
+            Hold hold(lock_);
+            state_ = ComicState{};
+        }
+        if (storage().has(identifier)) {
+            // Starting empty would replace the stored pages at the next save.
+            const std::string damage = storage().damage(identifier);
+            keepStored = true;
+            fail("Stored state of " + identifier +
+                 " cannot be read: " + (damage.empty() ? std::string(e.what()) : damage));
+        }
     }
 }
 
@@ -37,6 +47,10 @@ void Comic::update(const Callback&, const Callback&) {}
 LinkList Comic::urls() const { return {}; }
 
 void Comic::fail(const std::string& message) {
+    {
+        Hold hold(lock_);
+        failure_ = message;
+    }
     failed = true;
     tools::logln("");
     tools::logln("");
@@ -45,13 +59,18 @@ void Comic::fail(const std::string& message) {
     tools::logln("");
 }
 
+std::string Comic::failure() const {
+    Hold hold(lock_);
+    return failure_;
+}
+
 std::int32_t Comic::remaining() const {
     Hold hold(lock_);
     return static_cast<std::int32_t>(state_.pages.size()) - state_.position;
 }
 
 void Comic::save() {
-    if (failed) return;
+    if (failed || keepStored) return;
     std::lock_guard<std::recursive_mutex> saving(saveLock());
     std::string bytes;
     {
@@ -141,6 +160,7 @@ ComicRegistry& registry() {
 
 void saveAll(const std::vector<std::shared_ptr<Comic>>& list, const std::string& path) {
     std::lock_guard<std::recursive_mutex> saving(saveLock());
+    tools::IniFile::DeferredWrites once(tools::config());  // the built-ins' flags
     tools::logln("Saving comics ...");
     for (const auto& c : list) {
         try {

@@ -46,7 +46,10 @@ public:
     virtual ~Comic();
 
     // Loads the stored state (after construction, once id() answers). A missing
-    // or damaged entry logs "Exception [...] .. Ignoring." and leaves the state empty.
+    // entry logs "Exception [...] .. Ignoring." and leaves the state empty. An
+    // entry that is there but cannot be read or decoded also leaves it empty,
+    // fails the comic with the reason and keeps the entry: save() never
+    // replaces it in this run.
     virtual void initialise();
 
     virtual std::string id() const = 0;
@@ -54,8 +57,11 @@ public:
     // Brings the page list up to date; the root version does nothing.
     virtual void update(const Callback& onChanged, const Callback& onNewPages);
     virtual LinkList urls() const;
-    // Marks the comic failed (never saved again this run) and logs the message.
+    // Marks the comic failed (never saved again this run) and logs the message,
+    // which failure() answers from then on.
     void fail(const std::string& message);
+    // Why the comic failed last; empty when it never did.
+    std::string failure() const;
     // Pages minus position.
     std::int32_t remaining() const;
     // Persists the state into the storage (nothing when failed).
@@ -86,6 +92,9 @@ public:
     std::atomic<bool> updating{false};
     // Set when an update has been queued and not yet finished.
     std::atomic<bool> queued{false};
+    // Set when the stored entry could not be read: the entry is kept as it is
+    // stored, whatever happens to the failed flag.
+    std::atomic<bool> keepStored{false};
 
 protected:
     ComicState state_;  // guarded by lock()
@@ -93,6 +102,7 @@ protected:
 private:
     mutable std::recursive_mutex lock_;
     std::atomic<FileStorage*> storage_;
+    std::string failure_;  // guarded by lock_
 };
 
 // A built-in comic whose "active" flag lives in the configuration, in the

@@ -45,7 +45,7 @@ void PluginComic<fp, sk, archive>::parse() {
         text = config_ ? config_->text : std::move(pendingText_);
         pendingText_.clear();
     }
-    if (text.empty()) text = tools::readWholeFile(path_);
+    if (text.empty()) text = readPluginFile(path_);
     auto fresh = std::make_shared<const PluginSettings>(parsePlugin(path_, text, flags()));
     Hold hold(this->lock());
     config_ = std::move(fresh);
@@ -56,8 +56,8 @@ void PluginComic<fp, sk, archive>::prepareUpdate() {
     if (!this->active) return;
     // Edits of the file take effect at the next update. Work still running with
     // the old expressions keeps them alive until it ends.
-    auto fresh = std::make_shared<const PluginSettings>(
-        parsePlugin(path_, tools::readWholeFile(path_), flags()));
+    auto fresh =
+        std::make_shared<const PluginSettings>(parsePlugin(path_, readPluginFile(path_), flags()));
     Hold hold(this->lock());
     config_ = std::move(fresh);
 }
@@ -98,7 +98,14 @@ std::string PluginComic<fp, sk, archive>::title(const std::string& page) {
     try {
         auto cfg = settings();
         if (!cfg->title) throw std::runtime_error("no title expression");
-        std::vector<std::string> found = cfg->title->apply(page);
+        // The crawl applies the next and images expressions to the page
+        // before the title's; any of them that spaced its line breaks did so
+        // for the expressions after it, as with one shared page text.
+        std::string text = page;
+        if ((!archive && cfg->next && cfg->next->spacesLineBreaks()) ||
+            (cfg->images && cfg->images->spacesLineBreaks()))
+            extract::spaceLineBreaks(text);
+        std::vector<std::string> found = cfg->title->apply(text);
         if (found.empty()) return "No title found";
         std::string title = found.front();
         replaceAll(title, "&nbsp;", " ");
@@ -114,7 +121,9 @@ std::vector<std::string> PluginComic<fp, sk, archive>::images(const std::string&
     const std::string address = withoutHttp(pageAddress(page));
     auto cfg = settings();
     if (!cfg->images) throw std::runtime_error("No images expression in " + path_);
-    std::vector<std::string> found = cfg->images->apply(page);
+    std::string text = page;
+    if (!archive && cfg->next && cfg->next->spacesLineBreaks()) extract::spaceLineBreaks(text);
+    std::vector<std::string> found = cfg->images->apply(text);
     tools::logln("images ", found);
     std::vector<std::string> resolved;
     resolved.reserve(found.size());
@@ -267,7 +276,7 @@ std::shared_ptr<const std::vector<std::string>> PluginComic<fp, sk, archive>::ar
 
 template <bool fp, bool sk, bool archive>
 void PluginComic<fp, sk, archive>::save() {
-    if (this->failed) return;
+    if (this->failed || this->keepStored) return;
     std::lock_guard<std::recursive_mutex> saving(saveLock());
     const std::string zip = path_ + ".zip";
     if (this->active) {
@@ -299,7 +308,7 @@ void PluginComic<fp, sk, archive>::archiveNow() {
     const std::string identifier = id();
     packed.put(identifier, std::move(encoded));
     if (fs::exists(path_)) {
-        std::string fresh = tools::readWholeFile(path_);
+        std::string fresh = readPluginFile(path_);
         auto parsed = std::make_shared<const PluginSettings>(parsePlugin(path_, fresh, flags()));
         Hold hold(this->lock());
         config_ = std::move(parsed);
@@ -324,7 +333,7 @@ template class PluginComic<false, false, false>;
 
 std::shared_ptr<Comic> makePlugin(FileStorage& storage, const std::string& path,
                                   const std::string& text) {
-    const PluginFlags f = scanFlags(text.empty() ? tools::readWholeFile(path) : text);
+    const PluginFlags f = scanFlags(text.empty() ? readPluginFile(path) : text);
     const int pick = (f.fp ? 4 : 0) + (f.sk ? 2 : 0) + (f.archive ? 1 : 0);
     switch (pick) {
         case 7:

@@ -1,9 +1,12 @@
 #include "comics/plugin_file.hpp"
 
+#include <filesystem>
 #include <stdexcept>
 #include <string_view>
 
+#include "comics/storage.hpp"
 #include "downloader/follow_link.hpp"
+#include "tools/files.hpp"
 #include "tools/log.hpp"
 #include "tools/text.hpp"
 
@@ -111,7 +114,32 @@ PluginSettings parsePlugin(const std::string& path, const std::string& text, Plu
         replaceAll(s.filename, "plugins/", "");
         replaceAll(s.filename, ".re", "");
     }
+    // The identifier names the comic's storage member.
+    if (std::string why = unsafeIdentifier(s.filename); !why.empty()) {
+        tools::logln("Regex::construct with ", path, " failed");
+        throw std::runtime_error("Unsafe identifier \"" + s.filename + "\" in " + path + " (" +
+                                 why + ")");
+    }
     return s;
+}
+
+std::string readPluginFile(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (!error && size > maxMemberSize)
+        throw std::runtime_error("Plugin file " + path + " is larger than " +
+                                 std::to_string(maxMemberSize) + " bytes");
+    return tools::readWholeFile(path);
+}
+
+std::string unsafeIdentifier(const std::string& identifier) {
+    if (identifier.find_first_not_of(" \t\r\n\f\v") == std::string::npos) return "empty";
+    if (identifier.find('/') != std::string::npos) return "holds \"/\"";
+    if (identifier.find('\\') != std::string::npos) return "holds \"\\\"";
+    if (identifier.find("..") != std::string::npos) return "holds \"..\"";
+    for (unsigned char c : identifier)
+        if (c < 0x20 || c == 0x7f) return "holds a control byte";
+    return {};
 }
 
 }  // namespace comics

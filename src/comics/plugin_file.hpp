@@ -35,7 +35,15 @@ struct PluginSettings {
 };
 // Parses a plugin text (keys of flags that are off are ignored). A bad
 // expression logs the key's label and "Regex::construct with " + path + " failed"
-// and raises.
+// and raises; so does an identifier that unsafeIdentifier() refuses.
 PluginSettings parsePlugin(const std::string& path, const std::string& text, PluginFlags flags);
+
+// Reads a plugin file; one larger than maxMemberSize (storage.hpp) is refused
+// before reading.
+std::string readPluginFile(const std::string& path);
+
+// Why an identifier cannot name a storage member: it holds "/", "\\", "..", or a
+// control byte, or it is empty after trimming blanks. Empty when it is safe.
+std::string unsafeIdentifier(const std::string& identifier);
 
 }  // namespace comics

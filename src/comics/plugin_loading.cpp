@@ -10,6 +10,7 @@
 #include "comics/storage.hpp"
 #include "tools/files.hpp"
 #include "tools/log.hpp"
+#include "tools/text.hpp"
 
 namespace comics {
 
@@ -44,36 +45,110 @@ std::vector<std::string> listPlugins(const std::string& dir, const std::string& 
     return paths;
 }
 
+// The value of the first "name" line of a plugin text (any letter case), or
+// the fallback: the name a broken plugin is listed under.
+std::string nameIn(const std::string& text, const std::string& fallback) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (line.size() > 5 && tools::lowered(line.substr(0, 5)) == "name=") {
+            std::string name = line.substr(5);
+            if (!name.empty() && name.back() == '\r') name.pop_back();
+            if (!name.empty()) return name;
+        }
+        at = end + 1;
+    }
+    return fallback;
+}
+
+// Where an identifier taken by a comic of the list comes from, for the error.
+std::string origin(const Comic& c) {
+    if (const PluginSource* plugin = asPlugin(c)) {
+        std::string path = plugin->path();
+        return c.active ? path : path + ".zip";
+    }
+    return "the built-in comic " + c.name();
+}
+
+// Appends the plugin unless its identifier is taken; refused, it goes in as a
+// broken plugin naming both files.
+void appendChecked(ComicRegistry& list, std::shared_ptr<Comic> plugin, const std::string& file,
+                   const std::string& text) {
+    const std::string identifier = plugin->id();
+    for (const auto& earlier : list.snapshot()) {
+        if (earlier->id() != identifier) continue;
+        std::string error = "Identifier \"" + identifier + "\" of " + file +
+                            " is already taken by " + origin(*earlier);
+        tools::logln(error);
+        list.append(
+            std::make_shared<BrokenPlugin>(file, nameIn(text, file), error, plugin->active.load()));
+        return;
+    }
+    list.append(std::move(plugin));
+}
+
+void appendBroken(ComicRegistry& list, const std::string& file, const std::string& text,
+                  const std::exception& e, bool active) {
+    list.append(std::make_shared<BrokenPlugin>(file, nameIn(text, file), e.what(), active));
+}
+
 }  // namespace
+
+BrokenPlugin::BrokenPlugin(std::string file, std::string name, std::string error, bool active)
+    : Comic(mainStorage()),
+      file_(std::move(file)),
+      name_(std::move(name)),
+      error_(std::move(error)) {
+    this->active = active;
+    keepStored = true;
+    fail(error_);
+}
+
+void BrokenPlugin::update(const Callback&, const Callback&) {
+    fail(error_);
+    throw std::runtime_error(error_);
+}
 
 void loadPlugins(const std::string& dir, ComicRegistry& list) {
     try {
         std::set<std::string> archived;
         for (const std::string& file : listPlugins(dir, ".re.zip")) {
-            auto storage = std::make_unique<FileStorage>();
-            storage->read(tools::readWholeFile(file));
             const std::string path = file.substr(0, file.size() - 4);
             std::string text;
-            try {
-                text = storage->get(path);
-            } catch (const std::exception& e) {
-                tools::logln("Outweirding error [", e, "] in getting ", path, " from ", file,
-                             ". Ignoring plugin.");
-                continue;
-            }
-            std::shared_ptr<Comic> plugin = makePlugin(*storage, path, text);
-            plugin->active = false;
-            archiveStorages().push_back(std::move(storage));
+            // Even an archive that cannot be read hides a plugin file of the
+            // same name: saving that one would delete the archive.
             archived.insert(path);
-            list.append(std::move(plugin));
+            try {
+                auto storage = std::make_unique<FileStorage>();
+                storage->read(tools::readWholeFile(file));
+                if (!storage->has(path)) {
+                    tools::logln("Outweirding error [", path, " not a file] in getting ", path,
+                                 " from ", file, ". Ignoring plugin.");
+                    continue;
+                }
+                text = storage->get(path);  // a damaged text fails the plugin
+                std::shared_ptr<Comic> plugin = makePlugin(*storage, path, text);
+                plugin->active = false;
+                archiveStorages().push_back(std::move(storage));
+                appendChecked(list, std::move(plugin), file, text);
+            } catch (const std::exception& e) {
+                appendBroken(list, file, text, e, false);
+            }
         }
         for (const std::string& path : listPlugins(dir, ".re")) {
-            tools::readWholeFile(path);  // an unreadable file stops the loading
             if (archived.count(path)) {
                 tools::logln("Zip found for ", path, ", ignoring .re");
                 continue;
             }
-            list.append(makePlugin(mainStorage(), path, ""));
+            std::string text;
+            try {
+                text = readPluginFile(path);
+                appendChecked(list, makePlugin(mainStorage(), path, text), path, text);
+            } catch (const std::exception& e) {
+                appendBroken(list, path, text, e, true);
+            }
         }
     } catch (...) {
         tools::logln("Regex list failed");

@@ -46,29 +46,44 @@ const std::string emptyArchive("PK\x05\x06" + std::string(18, '\0'));
 
 std::string zipError(zip_t* archive) { return zip_error_strerror(zip_get_error(archive)); }
 
-std::string readMember(zip_t* archive, zip_int64_t index, const std::string& name,
-                       const zip_stat_t& stat) {
-    ZipFilePtr file(zip_fopen_index(archive, index, 0));
-    if (!file) throw std::runtime_error("Cannot read member " + name + ": " + zipError(archive));
+std::string sizeText(std::uint64_t n) { return std::to_string(n) + " bytes"; }
+
+// Refuses a member whose expansion would pass the bounds: declared sizes before
+// anything is allocated, the bytes actually expanded while reading.
+void checkExpansion(std::uint64_t expanded, const zip_stat_t& stat) {
+    if (expanded > maxMemberSize)
+        throw std::runtime_error("expands to more than " + sizeText(maxMemberSize));
+    if (expanded > ratioCheckFrom && (stat.valid & ZIP_STAT_COMP_SIZE) &&
+        expanded / std::max<std::uint64_t>(stat.comp_size, 1) > maxMemberRatio)
+        throw std::runtime_error("expands from " + sizeText(stat.comp_size) + " to over " +
+                                 sizeText(expanded) + ", an absurd ratio");
+}
+
+std::string readMember(zip_t* archive, zip_int64_t index, const zip_stat_t& stat) {
+    if (stat.valid & ZIP_STAT_SIZE) checkExpansion(stat.size, stat);
+    ZipFilePtr file(zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0));
+    if (!file) throw std::runtime_error(zipError(archive));
     std::string data;
     // Read straight into a string of the announced size, then on in blocks
     // should the member turn out longer than its header says.
-    if ((stat.valid & ZIP_STAT_SIZE) && stat.size < (1u << 30)) data.resize(stat.size);
+    if (stat.valid & ZIP_STAT_SIZE) data.resize(stat.size);
     std::size_t filled = 0;
-    char block[4096];
+    char block[16384];
     for (;;) {
         bool intoData = filled < data.size();
         char* to = intoData ? data.data() + filled : block;
         std::size_t room = intoData ? data.size() - filled : sizeof block;
         zip_int64_t n = zip_fread(file.get(), to, room);
-        if (n < 0)
-            throw std::runtime_error("Cannot read member " + name + ": " +
-                                     zip_error_strerror(zip_file_get_error(file.get())));
+        if (n < 0) throw std::runtime_error(zip_error_strerror(zip_file_get_error(file.get())));
         if (n == 0) break;
-        if (intoData)
+        if (intoData) {
             filled += static_cast<std::size_t>(n);
-        else
-            data.append(block, static_cast<std::size_t>(n)), filled = data.size();
+        } else {
+            checkExpansion(filled + static_cast<std::size_t>(n), stat);
+            data.append(block, static_cast<std::size_t>(n));
+            filled = data.size();
+        }
+        checkExpansion(filled, stat);
     }
     data.resize(filled);
     return data;
@@ -84,37 +99,50 @@ void FileStorage::read(const std::string& zipBytes) {
     if (!archive) throw std::runtime_error("Cannot read archive: " + error.text());
     source.release();  // the archive owns the source now
 
-    std::map<std::string, std::string> found;
+    std::map<std::string, Member> found;
+    std::shared_ptr<const std::string> kept;  // the archive, once a member needs it
     zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t stat;
         zip_stat_init(&stat);
-        if (zip_stat_index(archive.get(), i, ZIP_FL_ENC_RAW, &stat) != 0)
+        if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &stat) != 0)
             throw std::runtime_error("Cannot read archive: " + zipError(archive.get()));
         std::string name = stat.name ? stat.name : "";
         if (!name.empty() && name.back() == '/') continue;  // a directory entry
-        // A member that cannot be expanded is left out (its comic starts
-        // empty); the other members are unaffected.
+        // A member that cannot be expanded stays as it is stored; the other
+        // members are unaffected.
         try {
-            found[name] = readMember(archive.get(), i, name, stat);
+            found[name] = Member{readMember(archive.get(), i, stat), nullptr};
         } catch (const std::exception& e) {
-            tools::logln("Caught exception [", e, "] .. ignoring");
+            tools::logln("Member ", name, " cannot be read, kept as stored: ", e);
+            if (!kept) kept = std::make_shared<const std::string>(zipBytes);
+            found[name] = Member{
+                {},
+                std::make_shared<const Raw>(Raw{kept, static_cast<std::uint64_t>(i), e.what()})};
         }
     }
     std::lock_guard<std::mutex> hold(lock_);
-    for (auto& [name, data] : found) members_[name] = std::move(data);
+    for (auto& [name, member] : found) members_[name] = std::move(member);
 }
 
 void FileStorage::put(const std::string& name, std::string data) {
     std::lock_guard<std::mutex> hold(lock_);
-    members_[name] = std::move(data);
+    members_[name] = Member{std::move(data), nullptr};
 }
 
 std::string FileStorage::get(const std::string& name) const {
     std::lock_guard<std::mutex> hold(lock_);
     auto it = members_.find(name);
     if (it == members_.end()) throw std::runtime_error(name + " not a file");
-    return it->second;
+    if (it->second.raw)
+        throw std::runtime_error(name + " cannot be read: " + it->second.raw->reason);
+    return it->second.data;
+}
+
+std::string FileStorage::damage(const std::string& name) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto it = members_.find(name);
+    return it != members_.end() && it->second.raw ? it->second.raw->reason : std::string();
 }
 
 void FileStorage::remove(const std::string& name) {
@@ -130,7 +158,7 @@ bool FileStorage::has(const std::string& name) const {
 std::vector<std::string> FileStorage::names() const {
     std::lock_guard<std::mutex> hold(lock_);
     std::vector<std::string> out;
-    for (auto& [name, data] : members_) out.push_back(name);
+    for (auto& [name, member] : members_) out.push_back(name);
     return out;
 }
 
@@ -143,6 +171,22 @@ std::string FileStorage::build() const {
     std::lock_guard<std::mutex> hold(lock_);
     if (members_.empty()) return emptyArchive;
 
+    // The archives damaged members are copied from; they are declared first so they stay
+    // open until the new archive is gone.
+    std::map<const std::string*, ArchivePtr> sources;
+    auto sourceArchive = [&](const std::string& bytes) -> zip_t* {
+        auto& open = sources[&bytes];
+        if (!open) {
+            ZipErrorText sourceError;
+            SourcePtr from(
+                zip_source_buffer_create(bytes.data(), bytes.size(), 0, &sourceError.error));
+            if (!from) throw std::runtime_error(sourceError.text());
+            open.reset(zip_open_from_source(from.get(), ZIP_RDONLY, &sourceError.error));
+            if (!open) throw std::runtime_error(sourceError.text());
+            from.release();
+        }
+        return open.get();
+    };
     ZipErrorText error;
     SourcePtr target(zip_source_buffer_create(nullptr, 0, 0, &error.error));
     if (!target) throw std::runtime_error("Cannot build archive: " + error.text());
@@ -152,7 +196,24 @@ std::string FileStorage::build() const {
         zip_source_free(target.get());  // drop the reference the archive did not take
         throw std::runtime_error("Cannot build archive: " + error.text());
     }
-    for (auto& [name, data] : members_) {
+    for (auto& [name, stored] : members_) {
+        if (stored.raw) {
+            // Its stored bytes, compression and check go over unchanged.
+            try {
+                zip_t* from = sourceArchive(*stored.raw->archive);
+                zip_source_t* member = zip_source_zip(archive.get(), from, stored.raw->index,
+                                                      ZIP_FL_COMPRESSED, 0, -1);
+                if (!member) throw std::runtime_error(zipError(archive.get()));
+                if (zip_file_add(archive.get(), name.c_str(), member, ZIP_FL_ENC_GUESS) < 0) {
+                    zip_source_free(member);
+                    throw std::runtime_error(zipError(archive.get()));
+                }
+            } catch (const std::exception& e) {
+                tools::logln("Cannot keep the damaged member ", name, ": ", e);
+            }
+            continue;
+        }
+        const std::string& data = stored.data;
         zip_source_t* member = zip_source_buffer(archive.get(), data.data(), data.size(), 0);
         if (!member) throw std::runtime_error("Cannot build archive: " + zipError(archive.get()));
         zip_int64_t index = zip_file_add(archive.get(), name.c_str(), member, ZIP_FL_ENC_GUESS);
@@ -195,19 +256,24 @@ FileStorage& mainStorage() {
 
 void loadMainStorage(const std::string& path) {
     tools::logln("Reading storage");
+    bool damaged = false;
     try {
         mainStorage().read(tools::readWholeFile(path));
+        for (const std::string& name : mainStorage().names())
+            if (!mainStorage().damage(name).empty()) damaged = true;
     } catch (const std::exception& e) {
         tools::logln("Caught exception [", e, "] .. ignoring");
-        // The next save would replace an unreadable file with the comics'
-        // empty states: keep a copy of it for recovery first.
-        std::error_code ec;
-        if (std::filesystem::file_size(path, ec) > 0 && !ec) {
-            std::string copy = path + ".damaged";
-            std::filesystem::copy_file(path, copy,
-                                       std::filesystem::copy_options::overwrite_existing, ec);
-            if (!ec) tools::logln("Kept a copy of the unreadable storage as ", copy);
-        }
+        damaged = true;
+    }
+    // The next save replaces an unreadable file with the comics' empty states,
+    // and damaged members go on only as far as their stored bytes can be
+    // copied: keep a copy of the file for recovery first.
+    std::error_code ec;
+    if (damaged && std::filesystem::file_size(path, ec) > 0 && !ec) {
+        std::string copy = path + ".damaged";
+        std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing,
+                                   ec);
+        if (!ec) tools::logln("Kept a copy of the unreadable storage as ", copy);
     }
 }
 

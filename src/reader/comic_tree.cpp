@@ -127,7 +127,9 @@ WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
     const std::int32_t position = c->position();
     std::vector<std::string> parts = countText(n, position, sortmode.get());
     const std::size_t countParts = parts.size();
-    parts.push_back(c->name());
+    // A failed comic tells why.
+    const std::string failure = c->failed ? c->failure() : std::string();
+    parts.push_back(failure.empty() ? c->name() : c->name() + " - " + failure);
 
     WidgetPtr background;
     if (c->failed)

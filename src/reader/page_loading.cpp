@@ -11,6 +11,7 @@
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "reader/images.hpp"
+#include "tools/ini.hpp"
 #include "tools/log.hpp"
 
 namespace reader {
@@ -222,11 +223,15 @@ void PageLoader::save(const ComicPtr& c) {
     std::lock_guard<std::recursive_mutex> saving(comics::saveLock());
     tools::logln("Saving comics ...");
     const ComicList list = c ? ComicList{c} : tree_.comicList();
-    for (const auto& each : list) {
-        try {
-            each->save();
-        } catch (const std::exception& e) {
-            tools::logln("Saving ", each->id(), " failed: ", e);
+    {
+        // The built-in comics' flags go into "tovik.ini" in one write.
+        tools::IniFile::DeferredWrites once(tools::config());
+        for (const auto& each : list) {
+            try {
+                each->save();
+            } catch (const std::exception& e) {
+                tools::logln("Saving ", each->id(), " failed: ", e);
+            }
         }
     }
     tools::logln("Storing to Drive");

@@ -43,6 +43,7 @@ template <class Change>
 int changeAndSave(Change change) {
     bool allSaved = true;
     Hold saving(comics::saveLock());
+    tools::IniFile::DeferredWrites once(tools::config());
     for (const auto& c : comics::registry().snapshot()) {
         try {
             Hold hold(c->lock());
@@ -91,6 +92,9 @@ void startUp() {
         file.erase(file.find_last_not_of(" \t\r") + 1);
         downloader::setExtraCaFile(file);
     }
+    // Writes killed midway leave their temporary files behind.
+    tools::removeStaleTemporaries(".");
+    tools::removeStaleTemporaries("plugins");
     comics::loadMainStorage();
     comics::builtin::appendAll(comics::mainStorage(), [] { comics::loadPlugins(); });
     // The video subsystem starts with the interactive run only.
@@ -148,7 +152,8 @@ int importComics() {
         c.active = true;
         c.attachStorage(comics::mainStorage());
         const comics::PluginSource* plugin = comics::asPlugin(c);
-        if (!plugin || c.failed || !fs::exists(plugin->path() + ".zip")) return true;
+        if (!plugin || c.failed || c.keepStored || !fs::exists(plugin->path() + ".zip"))
+            return true;
         c.Comic::save();  // the state into the shared storage
         if (!fs::exists(plugin->path())) tools::writeFileAtomically(plugin->path(), plugin->text());
         archives.push_back(plugin->path() + ".zip");

@@ -1,6 +1,7 @@
 #include "tools/files.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "tools/log.hpp"
 
 namespace tools {
 namespace {
@@ -54,6 +57,9 @@ void writeFileAtomically(const std::string& path, const std::string& data) {
     std::string pattern = (dir / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
     Fd fd(::mkstemp(pattern.data()));
     if (fd.get() < 0) throw std::runtime_error(systemError("Cannot create", pattern));
+    // Tells removeStaleTemporaries that this one is still being written; the
+    // lock goes with the descriptor, also when the process is killed.
+    ::flock(fd.get(), LOCK_EX | LOCK_NB);
     struct Cleanup {
         std::string path;
         bool armed = true;
@@ -80,6 +86,29 @@ void writeFileAtomically(const std::string& path, const std::string& data) {
     cleanup.armed = false;
     Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY));
     if (dirFd.get() >= 0) ::fsync(dirFd.get());
+}
+
+int removeStaleTemporaries(const std::string& dir) {
+    namespace fs = std::filesystem;
+    int removed = 0;
+    std::error_code error;
+    fs::directory_iterator it(dir, error);
+    if (error) return 0;
+    for (const auto& entry : it) {
+        const std::string name = entry.path().filename().string();
+        const std::size_t mark = name.rfind(".tmp-");
+        if (name.size() < 2 || name[0] != '.' || mark == std::string::npos ||
+            name.size() - mark != 11 || !entry.is_regular_file(error))
+            continue;
+        const std::string path = entry.path().string();
+        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;  // being written
+        if (::unlink(path.c_str()) == 0) {
+            logln("Removed ", path, ", left by a write that did not finish");
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 }  // namespace tools

@@ -144,6 +144,7 @@ void IniFile::setText(const std::string& section, const std::string& key,
         std::string& line = lines_[static_cast<std::size_t>(at)];
         std::size_t hash = line.find('#');
         if (hash != std::string::npos) fresh += " #" + line.substr(hash + 1);
+        if (line == fresh) return;  // nothing changes: the file stays as it is
         line = fresh;
     } else if (int header = lookup(section, ""); header >= 0) {
         lines_.insert(lines_.begin() + header + 1, fresh);
@@ -153,7 +154,32 @@ void IniFile::setText(const std::string& section, const std::string& key,
     } else {
         lines_.insert(lines_.begin(), fresh);
     }
+    if (deferred_ > 0) {
+        pending_ = true;
+        return;
+    }
     saveLocked();
+}
+
+IniFile::DeferredWrites::DeferredWrites(IniFile& file) : file_(file) {
+    Hold hold(file_.lock_);
+    ++file_.deferred_;
+}
+
+IniFile::DeferredWrites::~DeferredWrites() {
+    Hold hold(file_.lock_);
+    if (--file_.deferred_ > 0 || !file_.pending_) return;
+    file_.pending_ = false;
+    try {
+        file_.saveLocked();
+    } catch (const std::exception& e) {
+        logln("Cannot write ", file_.fileName_, ": ", e);
+    }
+}
+
+std::uint64_t IniFile::writes() const {
+    Hold hold(lock_);
+    return writes_;
 }
 
 void IniFile::save() {
@@ -169,6 +195,7 @@ void IniFile::saveLocked() {
         text += '\n';
     }
     writeFileAtomically(fileName_, text);
+    ++writes_;
 }
 
 std::vector<std::string> IniFile::lines() const {

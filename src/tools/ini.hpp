@@ -4,6 +4,7 @@
 // Thread safety: every member function of IniFile takes the file's own recursive
 // lock; config() and useConfigFile() swap the process-wide file under a lock of
 // their own and keep a replaced file alive for callers still holding it.
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,6 +30,22 @@ public:
     // Writes every line followed by "\n", replacing the file.
     void save();
 
+    // While one of these lives, set() changes the lines in memory only; the
+    // file is written once when the last one ends, if anything changed (a
+    // failed write is then logged). Saving all comics holds one.
+    class DeferredWrites {
+    public:
+        explicit DeferredWrites(IniFile& file);
+        ~DeferredWrites();
+        DeferredWrites(const DeferredWrites&) = delete;
+        DeferredWrites& operator=(const DeferredWrites&) = delete;
+
+    private:
+        IniFile& file_;
+    };
+    // How often the file has been written.
+    std::uint64_t writes() const;
+
     std::vector<std::string> lines() const;
     const std::string& fileName() const { return fileName_; }
     bool writable() const;
@@ -41,6 +58,9 @@ private:
     std::string fileName_;
     std::vector<std::string> lines_;
     bool writable_ = true;
+    int deferred_ = 0;      // DeferredWrites alive
+    bool pending_ = false;  // a change waits for the last of them
+    std::uint64_t writes_ = 0;
     mutable std::recursive_mutex lock_;
 };
 

@@ -54,7 +54,11 @@ std::string displayName() {
 void writePiece(std::string_view text) {
     std::FILE* out = outputStream ? outputStream : stdout;
     std::fwrite(text.data(), 1, text.size(), out);
-    if (logFile) std::fwrite(text.data(), 1, text.size(), logFile);
+    // Flushed at once: after a crash the file holds every line up to it.
+    if (logFile) {
+        std::fwrite(text.data(), 1, text.size(), logFile);
+        std::fflush(logFile);
+    }
 }
 
 }  // namespace

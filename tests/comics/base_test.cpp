@@ -62,13 +62,24 @@ TEST(Comic, MissingEntryStartsEmptyWithOneLogLine) {
     EXPECT_TRUE(log.hasLine("Exception [nothing not a file] .. Ignoring."));
 }
 
-TEST(Comic, DamagedEntryStartsEmpty) {
+TEST(Comic, DamagedEntryFailsTheComicAndIsNeverReplaced) {
     FileStorage storage;
-    storage.put("broken", std::string(11, '\0'));
+    const std::string stored(11, '\0');
+    storage.put("broken", stored);
     testsupport::LogCapture log;
     auto c = comics::create<TestComic>(storage, "broken");
     EXPECT_EQ(c->stateCopy(), ComicState{});
     EXPECT_TRUE(log.contains("Exception [Problem: can't splinter 4 from "));
+    EXPECT_TRUE(c->failed);
+    EXPECT_EQ(
+        c->failure().rfind("Stored state of broken cannot be read: Problem: can't splinter", 0), 0u)
+        << c->failure();
+    // Even once a new update clears the failed flag, saving leaves the entry alone.
+    c->failed = false;
+    c->add(2);
+    c->save();
+    comics::saveAll({c}, testsupport::TempDir().file("s.zip"));
+    EXPECT_EQ(storage.get("broken"), stored);
 }
 
 TEST(Comic, SaveAndLoadRoundTrip) {
@@ -141,6 +152,39 @@ TEST(SaveAll, OneFailingComicDoesNotStopTheOthers) {
     FileStorage back;
     back.read(testsupport::readFile("storage.dat.zip"));
     EXPECT_EQ(comics::serialize::decode(back.get("good")).pages.size(), 2u);
+}
+
+// A built-in comic whose section is its own identifier.
+class NamedBuiltIn : public comics::BuiltinComic {
+public:
+    NamedBuiltIn(FileStorage& s, std::string id) : BuiltinComic(s), id_(std::move(id)) {}
+    std::string id() const override { return id_; }
+    std::string name() const override { return id_; }
+    std::string section() const override { return "snafu: " + id_; }
+
+private:
+    std::string id_;
+};
+
+TEST(SaveAll, WritesTheConfigurationOncePerSave) {
+    testsupport::TempDir dir(true);
+    tools::useConfigFile("tovik.ini");
+    std::vector<std::shared_ptr<comics::Comic>> list;
+    for (int i = 0; i < 18; ++i)
+        list.push_back(
+            comics::create<NamedBuiltIn>(comics::mainStorage(), "b" + std::to_string(i)));
+    const auto before = tools::config().writes();
+    comics::saveAll(list);
+    EXPECT_EQ(tools::config().writes(), before + 1);
+    EXPECT_NE(testsupport::readFile("tovik.ini").find("[snafu: b17]\nactive = true\n"),
+              std::string::npos);
+    comics::saveAll(list);  // nothing changed: nothing written
+    EXPECT_EQ(tools::config().writes(), before + 1);
+    list[3]->active = false;
+    comics::saveAll(list);
+    EXPECT_EQ(tools::config().writes(), before + 2);
+    for (const auto& c : list) comics::mainStorage().remove(c->id());
+    tools::useConfigFile("tovik.ini");
 }
 
 TEST(BuiltinComic, ActiveFlagLivesInTheConfiguration) {

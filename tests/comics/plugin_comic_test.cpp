@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "comic_site.hpp"
 #include "comics/plugin_loading.hpp"
@@ -133,6 +134,18 @@ TEST(PluginOperations, Titles) {
     auto untitled = comics::makePlugin(st, "plugins/u.re", "name=U\n");
     auto& bare = dynamic_cast<comics::PluginComic<false, false, false>&>(*untitled);
     EXPECT_EQ(bare.title("h/x<b>A</b>"), "Title failed");
+
+    // A script title sees the page as the regular expressions before it left
+    // it: line breaks turned into spaces.
+    const std::string page = "h/x<b>Two\r\nlines</b><img src=\"s.png\">";
+    const std::string script = "title=!goe <b>,start,go </b>,end,push\n";
+    auto spaced = comics::makePlugin(st, "plugins/s.re",
+                                     "name=S\nnext=@<a>@\nimages=@src=\"([^\"]*)\"@$1\n" + script);
+    using Plain = comics::PluginComic<false, false, false>;
+    EXPECT_EQ(dynamic_cast<Plain&>(*spaced).title(page), "Two  lines");
+    auto scripted = comics::makePlugin(st, "plugins/v.re",
+                                       "name=V\nnext=!go <a>\nimages=!push s.png\n" + script);
+    EXPECT_EQ(dynamic_cast<Plain&>(*scripted).title(page), "Two\r\nlines");
 }
 
 TEST(PluginOperations, NextLinkChecks) {
@@ -316,7 +329,7 @@ TEST(PluginFiles, SavingKeepsEditsMadeWhileRunning) {
     EXPECT_TRUE(st.has("keep_rt"));
 }
 
-TEST(PluginFiles, LoadingProblems) {
+TEST(PluginFiles, BadPluginsStayLocal) {
     testsupport::TempDir dir(true);
     fs::create_directories("plugins");
     comics::FileStorage wrong;
@@ -324,21 +337,104 @@ TEST(PluginFiles, LoadingProblems) {
     writeFile("plugins/a.re.zip", wrong.build());
     writeFile("plugins/b.re", "name=Good\nfilename=good_rt\n");
     writeFile("plugins/c.re", "name=Bad\nnext=@(@$1\n");
+    // A bad modex in a branch the script never reaches still fails at compile time.
+    writeFile("plugins/d.re", "name=Branch\ntitle=!push a,tryskip,nop,modex @[@x,nop\n");
+    writeFile("plugins/e.re", "name=Damaged zip\n");  // hidden by the archive below
+    writeFile("plugins/e.re.zip", "PK\x03\x04 not really");
+    writeFile("plugins/f.re", "name=After\nfilename=after_rt\n");
+    const std::string stored =
+        comics::serialize::encode({{{"REFER=h/1 h/1.png", "", "", ""}}, 0, ""});
+    comics::mainStorage().put("c", stored);  // the member c.re would use: kept untouched
     testsupport::LogCapture log;
     comics::ComicRegistry loaded;
-    EXPECT_THROW(comics::loadPlugins("plugins", loaded), std::exception);
-    EXPECT_TRUE(log.hasLine("Regex list failed"));
-    EXPECT_TRUE(log.contains("Outweirding error ["));
+    ASSERT_NO_THROW(comics::loadPlugins("plugins", loaded));
+    EXPECT_FALSE(log.hasLine("Regex list failed"));
+    EXPECT_TRUE(log.hasLine("next:"));
+    EXPECT_TRUE(log.hasLine("Regex::construct with plugins/c.re failed"));
+    EXPECT_TRUE(log.hasLine("Regex::construct with plugins/d.re failed"));
     EXPECT_TRUE(log.contains("] in getting plugins/a.re from plugins/a.re.zip. Ignoring plugin."));
-    auto list = loaded.snapshot();
-    ASSERT_EQ(list.size(), 1u);  // the one before the error stays
-    EXPECT_EQ(list[0]->name(), "Good");
+    EXPECT_TRUE(log.hasLine("Zip found for plugins/e.re, ignoring .re"));
+
+    std::map<std::string, std::shared_ptr<comics::Comic>> byName;
+    for (const auto& c : loaded.snapshot()) byName[c->name()] = c;
+    ASSERT_EQ(byName.size(), 5u);
+    for (const char* good : {"Good", "After"}) EXPECT_FALSE(byName[good]->failed) << good;
+    for (const char* bad : {"Bad", "Branch", "plugins/e.re.zip"}) {
+        ASSERT_TRUE(byName.count(bad)) << bad;
+        EXPECT_TRUE(byName[bad]->failed) << bad;
+        EXPECT_FALSE(byName[bad]->failure().empty()) << bad;
+    }
+    EXPECT_FALSE(byName["plugins/e.re.zip"]->active.load());
+    EXPECT_THROW(update(*byName["Bad"]), std::exception);
+    EXPECT_TRUE(byName["Bad"]->failed);
+    // Saving everything writes nothing for them and leaves their files alone.
+    byName["Bad"]->failed = false;
+    comics::saveAll(loaded.snapshot(), "storage.dat.zip");
+    EXPECT_EQ(comics::mainStorage().get("c"), stored);
+    comics::FileStorage written;
+    written.read(readFile("storage.dat.zip"));
+    EXPECT_EQ(written.get("c"), stored);
+    EXPECT_EQ(readFile("plugins/e.re.zip"), "PK\x03\x04 not really");
+    EXPECT_EQ(readFile("plugins/c.re"), "name=Bad\nnext=@(@$1\n");
+    EXPECT_TRUE(fs::exists("plugins/e.re"));
+    for (const char* id : {"c", "good_rt", "after_rt"}) comics::mainStorage().remove(id);
 
     // No directory: no plugins.
     fs::remove_all("plugins");
     comics::ComicRegistry none;
     EXPECT_NO_THROW(comics::loadPlugins("plugins", none));
     EXPECT_EQ(none.size(), 0u);
+}
+
+TEST(PluginFiles, UnsafeAndTakenIdentifiersAreRefused) {
+    testsupport::TempDir dir(true);
+    fs::create_directories("plugins");
+    const std::vector<std::pair<std::string, std::string>> unsafe = {
+        {"u1", "../../x"}, {"u2", "a/b"},    {"u3", "a\\b"},     {"u4", ".."},
+        {"u5", "   "},     {"u6", "a\x01b"}, {"u7", "tab\there"}};
+    for (const auto& [file, id] : unsafe)
+        writeFile("plugins/" + file + ".re", "name=" + file + "\nfilename=" + id + "\n");
+    writeFile("plugins/x1.re", "name=First\nfilename=shared\n");
+    writeFile("plugins/x2.re", "name=Copy\nfilename=shared\n");
+    writeFile("plugins/x3.re", "name=Builtin clash\nfilename=taken\n");
+    comics::ComicRegistry loaded;
+    class Earlier : public comics::Comic {
+    public:
+        using Comic::Comic;
+        std::string id() const override { return "taken"; }
+        std::string name() const override { return "Earlier"; }
+    };
+    loaded.append(comics::create<Earlier>(comics::mainStorage()));
+    testsupport::LogCapture log;
+    comics::loadPlugins("plugins", loaded);
+    std::map<std::string, std::shared_ptr<comics::Comic>> byName;
+    for (const auto& c : loaded.snapshot()) byName[c->name()] = c;
+    for (const auto& [file, id] : unsafe) {
+        ASSERT_TRUE(byName.count(file)) << file;
+        EXPECT_TRUE(byName[file]->failed) << file;
+        EXPECT_EQ(
+            byName[file]->failure().rfind("Unsafe identifier \"" + id + "\" in plugins/" + file, 0),
+            0u)
+            << byName[file]->failure();
+    }
+    EXPECT_FALSE(byName["First"]->failed);
+    EXPECT_TRUE(byName["Copy"]->failed);
+    EXPECT_EQ(byName["Copy"]->failure(),
+              "Identifier \"shared\" of plugins/x2.re is already taken by plugins/x1.re");
+    EXPECT_EQ(
+        byName["Builtin clash"]->failure(),
+        "Identifier \"taken\" of plugins/x3.re is already taken by the built-in comic Earlier");
+    // Saving writes one member for "shared" (the first comic's) and none for the refused.
+    byName["First"]->replaceState({{{"REFER=h/1 h/1.png", "", "", ""}}, 0, ""});
+    comics::saveAll(loaded.snapshot(), "storage.dat.zip");
+    comics::FileStorage written;
+    written.read(readFile("storage.dat.zip"));
+    for (const std::string& name : written.names()) {
+        EXPECT_TRUE(comics::unsafeIdentifier(name).empty()) << name;
+        EXPECT_EQ(name.find("plugins/"), std::string::npos) << name;
+    }
+    EXPECT_EQ(comics::serialize::decode(written.get("shared")).pages.size(), 1u);
+    for (const char* id : {"shared", "taken"}) comics::mainStorage().remove(id);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "tools/files.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -20,6 +23,26 @@ TEST(Files, AtomicWriteReplacesAndLeavesNoTemporaries) {
         ++files;
     }
     EXPECT_EQ(files, 1);
+}
+
+TEST(Files, StaleTemporariesAreRemovedUnlessStillBeingWritten) {
+    testsupport::TempDir dir;
+    for (const char* name :
+         {".storage.dat.zip.tmp-Ab12Cd", ".tovik.ini.tmp-xxxxxx", "keep.tmp-abcdef",
+          ".short.tmp-abc", "storage.dat.zip", ".busy.tmp-zzzzzz"})
+        testsupport::writeFile(dir.file(name), "x");
+    // A write still running holds its temporary file locked.
+    int busy = ::open(dir.file(".busy.tmp-zzzzzz").c_str(), O_RDONLY);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(::flock(busy, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(tools::removeStaleTemporaries(dir.path().string()), 2);
+    ::close(busy);
+    for (const char* gone : {".storage.dat.zip.tmp-Ab12Cd", ".tovik.ini.tmp-xxxxxx"})
+        EXPECT_FALSE(std::filesystem::exists(dir.file(gone))) << gone;
+    for (const char* kept :
+         {"keep.tmp-abcdef", ".short.tmp-abc", "storage.dat.zip", ".busy.tmp-zzzzzz"})
+        EXPECT_TRUE(std::filesystem::exists(dir.file(kept))) << kept;
+    EXPECT_EQ(tools::removeStaleTemporaries(dir.file("missing")), 0);
 }
 
 TEST(Files, FailedWriteKeepsTheOldFile) {

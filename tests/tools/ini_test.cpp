@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "support/log_capture.hpp"
 #include "support/temp_dir.hpp"
 
@@ -111,6 +113,29 @@ TEST(Ini, IniValuesReadTheUnnamedSection) {
     EXPECT_TRUE(sort.equals(tools::SortMode::byUnread));
     EXPECT_EQ(readFile("tovik.ini"), "sortmode = 2\ncentered = TRUE\nfullscreen_w = 1280\n");
     tools::useConfigFile("tovik.ini");
+}
+
+TEST(Ini, DeferredWritesWriteOnceAndOnlyChanges) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("t.ini");
+    tools::IniFile ini(path);
+    {
+        tools::IniFile::DeferredWrites outer(ini);
+        {
+            tools::IniFile::DeferredWrites inner(ini);
+            for (int i = 0; i < 10; ++i) ini.set("s" + std::to_string(i), "active", true);
+        }
+        EXPECT_EQ(ini.writes(), 0u);
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
+    EXPECT_EQ(ini.writes(), 1u);
+    EXPECT_NE(readFile(path).find("[s9]\nactive = true\n"), std::string::npos);
+    ini.set("s3", "active", true);  // the same value: the file stays
+    EXPECT_EQ(ini.writes(), 1u);
+    { tools::IniFile::DeferredWrites nothing(ini); }
+    EXPECT_EQ(ini.writes(), 1u);
+    ini.set("s3", "active", false);
+    EXPECT_EQ(ini.writes(), 2u);
 }
 
 }  // namespace

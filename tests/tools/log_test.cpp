@@ -122,8 +122,11 @@ TEST(Log, FileGetsTheSameLinesAsTheOutput) {
     tools::logln("before the file");
     ASSERT_TRUE(tools::openLogFile(dir.file("tovik.log")));
     tools::logln("Logfile open");
-    tools::shutdownLog();
+    // Each line is in the file at once, not when a buffer fills or the log closes.
     EXPECT_EQ(testsupport::readFile(dir.file("tovik.log")), "| Logfile open\n");
+    tools::logln("second");
+    EXPECT_EQ(testsupport::readFile(dir.file("tovik.log")), "| Logfile open\n| second\n");
+    tools::shutdownLog();
     EXPECT_FALSE(tools::openLogFile(dir.file("missing/dir/tovik.log")));
     tools::logln("still logging");  // no file: standard output only, nothing fails
     EXPECT_TRUE(capture.hasLine("still logging"));
