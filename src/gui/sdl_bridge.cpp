@@ -195,9 +195,21 @@ Coord SdlBridge::screenSize() const {
 }
 
 bool SdlBridge::setVideoMode(int width, int height, sdloo::VideoMode mode) {
+    SDL_Surface* old = screen_;
+    const Coord oldSize = screenSize();
     SDL_Surface* made = sdloo::setVideoMode(width, height, mode);
-    if (made) screen_ = made;
-    return made != nullptr;
+    if (made) {
+        screen_ = made;
+        mode_ = mode;
+        return true;
+    }
+    // SDL may have let go of the old mode before refusing the new one; then
+    // the old pointer is dangling and the old mode is asked for again.
+    if (old && sdloo::videoSurface() != old) {
+        screen_ = sdloo::setVideoMode(oldSize.x, oldSize.y, mode_);
+        if (!screen_) tools::logln("No window surface: ", sdloo::videoError());
+    }
+    return false;
 }
 
 void SdlBridge::requestRepaint(bool full) {

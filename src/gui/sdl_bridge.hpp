@@ -53,7 +53,8 @@ public:
     Coord screenSize() const;
     // Opens the window or changes its size and kind (sdloo::setVideoMode); the
     // tree is painted on the new surface from then on. False when SDL refused
-    // (sdloo::videoError tells why); the bridge keeps its surface then.
+    // (sdloo::videoError tells why); the previous mode stays, asked for again
+    // when SDL gave it up before refusing.
     bool setVideoMode(int width, int height, sdloo::VideoMode mode);
 
     // Only sets flags (and marks the tree changed when called on the loop's
@@ -79,6 +80,7 @@ private:
     void resize(int width, int height);
 
     SDL_Surface* screen_;
+    sdloo::VideoMode mode_ = sdloo::VideoMode::window;  // of the last mode set
     std::atomic<bool> treeChangePending_{false};
 };
 

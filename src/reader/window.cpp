@@ -2,6 +2,8 @@
 // and the switch between window and full screen.
 #include "reader/window.hpp"
 
+#include <algorithm>
+
 #include "gui/layouts.hpp"
 #include "gui/leaves.hpp"
 #include "reader/clipboard.hpp"
@@ -156,25 +158,35 @@ bool ReaderWindow::keyHandler(gui::Event& e) {
 
 void ReaderWindow::setFullScreen(bool f) {
     if (f == fullScreen_) return;
-    fullScreen_ = f;
     if (f && bridge.screen()) {
         const gui::Coord size = bridge.screenSize();
         savedWidth = size.x;
         savedHeight = size.y;
     }
     tools::logln("Switching screen mode");
+    bool switched = false;
     if (f) {
         int w = sdloo::desktopWidth, h = sdloo::desktopHeight;
         if (w <= 0 || h <= 0) {  // no usable size: stay as large as the window
             w = savedWidth;
             h = savedHeight;
         }
+        // The same bound as for resizing: SDL keeps a surface's row length in 16 bits.
+        w = std::clamp(w, 1, gui::maxWindowSide);
+        h = std::clamp(h, 1, gui::maxWindowSide);
         tools::logln("Switching to fullscreen: ", w, "x", h, ":", 32, " with NOFRAME and SWSURF");
-        bridge.setVideoMode(w, h, sdloo::VideoMode::frameless);
+        switched = bridge.setVideoMode(w, h, sdloo::VideoMode::frameless);
     } else {
-        bridge.setVideoMode(savedWidth, savedHeight, sdloo::VideoMode::window);
-        tools::logln("Switched to ", savedWidth, "x", savedHeight);
+        switched = bridge.setVideoMode(savedWidth, savedHeight, sdloo::VideoMode::window);
+        if (switched) tools::logln("Switched to ", savedWidth, "x", savedHeight);
     }
+    if (!switched) {
+        // The previous mode, layout and flag stay.
+        tools::logln("Switching screen mode failed: ", sdloo::videoError());
+        bridge.requestRepaint(true);
+        return;
+    }
+    fullScreen_ = f;
     tools::logln("Resetup widgets");
     buildLayout();
     bridge.requestRepaint(true);

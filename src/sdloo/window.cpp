@@ -22,7 +22,18 @@ void startVideo() {
 
 void stopVideo() { SDL_Quit(); }
 
+namespace {
+int refusals = 0;  // setVideoMode calls still to refuse (tests)
+}  // namespace
+
+void refuseVideoModesForTests(int count) { refusals = count; }
+
 SDL_Surface* setVideoMode(int width, int height, VideoMode mode) {
+    if (refusals > 0) {
+        --refusals;
+        SDL_SetError("Video mode %dx%d refused", width, height);
+        return nullptr;
+    }
     Uint32 flags = 0;
     switch (mode) {
         case VideoMode::window:

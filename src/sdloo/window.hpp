@@ -39,6 +39,9 @@ enum class VideoMode {
 // SDL refused (videoError tells why; the old surface may be gone then, see
 // videoSurface).
 SDL_Surface* setVideoMode(int width, int height, VideoMode mode);
+// Tests: the next count calls of setVideoMode fail (null, videoError set)
+// without reaching SDL, as a refused mode would. Interface thread only.
+void refuseVideoModesForTests(int count);
 // The video surface SDL holds now, or null.
 SDL_Surface* videoSurface();
 // SDL's text for the last failure.

@@ -370,6 +370,44 @@ TEST_F(Window, FullScreenTwiceReturnsToTheWindowSize) {
     EXPECT_EQ(ui->bridge.screenSize(), gui::Coord(500, 400));
 }
 
+TEST_F(Window, FullScreenIsBoundedAndAFailedSwitchKeepsTheMode) {
+    start();
+    ASSERT_TRUE(ui->bridge.setVideoMode(500, 400, sdloo::VideoMode::window));
+    const int desktopW = sdloo::desktopWidth, desktopH = sdloo::desktopHeight;
+    sdloo::desktopWidth = 100000;  // as "fullscreen_w" may say
+    sdloo::desktopHeight = 50;
+    testsupport::LogCapture log;
+    key(SDLK_F11);
+    EXPECT_TRUE(ui->isFullScreen());
+    EXPECT_EQ(ui->bridge.screenSize(), gui::Coord(gui::maxWindowSide, 50));
+    key(SDLK_F11);
+    ASSERT_FALSE(ui->isFullScreen());
+    ASSERT_EQ(ui->bridge.screenSize(), gui::Coord(500, 400));
+
+    // SDL refuses the mode: the window, its surface and the flag stay.
+    SDL_Surface* before = ui->bridge.screen();
+    sdloo::refuseVideoModesForTests(1);
+    key(SDLK_F11);
+    EXPECT_FALSE(ui->isFullScreen());
+    EXPECT_TRUE(log.hasLine("Switching screen mode failed: Video mode 16383x50 refused"));
+    EXPECT_EQ(ui->bridge.screen(), before);
+    EXPECT_EQ(ui->bridge.screen(), sdloo::videoSurface());
+    EXPECT_EQ(ui->bridge.screenSize(), gui::Coord(500, 400));
+    ui->bridge.repaint();
+    EXPECT_TRUE(std::dynamic_pointer_cast<gui::SplitWidget>(ui->rootWidget()));
+    // The next attempt works, and so does the way back.
+    key(SDLK_F11);
+    EXPECT_TRUE(ui->isFullScreen());
+    sdloo::refuseVideoModesForTests(1);
+    key(SDLK_F11);
+    EXPECT_TRUE(ui->isFullScreen());
+    EXPECT_EQ(ui->bridge.screenSize(), gui::Coord(gui::maxWindowSide, 50));
+    key(SDLK_F11);
+    EXPECT_FALSE(ui->isFullScreen());
+    sdloo::desktopWidth = desktopW;
+    sdloo::desktopHeight = desktopH;
+}
+
 // ---- keys and type-ahead ----
 
 TEST(KeyMap, EveryKeyOfTheReader) {
