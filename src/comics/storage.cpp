@@ -170,7 +170,23 @@ std::string FileStorage::build() const {
     DoneLine done;
     std::lock_guard<std::mutex> hold(lock_);
     if (members_.empty()) return emptyArchive;
+    try {
+        return buildArchive(true);
+    } catch (const std::exception& e) {
+        // A damaged member whose stored bytes cannot be copied either (its
+        // local header is broken) must not stop every later save; the
+        // ".damaged" copy made at start-up still holds it.
+        bool anyDamaged = false;
+        for (const auto& [name, stored] : members_)
+            if (stored.raw) anyDamaged = true;
+        if (!anyDamaged) throw;
+        tools::logln("Cannot copy the damaged members as stored (", e,
+                     "); writing the archive without them");
+        return buildArchive(false);
+    }
+}
 
+std::string FileStorage::buildArchive(bool withDamaged) const {
     // The archives damaged members are copied from; they are declared first so they stay
     // open until the new archive is gone.
     std::map<const std::string*, ArchivePtr> sources;
@@ -196,7 +212,9 @@ std::string FileStorage::build() const {
         zip_source_free(target.get());  // drop the reference the archive did not take
         throw std::runtime_error("Cannot build archive: " + error.text());
     }
+    std::size_t added = 0;
     for (auto& [name, stored] : members_) {
+        if (stored.raw && !withDamaged) continue;
         if (stored.raw) {
             // Its stored bytes, compression and check go over unchanged.
             try {
@@ -208,6 +226,7 @@ std::string FileStorage::build() const {
                     zip_source_free(member);
                     throw std::runtime_error(zipError(archive.get()));
                 }
+                ++added;
             } catch (const std::exception& e) {
                 tools::logln("Cannot keep the damaged member ", name, ": ", e);
             }
@@ -224,7 +243,9 @@ std::string FileStorage::build() const {
         if (zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index),
                                      ZIP_CM_DEFLATE, 6) != 0)
             throw std::runtime_error("Cannot compress " + name + ": " + zipError(archive.get()));
+        ++added;
     }
+    if (added == 0) return emptyArchive;  // libzip writes nothing at all for no members
     if (zip_close(archive.get()) != 0)
         throw std::runtime_error("Cannot build archive: " + zipError(archive.get()));
     archive.release();  // closed

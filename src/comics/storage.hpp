@@ -66,6 +66,8 @@ private:
         std::string data;
         std::shared_ptr<const Raw> raw;  // set for a damaged member
     };
+    std::string buildArchive(bool withDamaged) const;  // under lock_
+
     mutable std::mutex lock_;
     std::map<std::string, Member> members_;
 };
