@@ -1,8 +1,10 @@
 #include "comics/next_link_crawler.hpp"
 
+#include <atomic>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "comics/serialize.hpp"
 #include "downloader/downloader.hpp"
@@ -86,6 +88,13 @@ std::string pageAddress(const std::string& page) {
 
 namespace {
 
+std::atomic<std::size_t> pageCap{defaultMaxPagesPerUpdate};
+
+// Addresses compared for the visited test: with or without the default scheme.
+std::string visitKey(const std::string& address) {
+    return address.starts_with("http://") ? address.substr(7) : address;
+}
+
 void call(const Callback& callback) {
     if (callback) callback();
 }
@@ -110,6 +119,12 @@ std::string listText(const std::vector<Page>& pages, std::size_t count) {
 
 }  // namespace
 
+void setMaxPagesPerUpdate(std::size_t pages) {
+    pageCap = pages > 0 ? pages : defaultMaxPagesPerUpdate;
+}
+
+std::size_t maxPagesPerUpdate() { return pageCap.load(); }
+
 template <bool fp, bool sk, bool internal>
 std::string NextLinkCrawler<fp, sk, internal>::toString() const {
     std::string tag = "fhtagn-type ";
@@ -131,7 +146,7 @@ CrawlState NextLinkCrawler<fp, sk, internal>::crawlStateCopy() const {
 
 template <bool fp, bool sk, bool internal>
 std::string NextLinkCrawler<fp, sk, internal>::downloadPage(const std::string& url) {
-    return downloader::download(url);
+    return downloader::downloadPage(url);
 }
 
 template <bool fp, bool sk, bool internal>
@@ -205,16 +220,34 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
     }
 
     // Only this thread writes crawl_, so it reads its own fields without the lock.
-    for (;;) {
+    std::unordered_set<std::string> visited;
+    // The resume point of the last page that changed the list: pages read after it only
+    // found strips already listed, so going back to it loses nothing.
+    CrawlState productive = crawl_;
+    const std::size_t cap = maxPagesPerUpdate();
+    for (std::size_t read = 0;; ++read) {
         const std::string url = crawl_.nextURL;
+        if (read >= cap)
+            throw std::runtime_error("Stopped after " + std::to_string(cap) +
+                                     " pages in one update; the next update goes on from " + url);
+        visited.insert(visitKey(url));
         std::string page = url;
         page += fetch(url, sk ? "Zero-Length Download" : "Zero-Length Download II");
         current = url;
         bool has = hasNext(page);
         processPage(url, page, false, has, onChanged, onNewPages);
+        if (read == 0 || crawl_.lastread > 0) productive = crawl_;
         if (!has) break;
         std::string following = resolveDots(next(page));
         tools::logln("Resolved next: ", following);
+        if (visited.contains(visitKey(following))) {
+            tools::logln(this->name(), ": next link of ", url, " leads back to ", following);
+            Hold hold(this->lock());
+            crawl_ = productive;
+            this->state_.custom = encodeCrawlState(crawl_);
+            throw std::runtime_error("Next link leads back to " + following +
+                                     ", already read in this update");
+        }
         page = std::string();  // the text is not needed any more
         Hold hold(this->lock());
         crawl_.nextURL = following;

@@ -12,9 +12,14 @@
 // Every concrete operation gets the page as the crawler hands it over: the page's
 // address immediately followed by the downloaded text.
 //
+// An update ends with an error when a next link leads back to a page it has already read
+// (a site whose pages link in a circle); the strips found before stay, and the resume
+// point goes back to the last page that added strips.
+//
 // A strip already listed is not listed again: pages are compared by the strip's
 // own address, so the copy of the newest strip taken from the front page and the
 // same strip reached later through the chain are one page.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,6 +51,12 @@ std::string pageAddress(const std::string& page);
 
 // A page whose skip() never stops matching is downloaded at most this often.
 inline constexpr int maxSkipDownloads = 20;
+
+// Chain pages one update downloads at most; the next update goes on where it stopped.
+// Process-wide ("max_pages_per_update" in tovik.ini); 0 restores the default.
+inline constexpr std::size_t defaultMaxPagesPerUpdate = 100000;
+void setMaxPagesPerUpdate(std::size_t pages);
+std::size_t maxPagesPerUpdate();
 
 // The operations that the fp and sk flags add.
 class FrontPageCrawl {
@@ -95,7 +106,8 @@ protected:
     // Runs at the start of every update, after the comic is marked updating;
     // an error there fails the update.
     virtual void prepareUpdate() {}
-    // Downloads one page of the crawl, without the cache; "" when that fails.
+    // Downloads one page of the crawl, without the cache; "" when that fails. An error
+    // status or a download limit raises, ending the update with that error.
     virtual std::string downloadPage(const std::string& url);
 
     // The address of the page being examined (the updating thread's own).

@@ -1,5 +1,6 @@
 #include "downloader/connection_pool.hpp"
 
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
@@ -51,7 +52,7 @@ void putIdle(const std::string& key, Socket socket) {
 }
 
 Socket getConnection(const Request& request, const std::string& requestLine, bool fresh,
-                     bool& pooled, const Limits& limits) {
+                     bool& pooled, const Limits& limits, const DownloadTimer& timer) {
     std::string key = poolKey(request);
     if (!fresh) {
         // Taken out of the pool before anything is sent: no two threads share a socket.
@@ -68,13 +69,17 @@ Socket getConnection(const Request& request, const std::string& requestLine, boo
         std::string problem;
         try {
             Ipv4SocketAddress address(request.port, request.host);
-            Socket socket = connectTo(address, limits, request.tls ? &request.host : nullptr);
+            Limits bounded = limits;
+            bounded.connectTimeout = std::min(limits.connectTimeout, timer.left());
+            Socket socket = connectTo(address, bounded, request.tls ? &request.host : nullptr);
             socket.send(requestLine, true);
             return socket;
         } catch (const TlsError&) {
             throw;  // a certificate that fails now fails again
         } catch (const HandshakeStalled&) {
             throw;  // costs a request attempt
+        } catch (const Abandoned&) {
+            throw;
         } catch (const std::exception& e) {
             problem = e.what();
         } catch (...) {
@@ -83,7 +88,7 @@ Socket getConnection(const Request& request, const std::string& requestLine, boo
         tools::logln("Socket exception ", problem, " occured; tries ", remaining);
         if (remaining == 0) throw std::runtime_error("Cannot connect to target");
         tools::logln("Waiting 1s before retry");
-        std::this_thread::sleep_for(limits.connectRetryWait);
+        timer.sleep(limits.connectRetryWait);
     }
 }
 

@@ -7,6 +7,7 @@
 // out of the pool before anything is sent on it, so no two threads share a socket.
 #include <string>
 
+#include "downloader/download_bounds.hpp"
 #include "downloader/http_parts.hpp"
 #include "downloader/limits.hpp"
 #include "downloader/socket.hpp"
@@ -22,7 +23,8 @@ void putIdle(const std::string& key, Socket socket);
 // A connection to the request's host and port on which the request line has been sent:
 // an idle pooled one when one works (unless `fresh`), else a new one (4 connect attempts,
 // each failure logged, "Cannot connect to target" after the last). `pooled` tells which.
+// Connects and waits within the timer's deadline.
 Socket getConnection(const Request& request, const std::string& requestLine, bool fresh,
-                     bool& pooled, const Limits& limits);
+                     bool& pooled, const Limits& limits, const DownloadTimer& timer);
 
 }  // namespace downloader::detail

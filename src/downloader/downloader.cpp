@@ -21,7 +21,25 @@ PageCache& pageCache() {
 }  // namespace
 
 std::string HttpClient::fetchUrl(const std::string& url, std::string* redirectTarget) const {
-    return detail::fetch(url, redirectTarget, limits_);
+    return detail::fetch(url, redirectTarget, limits_).body;
+}
+
+Response HttpClient::fetchResponse(const std::string& url, std::string* redirectTarget) const {
+    detail::Answer answer = detail::fetch(url, redirectTarget, limits_);
+    return Response{answer.status, std::move(answer.body)};
+}
+
+std::string HttpClient::downloadPage(const std::string& url) const {
+    try {
+        Response response = fetchResponse(url);
+        if (response.status >= 400)
+            throw Abandoned("Status " + std::to_string(response.status) + " from " + url);
+        return std::move(response.body);
+    } catch (const std::exception& e) {
+        tools::logln("Downloading ", url, " failed: ", e.what());
+        if (dynamic_cast<const Abandoned*>(&e)) throw;
+    }
+    return {};
 }
 
 std::string HttpClient::download(const std::string& url, Progress progress, bool useCache,
@@ -46,6 +64,8 @@ std::string download(const std::string& url, Progress progress, bool useCache,
 std::string fetchUrl(const std::string& url, std::string* redirectTarget) {
     return HttpClient().fetchUrl(url, redirectTarget);
 }
+
+std::string downloadPage(const std::string& url) { return HttpClient().downloadPage(url); }
 
 bool isCached(const std::string& url) { return pageCache().has(url); }
 

@@ -19,11 +19,19 @@
 
 namespace downloader {
 
-// A client with limits of its own. All clients share the process's connection pool,
-// page cache and progress registry.
+// The final answer to a request: its status (0 when a redirect was reported) and body.
+struct Response {
+    int status = 0;
+    std::string body;
+};
+
+// A client with limits of its own (the process's defaults when none are given). All
+// clients share the process's connection pool, host slots, response-byte budget, page
+// cache and progress registry.
 class HttpClient {
 public:
-    explicit HttpClient(Limits limits = {}) : limits_(limits) {}
+    HttpClient() : limits_(defaultLimits()) {}
+    explicit HttpClient(Limits limits) : limits_(limits) {}
     const Limits& limits() const { return limits_; }
 
     // Without cache: failures give "" and a log line. With cache: errors reach the caller.
@@ -33,6 +41,13 @@ public:
     // One HTTP exchange with all its retries. Returns the body, or "" when a redirect was
     // reported through `redirectTarget`. Raises on failure.
     std::string fetchUrl(const std::string& url, std::string* redirectTarget = nullptr) const;
+    // The same with the final status.
+    Response fetchResponse(const std::string& url, std::string* redirectTarget = nullptr) const;
+
+    // A page a crawler follows, without cache. An error status (400 and up, after the
+    // retries) and Abandoned raise Abandoned naming the status or the limit; other
+    // failures give "" and a log line, as with download.
+    std::string downloadPage(const std::string& url) const;
 
 private:
     Limits limits_;
@@ -42,6 +57,7 @@ private:
 std::string download(const std::string& url, Progress progress = {}, bool useCache = false,
                      std::string* redirectTarget = nullptr);
 std::string fetchUrl(const std::string& url, std::string* redirectTarget = nullptr);
+std::string downloadPage(const std::string& url);
 
 // Whether download(url, ..., useCache = true) would answer from the page cache.
 bool isCached(const std::string& url);

@@ -143,6 +143,27 @@ void ReceiveBuffer::append(const char* data, std::size_t length) {
     }
 }
 
+void ReceiveBuffer::reserve(std::size_t total) {
+    try {
+        if (start_ > 0) {
+            data_.erase(0, start_);
+            start_ = 0;
+        }
+        data_.reserve(total);
+    } catch (const std::exception&) {
+        // growing on demand reports what cannot be held
+    }
+}
+
+std::string ReceiveBuffer::take(std::size_t n) {
+    if (start_ > 0) data_.erase(0, start_);
+    start_ = 0;
+    if (data_.size() > n) data_.resize(n);
+    std::string out = std::move(data_);
+    data_.clear();
+    return out;
+}
+
 void ReceiveBuffer::cut(std::size_t n) {
     if (n > length()) throw std::runtime_error("Cannot cut at index larger than length");
     if (n == length()) {

@@ -36,6 +36,12 @@ public:
     void append(const char* data, std::size_t length);
     std::string_view contents() const { return std::string_view(data_).substr(start_); }
     std::size_t length() const { return data_.size() - start_; }
+    // Bytes in memory, the cut front included.
+    std::size_t held() const { return data_.capacity(); }
+    // Room for `total` bytes of contents without growing (best effort).
+    void reserve(std::size_t total);
+    // The first n bytes of the contents, moved out; the buffer is empty afterwards.
+    std::string take(std::size_t n);
     // Drops the first n bytes; n beyond the length raises
     // "Cannot cut at index larger than length".
     void cut(std::size_t n);

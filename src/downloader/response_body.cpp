@@ -10,7 +10,15 @@
 namespace downloader::detail {
 
 ResponseBody receiveBody(Socket& socket, ReceiveBuffer& buffer, const ResponseHeader& header,
-                         const std::string& url, const Limits& limits) {
+                         const std::string& url, const Limits& limits, DownloadTimer& timer,
+                         BudgetShare& share) {
+    // A body of announced length waits for room in the budget before it arrives, and is
+    // received into a buffer of its size; others take room as they grow.
+    if (header.hasLength && !header.chunked) {
+        const std::size_t total = static_cast<std::size_t>(header.length) + 1024;
+        share.coverWaiting(std::max(total, buffer.held()), timer);
+        buffer.reserve(total);
+    }
     std::string decoded;  // a chunked body so far
     // Whether what the buffer holds completes the body.
     auto completed = [&] {
@@ -33,7 +41,7 @@ ResponseBody receiveBody(Socket& socket, ReceiveBuffer& buffer, const ResponseHe
     bool closed = false;
     char block[1024];
     while (!complete) {
-        ssize_t n = socket.receive(block, sizeof block);
+        ssize_t n = timer.receive(socket, block, sizeof block);
         if (n < 0) return ResponseBody{};
         if (n == 0) {
             closed = true;
@@ -41,6 +49,7 @@ ResponseBody receiveBody(Socket& socket, ReceiveBuffer& buffer, const ResponseHe
             break;
         }
         buffer.append(block, static_cast<std::size_t>(n));
+        share.cover(buffer.held() + decoded.size());
         if (!header.chunked && header.hasLength && header.length > 0)
             progress_registry::notify(url, std::min(1.0f, static_cast<float>(buffer.length()) /
                                                               static_cast<float>(header.length)));
@@ -61,9 +70,8 @@ ResponseBody receiveBody(Socket& socket, ReceiveBuffer& buffer, const ResponseHe
     if (header.chunked) {
         body.text = std::move(decoded);
     } else {
-        std::string_view data = buffer.contents();
-        if (header.hasLength) data = data.substr(0, header.length);
-        body.text.assign(data);
+        body.text = buffer.take(header.hasLength ? static_cast<std::size_t>(header.length)
+                                                 : buffer.length());
     }
     return body;
 }

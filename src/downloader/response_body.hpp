@@ -7,6 +7,7 @@
 // through the (thread-safe) progress registry.
 #include <string>
 
+#include "downloader/download_bounds.hpp"
 #include "downloader/http_parts.hpp"
 #include "downloader/limits.hpp"
 #include "downloader/response_header.hpp"
@@ -29,7 +30,10 @@ struct ResponseBody {
 // Receives the body after `header`, starting with the bytes already in the buffer.
 // Progress of a body of known length goes to the URL's callbacks. Bodies over the
 // limits raise "Response body over N bytes" (or the chunk decoder's errors).
+// The bytes held count against the shared budget through `share`; receives go through
+// the download's timer.
 ResponseBody receiveBody(Socket& socket, ReceiveBuffer& buffer, const ResponseHeader& header,
-                         const std::string& url, const Limits& limits);
+                         const std::string& url, const Limits& limits, DownloadTimer& timer,
+                         BudgetShare& share);
 
 }  // namespace downloader::detail

@@ -1,5 +1,7 @@
 #include "reader/startup.hpp"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -8,6 +10,7 @@
 
 #include "comics/base.hpp"
 #include "comics/builtin/all.hpp"
+#include "comics/next_link_crawler.hpp"
 #include "comics/plugin_comic.hpp"
 #include "comics/plugin_loading.hpp"
 #include "comics/storage.hpp"
@@ -26,6 +29,31 @@ using Hold = std::lock_guard<std::recursive_mutex>;
 
 std::mutex hookLock;
 InteractiveRun interactiveHook;  // guarded by hookLock
+
+// A positive whole number from tovik.ini; absent or not positive gives the fallback.
+long long positiveSetting(const tools::IniFile& ini, const std::string& key, long long fallback) {
+    if (!ini.has("", key)) return fallback;
+    long long value = tools::parseInt(ini.get("", key));
+    return value > 0 ? value : fallback;
+}
+
+// The bounds of downloads and crawls that tovik.ini may change.
+void applyDownloadSettings(const tools::IniFile& ini) {
+    using std::chrono::seconds;
+    downloader::Limits limits = downloader::defaultLimits();
+    limits.overallDeadline = seconds(positiveSetting(ini, "download_deadline", 120));
+    limits.retryAfterCap = seconds(positiveSetting(ini, "retry_after_cap", 120));
+    downloader::setDefaultLimits(limits);
+    downloader::setConnectionsPerHost(static_cast<int>(std::min<long long>(
+        positiveSetting(ini, "connections_per_host", downloader::defaultConnectionsPerHost), 64)));
+    const long long budgetMiB = std::min<long long>(
+        positiveSetting(ini, "response_budget_mib",
+                        static_cast<long long>(downloader::defaultResponseBudget >> 20)),
+        1 << 20);
+    downloader::setResponseBudget(static_cast<std::size_t>(budgetMiB) << 20);
+    comics::setMaxPagesPerUpdate(static_cast<std::size_t>(positiveSetting(
+        ini, "max_pages_per_update", static_cast<long long>(comics::defaultMaxPagesPerUpdate))));
+}
 
 void writeOut(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
@@ -92,6 +120,7 @@ void startUp() {
         file.erase(file.find_last_not_of(" \t\r") + 1);
         downloader::setExtraCaFile(file);
     }
+    applyDownloadSettings(ini);
     // Writes killed midway leave their temporary files behind.
     tools::removeStaleTemporaries(".");
     tools::removeStaleTemporaries("plugins");

@@ -319,4 +319,7 @@ TEST(ArchiveAddresses, AbsoluteAddressesOfEitherSchemeStay) {
     EXPECT_EQ(onSite("http://host", "a.html"), "http://host/a.html");
     EXPECT_EQ(onSite("http://host", "http://cdn/x.png"), "http://cdn/x.png");
     EXPECT_EQ(onSite("http://host", "https://cdn/x.png"), "https://cdn/x.png");
+    // Protocol-relative links name their own host.
+    EXPECT_EQ(onSite("http://host", "//cdn/x.png"), "http://cdn/x.png");
+    EXPECT_EQ(onSite("https://host", "//cdn/x.png"), "https://cdn/x.png");
 }

@@ -400,3 +400,66 @@ TEST(Crawler, OneUpdateAtATime) {
 }
 
 }  // namespace
+
+// Sites whose next links go round in circles: the update ends naming the page reached
+// again, keeps the strips it found and resumes where strips were last added.
+TEST(CrawlBounds, NextLinkCyclesEndTheUpdate) {
+    struct Case {
+        const char* name;
+        int pages;
+        int loopingPage;  // its next link points back to 1.html
+        bool crawledBefore;
+        int reachedAgain;
+    };
+    const Case cases[] = {
+        {"A to B to A", 2, 2, false, 1},
+        {"newest back to the first", 4, 4, true, 4},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Fixture f;
+        ComicSite site(test.pages);
+        auto c = f.make(site.plugin());
+        if (test.crawledBefore) f.update(*c);
+        site.server.route(ComicSite::pagePath(test.loopingPage),
+                          ComicSite::pageText(test.loopingPage, "1.html"));
+        site.server.clearRecords();
+        try {
+            f.update(*c);
+            ADD_FAILURE() << "update should fail";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()), "Next link leads back to " +
+                                                 site.pageUrl(test.reachedAgain) +
+                                                 ", already read in this update");
+        }
+        EXPECT_FALSE(c->updating.load());
+        std::vector<std::string> all;
+        for (int n = 1; n <= test.pages; ++n) all.push_back(site.imageRef(n));
+        EXPECT_EQ(images(*c), all);
+        EXPECT_LE(site.server.paths().size(), static_cast<std::size_t>(test.pages + 1));
+        EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(test.loopingPage), 1, 0}));
+    }
+}
+
+TEST(CrawlBounds, PageCapStopsAnUpdateAndTheNextGoesOn) {
+    Fixture f;
+    ComicSite site(5);
+    comics::setMaxPagesPerUpdate(3);
+    struct Restore {
+        ~Restore() { comics::setMaxPagesPerUpdate(0); }
+    } restore;
+    auto c = f.make(site.plugin());
+    try {
+        f.update(*c);
+        ADD_FAILURE() << "update should fail";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(
+            std::string(e.what()),
+            "Stopped after 3 pages in one update; the next update goes on from " + site.pageUrl(4));
+    }
+    EXPECT_EQ(images(*c), refs(site, {1, 2, 3}));
+    EXPECT_EQ(site.server.paths(), paths({1, 2, 3}));
+    f.update(*c);
+    EXPECT_EQ(images(*c), refs(site, {1, 2, 3, 4, 5}));
+    EXPECT_EQ(comics::maxPagesPerUpdate(), 3u);
+}

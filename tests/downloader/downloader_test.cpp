@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "downloader/download_bounds.hpp"
 #include "downloader/name_resolution.hpp"
 #include "log_counter.hpp"
 #include "support/http_server.hpp"
@@ -521,4 +522,128 @@ TEST_F(Client, SixteenThreadsShareOneCacheAndOnePool) {
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(wrong, 0);
     EXPECT_LE(server.connections(), 16);
+}
+
+// Six threads fetching slow pages of one host: never more than two connections at once,
+// over all threads; the others wait for a free one.
+TEST_F(Client, AtMostTwoConnectionsPerHost) {
+    std::atomic<int> open{0}, most{0};
+    server.fallback([&](const std::string&) {
+        int now = ++open;
+        for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        --open;
+        Reply r(HttpServer::response("slow"));
+        r.close = true;
+        return r;
+    });
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            if (client.fetchUrl(server.url("/p" + std::to_string(t))) != "slow") ++wrong;
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(most.load(), 2);
+    EXPECT_EQ(downloader::detail::busyConnections("127.0.0.1"), 0);
+
+    setConnectionsPerHost(1);
+    most = 0;
+    threads.clear();
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] { client.fetchUrl(server.url("/q" + std::to_string(t))); });
+    for (auto& thread : threads) thread.join();
+    setConnectionsPerHost(defaultConnectionsPerHost);
+    EXPECT_EQ(most.load(), 1);
+}
+
+// A Retry-After pauses the host for every thread, not only the one that was told.
+TEST_F(Client, RetryAfterPausesTheHostForEveryThread) {
+    std::atomic<int> asked{0};
+    std::mutex lock;
+    std::vector<std::chrono::steady_clock::time_point> times;
+    server.fallback([&](const std::string&) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            times.push_back(std::chrono::steady_clock::now());
+        }
+        if (++asked == 1)
+            return Reply(HttpServer::response("wait", 429, "text/plain", {{"Retry-After", "1"}}));
+        return Reply(HttpServer::response("ok"));
+    });
+    std::thread told([&] { EXPECT_EQ(client.fetchResponse(server.url("/a")).status, 200); });
+    while (asked.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(client.fetchUrl(server.url("/b")), "ok");
+    told.join();
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(900));
+    EXPECT_GE(times[2] - times[0], std::chrono::milliseconds(900));
+
+    // Without Retry-After a 429 costs attempts with pauses and ends as the answer.
+    asked = 100;
+    server.fallback([&](const std::string&) {
+        ++asked;
+        return Reply(HttpServer::response("busy", 429, "text/plain"));
+    });
+    Response last = client.fetchResponse(server.url("/c"));
+    EXPECT_EQ(last.status, 429);
+    EXPECT_EQ(last.body, "busy");
+    EXPECT_EQ(asked.load(), 103);
+    // A crawled page with an error status fails; the same body as a strip is shown.
+    EXPECT_EQ(errorOf([&] { client.downloadPage(server.url("/d")); }),
+              "Status 429 from " + server.url("/d"));
+    EXPECT_EQ(client.download(server.url("/e")), "busy");
+}
+
+// The overall deadline covers every attempt and redirect; the silence limit a server
+// that sends nothing at all.
+TEST_F(Client, DeadlinesCoverTheWholeDownload) {
+    Limits l = client.limits();
+    l.receiveTimeout = std::chrono::milliseconds(300);
+    l.silenceLimit = std::chrono::milliseconds(500);
+    l.overallDeadline = std::chrono::milliseconds(1200);
+    client = HttpClient(l);
+    server.fallback([](const std::string&) { return Reply::silence(); });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/quiet")); }),
+              "No answer from the server within 0.5 s: " + server.url("/quiet"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+
+    // One byte every 100 ms never trips the per-receive limit; the deadline ends it.
+    server.fallback([](const std::string&) {
+        Reply r;
+        for (char c : HttpServer::response(std::string(100, 'd'))) r.pieces.emplace_back(1, c);
+        r.gap = std::chrono::milliseconds(100);
+        return r;
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/drip")); }),
+              "Download not finished within 1.2 s: " + server.url("/drip"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1800));
+}
+
+// The response bytes of all downloads together stay within the shared budget: a body of
+// announced length waits for room, and one larger than the whole budget fails at once.
+TEST_F(Client, SharedResponseBudget) {
+    setResponseBudget(std::size_t{1} << 20);
+    struct Restore {
+        ~Restore() { setResponseBudget(defaultResponseBudget); }
+    } restore;
+    const std::string big(700 << 10, 'b');
+    server.route("/big", big);
+    server.route("/huge", std::string(1200 << 10, 'h'));
+    EXPECT_EQ(errorOf([&] { client.fetchUrl(server.url("/huge")); }),
+              "A response of " + std::to_string((1200 << 10) + 1024) +
+                  " bytes is more than the 1 MiB allowed for responses: " + server.url("/huge"));
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            if (client.fetchUrl(server.url("/big")) != big) ++wrong;
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(downloader::detail::responseBytesHeld(), 0u);
 }

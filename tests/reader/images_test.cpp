@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "downloader/downloader.hpp"
 #include "sdloo/window.hpp"
+#include "support/http_server.hpp"
 #include "support/temp_dir.hpp"
 
 using namespace libgd;
@@ -282,4 +284,21 @@ TEST_F(Images, DamagedImagesNeverEndTheProcess) {
         }
     }
     EXPECT_EQ(decoded + refused, 180);
+}
+
+// Strips from hostile servers, fetched as the reader fetches them (through the cache):
+// a decompression bomb is refused before decoding, and a web page served as a strip,
+// with or without an error status, comes back as text to show instead of the image.
+TEST_F(Images, HostileStripsFromAServer) {
+    testsupport::HttpServer server;
+    server.route("/bomb.png", rgbaPng(100000, 100000, std::string(5, '\0')), "image/png");
+    server.route("/page.png", "<html><body>Strip moved</body></html>");
+    server.route("/gone.png", "<html><body>No such strip</body></html>", "text/html", 404);
+    const std::string bomb = downloader::download(server.url("/bomb.png"), {}, true);
+    EXPECT_THROW(toImage(bomb), ImageTooLarge);
+    for (const char* path : {"/page.png", "/gone.png"}) {
+        const std::string body = downloader::download(server.url(path), {}, true);
+        EXPECT_NE(body.find("<html>"), std::string::npos) << path;
+        EXPECT_FALSE(toImage(body)) << path;
+    }
 }

@@ -292,6 +292,12 @@ void HttpServer::serve(int fd) {
             open = false;
         }
         if (reply.close) open = false;
+        if (reply.reset) {
+            // A close with SO_LINGER 0 sends a reset instead of an orderly end.
+            linger abort{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            open = false;
+        }
     }
     close(fd);
 }

@@ -43,6 +43,7 @@ public:
         std::chrono::milliseconds gap{0};
         bool close = false;  // close the connection after sending
         bool stall = false;  // after sending, keep the connection open and silent until stop
+        bool reset = false;  // after sending, reset the connection (TCP RST)
 
         static Reply drop() {  // close without answering
             Reply r;

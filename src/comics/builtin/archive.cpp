@@ -20,6 +20,11 @@ std::string trimmed(const std::string& text) {
 
 std::string onSite(const std::string& root, const std::string& address) {
     if (address.rfind("http://", 0) == 0 || address.rfind("https://", 0) == 0) return address;
+    // "//cdn/x.png" names another host, reached with the root's scheme.
+    if (address.rfind("//", 0) == 0) {
+        std::size_t schemeEnd = root.find("://");
+        return (schemeEnd == std::string::npos ? "http:" : root.substr(0, schemeEnd + 1)) + address;
+    }
     if (!address.empty() && address.front() == '/') return root + address;
     return root + "/" + address;
 }

@@ -34,7 +34,8 @@ std::vector<std::string> hrefs(const std::string& text);
 // The text without blanks, tabs, carriage returns and line feeds around it.
 std::string trimmed(const std::string& text);
 // An address made absolute against a site root ("http://host" without a
-// trailing slash): "http://..." and "https://..." stay, "/x" and "x" go below the root.
+// trailing slash): "http://..." and "https://..." stay, "//cdn/x" gets the root's scheme,
+// "/x" and "x" go below the root.
 std::string onSite(const std::string& root, const std::string& address);
 
 // Runs one archive update on the calling thread. A second update of the same
