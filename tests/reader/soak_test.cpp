@@ -139,7 +139,7 @@ TEST(Soak, SixtyFourComicsUpdateWhileTheWindowPages) {
     const int seconds = soakSeconds();
     testsupport::TempDir work(true);
     tools::useConfigFile("tovik.ini");
-    GrowingSites sites(std::chrono::seconds(seconds));
+    GrowingSites sites{std::chrono::seconds(seconds)};
     std::filesystem::create_directory("plugins");
     for (int k = 0; k < comicCount; ++k)
         testsupport::writeFile("plugins/soak" + std::to_string(k) + ".re", sites.plugin(k));
@@ -150,16 +150,24 @@ TEST(Soak, SixtyFourComicsUpdateWhileTheWindowPages) {
     tools::redirectLogOutput(logStream);
     setenv("SDL_VIDEODRIVER", "dummy", 0);
     sdloo::startVideo();
+    sdloo::startTTF();
+    gui::setDefaultStyle(
+        std::make_shared<gui::Style>("/usr/share/fonts/truetype/ttf-bitstream-vera/Vera.ttf"));
     comics::registry().clearForTests();
     comics::loadPlugins("plugins");
     ASSERT_EQ(comics::registry().snapshot().size(), static_cast<std::size_t>(comicCount));
 
     std::atomic<Clock::time_point::rep> escapedAt{0};
-    std::thread driver(pressKeys, Clock::now() + std::chrono::seconds(seconds),
-                       std::ref(escapedAt));
+    std::jthread driver(pressKeys, Clock::now() + std::chrono::seconds(seconds),
+                        std::ref(escapedAt));
     reader::InteractiveSettings settings;
     settings.exitHard = false;
-    const int status = reader::interactiveRun(reader::InteractiveOptions{}, settings);
+    int status = -1;
+    try {
+        status = reader::interactiveRun(reader::InteractiveOptions{}, settings);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "the run failed: " << e.what();
+    }
     const auto returned = Clock::now();
     driver.join();
     tools::redirectLogOutput(nullptr);
@@ -172,6 +180,7 @@ TEST(Soak, SixtyFourComicsUpdateWhileTheWindowPages) {
     comics::FileStorage written;
     written.read(testsupport::readFile("storage.dat.zip"));
     int crawled = 0;
+    std::size_t strips = 0;
     for (int k = 0; k < comicCount; ++k) {
         const std::string id = "soak" + std::to_string(k);
         if (!written.has(id)) continue;  // not saved before its first update ended
@@ -185,10 +194,15 @@ TEST(Soak, SixtyFourComicsUpdateWhileTheWindowPages) {
         EXPECT_GE(state.position, 0) << id;
         EXPECT_LE(state.position, static_cast<std::int32_t>(state.pages.size())) << id;
         crawled += state.pages.empty() ? 0 : 1;
+        strips += state.pages.size();
     }
+    std::printf("soak of %d s: %d of %d comics stored with %zu strips in all\n", seconds, crawled,
+                comicCount, strips);
     EXPECT_GT(crawled, 0);
     comics::registry().clearForTests();
     gui::becomeLoopThread();
+    gui::setDefaultStyle(nullptr);
+    gui::drainRetired();
     sdloo::stopTTF();
     sdloo::stopVideo();
 }
