@@ -4,7 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 mapfile -t files < <(git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.hpp' \
-    'tests/*.cpp' 'tests/*.hpp' 'bench/*.cpp' 'fuzz/*.cpp' | while read -r f; do [ -f "$f" ] && echo "$f"; done)
+    'tests/*.cpp' 'tests/*.hpp' 'bench/*.cpp' 'fuzz/*.cpp' 'fuzz/*.hpp' | while read -r f; do [ -f "$f" ] && echo "$f"; done)
 if [ "${1:-}" = "--fix" ]; then
     clang-format -i "${files[@]}"
 else

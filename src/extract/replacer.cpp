@@ -26,6 +26,25 @@ void collect(const EcmaRegex& pattern, std::string_view format, std::string_view
     });
 }
 
+// The log text of a list, as the log writes lists, but cut after about
+// maxLogList bytes: the chain logs its growing list once per key, which on a
+// page with many keys would otherwise cost time and log space quadratic in
+// their number.
+constexpr std::size_t maxLogList = 2048;
+std::string cappedList(const std::vector<std::string>& list) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (out.size() > maxLogList) {
+            out += "... " + std::to_string(list.size() - i) + " more";
+            break;
+        }
+        if (i > 0) out += ", ";
+        out.append(list[i], 0, maxLogList);
+    }
+    out += ']';
+    return out;
+}
+
 }  // namespace
 
 // memchr is much faster than a byte loop on long pages.
@@ -151,7 +170,7 @@ std::vector<std::string> Replacer::apply(std::string& text) const {
             tools::logln("Chaining log: natch is ", second, ", format: ", chain_[1]);
             EcmaRegex pattern(second);
             collect(pattern, chain_[1], text, names);
-            tools::logln("nres@", names);
+            tools::logln("nres@", cappedList(names));
         }
         tools::logln("Result in names: ", names);
         return names;

@@ -111,7 +111,7 @@ WidgetPtr StripArea::linkBar(const comics::LinkList& links) {
     WidgetList buttons;
     for (const auto& [label, address] : links)
         buttons.push_back(std::make_shared<gui::Button>(std::make_shared<gui::Text>(label), false,
-                                                        [address] { openURL(address); }));
+                                                        [address = address] { openURL(address); }));
     return std::make_shared<gui::PlainSplitWidget>(false, std::move(buttons));
 }
 

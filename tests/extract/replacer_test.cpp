@@ -113,6 +113,24 @@ TEST(ReplacerChain, SecondStepSearchesTheWholePage) {
     EXPECT_NE(written.find("Result in names: [seven, sept, nine]"), std::string::npos);
 }
 
+TEST(ReplacerChain, ManyKeysLogAShortenedListSoFar) {
+    // 500 keys, each finding 500 pieces: the list logged per key is cut short,
+    // where the whole list so far made the logging quadratic (found by fuzzing).
+    const std::string page(500, 'x');
+    testsupport::LogCapture log;
+    EXPECT_EQ(applyTo("@x@x@\\match@y", page).size(), 250000u);
+    const std::string written = log.text();
+    std::size_t lines = 0;
+    for (std::size_t at = written.find("| nres@"); at != std::string::npos;
+         at = written.find("| nres@", at + 1)) {
+        ++lines;
+        EXPECT_LT(written.find('\n', at) - at, 2200u);
+    }
+    EXPECT_EQ(lines, 500u);
+    EXPECT_NE(written.find("| nres@[y, y, "), std::string::npos);
+    EXPECT_NE(written.find(" more]\n"), std::string::npos);
+}
+
 TEST(ReplacerChain, KeysAreInsertedUnescaped) {
     // "a.c" as a key matches "abc" in the second step.
     EXPECT_EQ(applyTo("@k=([^ ]*)@$1@v\\match@ok", "k=a.c vabc"), Strings{"ok"});
