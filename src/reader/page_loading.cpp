@@ -10,6 +10,7 @@
 
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
+#include "reader/clipboard.hpp"
 #include "reader/images.hpp"
 #include "tools/log.hpp"
 
@@ -79,6 +80,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     if (first) repaint_();
 
     std::string data;
+    std::string downloadError;
     {
         // Whatever happens to the download, its bar leaves the map.
         struct Leave {
@@ -99,8 +101,9 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
         try {
             data = downloader::download(ref, std::move(progress), true);
         } catch (const std::exception& e) {
-            // Shown as a failed download; selecting the page again retries.
+            // Shown in the strip area; selecting the page again retries.
             tools::logln("Downloading ", ref, " failed: ", e);
+            downloadError = e.what();
         }
         tools::logln("Done downloading ", data.size());
     }
@@ -123,20 +126,33 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     }
     k->setPosition(i);
     tools::logln("Image length: ", data.size());
+    // Whatever is shown for the page, strip or error, the caption names it.
+    const std::string caption = "tovik [" + k->name() + "] - " + p.title;
     if (data.empty()) {
-        strip_.setStripView(std::make_shared<gui::TextBox>(emptyDownloadText));
+        strip_.showError(
+            downloadError.empty() ? std::string(emptyDownloadText) : "Error: " + downloadError,
+            caption);
         return;
     }
     libgd::Image image = ahead().take(ref);
     if (!image) {
-        std::lock_guard<std::recursive_mutex> decoding(libgd::decodingLock());
-        image = libgd::toImage(data);
+        try {
+            std::lock_guard<std::recursive_mutex> decoding(libgd::decodingLock());
+            image = libgd::toImage(data);
+        } catch (const std::exception& e) {
+            tools::logln("Decoding ", ref, " failed: ", e);
+            strip_.showError(std::string("Error: ") + e.what(), caption);
+            return;
+        }
     }
     if (!image) {
-        strip_.setStripView(std::make_shared<gui::TextBox>(notAnImageText));
+        const std::string_view format = libgd::imageFormat(data);
+        strip_.showError(format.empty() ? std::string(notAnImageText)
+                                        : "Error: Damaged " + std::string(format) + " image",
+                         caption);
         return;
     }
-    strip_.showStrip(std::move(image), "tovik [" + k->name() + "] - " + p.title);
+    strip_.showStrip(std::move(image), caption);
     repaint_();
 }
 
@@ -281,6 +297,14 @@ void PageLoader::selectiveUpdate(const ComicPtr& c) {
     c->failed = false;
     tools::logln("Add update task for ", c->name());
     update(c, "Selective update for " + c->toString());
+}
+
+}  // namespace reader
+
+namespace reader {
+
+void PageLoader::copyToClipboardLater(std::string text) {
+    updatePool_.addTask("Copy to clipboard", [text = std::move(text)] { copyToClipboard(text); });
 }
 
 }  // namespace reader

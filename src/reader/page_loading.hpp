@@ -69,6 +69,10 @@ public:
     void globalUpdate();
     void selectiveUpdate(const ComicPtr& c);
 
+    // Copies a text to the clipboard on the update pool: the helper program
+    // is waited for there, never by the event loop holding the GUI lock.
+    void copyToClipboardLater(std::string text);
+
 private:
     void update(const ComicPtr& c, const std::string& taskName);
 

@@ -80,6 +80,19 @@ WidgetPtr StripImage::make() {
     return view_;
 }
 
+// ---- StripError ----
+
+StripError::StripError(std::string text, std::string caption)
+    : gui::TextBox(std::move(text)), caption_(std::move(caption)) {}
+
+void StripError::draw(SDL_Surface* target) {
+    if (!captionShown_) {
+        sdloo::setCaption(caption_);
+        captionShown_ = true;
+    }
+    gui::TextBox::draw(target);
+}
+
 // ---- the strip area ----
 
 StripArea::StripArea(gui::UiBridge& bridge, const Selection& selection)
@@ -135,6 +148,10 @@ WidgetPtr StripArea::stripArea() {
 void StripArea::showStrip(libgd::Image image, std::string caption) {
     setStripView(std::make_shared<StripImage>(std::move(image), std::move(caption),
                                               [this] { return centered.get(); }));
+}
+
+void StripArea::showError(std::string text, std::string caption) {
+    setStripView(std::make_shared<StripError>(std::move(text), std::move(caption)));
 }
 
 std::shared_ptr<gui::ImageView> StripArea::imageView() {

@@ -19,6 +19,7 @@
 #include "gui/base.hpp"
 #include "gui/composites.hpp"
 #include "gui/image_view.hpp"
+#include "gui/leaves.hpp"
 #include "reader/images.hpp"
 #include "reader/selection.hpp"
 #include "tools/ini.hpp"
@@ -52,6 +53,19 @@ private:
     std::shared_ptr<gui::ImageView> view_;
 };
 
+// The text shown in place of a strip that cannot be shown (a failed download,
+// a damaged image); at its first draw the window caption names the page.
+class StripError : public gui::TextBox {
+public:
+    StripError(std::string text, std::string caption);
+    void draw(SDL_Surface* target) override;
+    const std::string& caption() const { return caption_; }
+
+private:
+    std::string caption_;
+    bool captionShown_ = false;  // the loop's thread only
+};
+
 class StripArea {
 public:
     // Shows the link bar of the selection's comic; asks the bridge for a full
@@ -66,6 +80,9 @@ public:
     gui::WidgetPtr stripView();
     // Shows a decoded strip, centred while centered is set; caption names it.
     void showStrip(libgd::Image image, std::string caption);
+    // Shows a text in place of a strip that cannot be shown; at its first draw
+    // the window caption names the page it stands for.
+    void showError(std::string text, std::string caption);
     // The image view of the strip shown, when it has been drawn.
     std::shared_ptr<gui::ImageView> imageView();
 

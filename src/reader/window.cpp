@@ -4,7 +4,6 @@
 
 #include "gui/layouts.hpp"
 #include "gui/leaves.hpp"
-#include "reader/clipboard.hpp"
 #include "reader/key_map.hpp"
 #include "sdloo/window.hpp"
 #include "tools/log.hpp"
@@ -38,6 +37,7 @@ ReaderWindow::ReaderWindow(tools::ThreadPool& pagePool, tools::ThreadPool& updat
                 [this](const ComicPtr& c) { loader_.selectiveUpdate(c); },
                 [this](const ComicPtr& c) { loader_.queueSave(c); },
                 [this] { requestRepaint(); },
+                [this] { bridge.requestRepaintOf(tree_.listWidget()); },
             }),
       strip_(bridge, selection_),
       loader_(pagePool, updatePool, std::move(storeToDisk), selection_, tree_, strip_,
@@ -123,7 +123,8 @@ bool ReaderWindow::keyHandler(gui::Event& e) {
             const ComicPtr c = currentComic();
             const int i = currentIndex();
             comics::Page p;
-            if (c && i >= 0 && c->pageAt(static_cast<std::size_t>(i), p)) copyToClipboard(p.image);
+            if (c && i >= 0 && c->pageAt(static_cast<std::size_t>(i), p))
+                loader_.copyToClipboardLater(p.image);
             break;
         }
         case KeyAction::toggleFullScreen:
