@@ -37,7 +37,12 @@ ReaderWindow::ReaderWindow(tools::ThreadPool& pagePool, tools::ThreadPool& updat
                 [this](const ComicPtr& c) { loader_.selectiveUpdate(c); },
                 [this](const ComicPtr& c) { loader_.queueSave(c); },
                 [this] { requestRepaint(); },
-                [this] { bridge.requestRepaintOf(tree_.listWidget()); },
+                [this] {
+                    if (fullScreen_)
+                        requestRepaint();
+                    else
+                        bridge.requestRepaintOf(tree_.listWidget());
+                },
             }),
       strip_(bridge, selection_),
       loader_(pagePool, updatePool, std::move(storeToDisk), selection_, tree_, strip_,

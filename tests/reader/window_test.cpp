@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -784,6 +785,51 @@ TEST_F(Window, HoveredComicKeepsItsButtonsUnderPointerSweepsAndUActsOnTheFirstCl
     EXPECT_EQ(second->updates.load(), 1);
     EXPECT_EQ(third->updates.load(), 0);
     EXPECT_EQ(ui->currentComic(), nullptr);  // the click did not select the comic
+}
+
+// ---- handlers never wait ----
+
+TEST_F(Window, F7ReturnsWhileTheClipboardHelperStillRuns) {
+    auto c = comic("Copied", 2);
+    start();
+    ui->loader().selectComic(c, 0);
+    ASSERT_TRUE(settle());
+    // A clipboard helper that holds on until the test lets it go.
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directories(bin);
+    testsupport::writeFile(bin + "/xclip", "#!/bin/sh\ntouch '" + dir.file("started") +
+                                               "'\nwhile [ ! -e '" + dir.file("release") +
+                                               "' ]; do sleep 0.02; done\ncat > '" +
+                                               dir.file("got") + "'\n");
+    std::filesystem::permissions(bin + "/xclip", std::filesystem::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const char* oldDisplay = std::getenv("DISPLAY");
+    const std::string savedDisplay = oldDisplay ? oldDisplay : "";
+    const char* oldWayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string savedWayland = oldWayland ? oldWayland : "";
+    setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+    setenv("DISPLAY", ":98", 1);
+    unsetenv("WAYLAND_DISPLAY");
+
+    key(SDLK_F7);  // returns at once: the helper is waited for elsewhere
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (!std::filesystem::exists(dir.file("started")) && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("started")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("got")));
+    // Meanwhile the strip view can be swapped under the GUI lock and painted.
+    ui->strip().setStripView(std::make_shared<gui::TextBox>("still painting"));
+    ui->bridge.repaint();
+    testsupport::writeFile(dir.file("release"), "");
+    EXPECT_TRUE(settle());
+    EXPECT_EQ(testsupport::readFile(dir.file("got")), c->pagesCopy()[0].image);
+
+    setenv("PATH", oldPath.c_str(), 1);
+    if (oldDisplay)
+        setenv("DISPLAY", savedDisplay.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+    if (oldWayland) setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1);
 }
 
 // ---- failed comics ----

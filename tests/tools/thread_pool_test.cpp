@@ -233,3 +233,39 @@ TEST(ThreadPool, AddedWorkersShareTheQueue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Idle workers only wake when told: a lost wake-up would leave a task queued
+// for good, so every round waits for its task with a deadline.
+TEST(ThreadPool, EveryQueuedTaskWakesAnIdleWorker) {
+    for (int workers : {1, 3}) {
+        tools::ThreadPool pool(workers);
+        std::atomic<int> done{0};
+        for (int round = 1; round <= 2000; ++round) {
+            pool.addTask("Wake", [&done] { ++done; });
+            ASSERT_TRUE(waitFor([&] { return done.load() == round; }, 5000ms))
+                << "task " << round << " never ran with " << workers << " workers";
+        }
+    }
+}
+
+TEST(ThreadPool, TasksFromManyThreadsAllRunAndPauseResumeStillWakes) {
+    tools::ThreadPool pool(4);
+    std::atomic<int> done{0};
+    std::vector<std::thread> adders;
+    for (int t = 0; t < 4; ++t)
+        adders.emplace_back([&pool, &done] {
+            for (int i = 0; i < 500; ++i) pool.addTask("Many", [&done] { ++done; });
+        });
+    for (auto& a : adders) a.join();
+    ASSERT_TRUE(waitFor([&] { return done.load() == 2000; }));
+    pool.pause();
+    pool.addTask("Dropped while paused", [&done] { ++done; });
+    pool.resume();
+    pool.addTask("After resume", [&done] { ++done; });
+    ASSERT_TRUE(waitFor([&] { return done.load() == 2001; }));
+    EXPECT_FALSE(waitFor([&] { return !pool.anyWork() && done.load() > 2001; }, 50ms));
+}
+
+}  // namespace
