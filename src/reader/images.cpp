@@ -1,5 +1,7 @@
 #include "reader/images.hpp"
 
+#include <libheif/heif.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -123,6 +125,10 @@ void appendLittleEndian(std::string& out, unsigned long long v, int n) {
     for (int k = 0; k < n; ++k) out.push_back(static_cast<char>((v >> (8 * k)) & 0xFF));
 }
 
+void putLittleEndianAt(std::string& out, std::size_t at, unsigned long long v, int n) {
+    for (int k = 0; k < n; ++k) out[at + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+}
+
 void appendChunk(std::string& out, const Chunk& c) {
     out.append(c.type);
     appendLittleEndian(out, c.data.size(), 4);
@@ -220,6 +226,77 @@ std::optional<Size> bmpSize(std::string_view b) {
     const auto width = static_cast<std::int32_t>(littleEndian(b, 18, 4));
     const auto height = static_cast<std::int32_t>(littleEndian(b, 22, 4));  // < 0: top-down
     return Size{width, height < 0 ? -static_cast<long long>(height) : height};
+}
+
+// GD reads the later Windows headers (108 and 124 bytes) as the 40-byte one
+// and then looks for the palette right after those 40 bytes. The same file
+// with the 40-byte header (and, for bit fields, the three masks after it).
+std::string withShortBmpHeader(std::string_view b) {
+    const std::size_t header = littleEndian(b, 14, 4);
+    if ((header != 108 && header != 124) || b.size() < 14 + header) return std::string(b);
+    const bool masks = littleEndian(b, 30, 4) == 3;  // BI_BITFIELDS
+    const std::size_t kept = masks ? 52 : 40;
+    const std::size_t cut = header - kept;
+    const std::size_t pixels = littleEndian(b, 10, 4);
+    if (pixels < 14 + header) return std::string(b);
+    std::string out(b.substr(0, 14 + kept));
+    out.append(b.substr(14 + header));
+    putLittleEndianAt(out, 2, out.size(), 4);
+    putLittleEndianAt(out, 10, pixels - cut, 4);
+    putLittleEndianAt(out, 14, 40, 4);
+    return out;
+}
+
+void refuseLarge(const std::optional<Size>& size);
+
+// ---- HEIF through libheif ----
+
+// Debian 12's GD hands back a blank (transparent black) image for HEIF files
+// that libheif itself decodes correctly, so they are decoded here: the
+// primary image as 8-bit RGBA rows into a true-colour GD image.
+struct HeifContextFree {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HeifHandleFree {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct HeifImageFree {
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+
+Image heifToImage(std::string_view b) {
+    std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
+    if (!context) return nullptr;
+    if (heif_context_read_from_memory_without_copy(context.get(), b.data(), b.size(), nullptr)
+            .code != heif_error_Ok)
+        return nullptr;
+    heif_image_handle* handle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
+        return nullptr;
+    std::unique_ptr<heif_image_handle, HeifHandleFree> heldHandle(handle);
+    // The primary image's own size: checked before anything is decoded.
+    refuseLarge(Size{heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)});
+    heif_image* decoded = nullptr;
+    if (heif_decode_image(handle, &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
+                          nullptr)
+            .code != heif_error_Ok)
+        return nullptr;
+    std::unique_ptr<heif_image, HeifImageFree> heldImage(decoded);
+    int stride = 0;
+    const std::uint8_t* plane =
+        heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const int w = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int h = heif_image_get_height(decoded, heif_channel_interleaved);
+    if (!plane || w <= 0 || h <= 0 || stride < w * 4) return nullptr;
+    refuseLarge(Size{w, h});
+    Image image(gdImageCreateTrueColor(w, h));
+    if (!image) return nullptr;
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* p = plane + static_cast<std::ptrdiff_t>(y) * stride;
+        for (int x = 0; x < w; ++x, p += 4)
+            image->tpixels[y][x] = gdTrueColorAlpha(p[0], p[1], p[2], gdAlphaMax - (p[3] >> 1));
+    }
+    return image;
 }
 
 void refuseLarge(const std::optional<Size>& size) {
@@ -322,15 +399,16 @@ Image toImage(std::string_view bytes) {
             requireSupport("strip.avif", "AVIF");
             return Image(gdImageCreateFromAvifPtr(length(bytes), data(bytes)));
         }
-        requireSupport("strip.heic", "HEIF");
-        return Image(gdImageCreateFromHeifPtr(length(bytes), data(bytes)));
+        return heifToImage(bytes);
     }
     if (format == "BMP") {
         const std::optional<Size> size = bmpSize(bytes);
         if (!size || size->width <= 0 || size->height <= 0) return nullptr;
         refuseLarge(size);
         requireSupport("strip.bmp", "BMP");
-        return Image(gdImageCreateFromBmpPtr(length(bytes), data(bytes)));
+        const std::string readable = withShortBmpHeader(bytes);
+        const std::string_view view = readable;
+        return Image(gdImageCreateFromBmpPtr(length(view), data(view)));
     }
     if (bytes.find("<html") != std::string_view::npos) return nullptr;
     tools::logln("Unidentified image type in toImage - magic marker was ", '"', bytes.substr(0, 4),

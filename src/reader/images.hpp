@@ -1,6 +1,7 @@
 #pragma once
 // libgd: strip images from raw bytes to GD images (toImage) and from GD images
-// to 32-bit surfaces (toSurface, through sdloo::surfaceFromRows).
+// to 32-bit surfaces (toSurface, through sdloo::surfaceFromRows). HEIF files
+// are decoded with libheif into a GD image (GD's own reader gives a blank one).
 //
 // toImage recognises the format by its first bytes: "GIF8" at 0, FF D8 FF at 0,
 // "PNG" at 1, "RIFF"...."WEBP" (WebP), a leading "ftyp" box with an AVIF or

@@ -51,6 +51,7 @@ void PoolWorker::run() {
         hasCurrent_.store(current.has_value());
         if (current) {
             setThreadName(current->name);
+            startNewLogSection();
             runGuarded(current->action);
             clearThreadName();
         }
