@@ -134,6 +134,10 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
             caption);
         return;
     }
+    if (strip_.showsStrip(ref)) {  // shown by the key that asked for it
+        repaint_();
+        return;
+    }
     libgd::Image image = ahead().take(ref);
     if (!image) {
         try {
@@ -152,8 +156,20 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
                          caption);
         return;
     }
-    strip_.showStrip(std::move(image), caption);
+    strip_.showStrip(std::move(image), caption, ref);
     repaint_();
+}
+
+bool PageLoader::showDecodedAhead(const ComicPtr& c, int i) {
+    comics::Page p;
+    if (i < 0 || !c->pageAt(static_cast<std::size_t>(i), p)) return false;
+    libgd::Image image = ahead().take(p.image);
+    if (!image) return false;
+    tools::logln("Showing ", pageLabel(*c, i), ", decoded ahead");
+    c->setPosition(i);
+    strip_.showStrip(std::move(image), "tovik [" + c->name() + "] - " + p.title, p.image);
+    repaint_();
+    return true;
 }
 
 void PageLoader::prefetch(int j) {
@@ -208,6 +224,7 @@ void PageLoader::nextPage() {
     const int index = selection_.currentIndex();
     if (index + 1 >= static_cast<int>(c->pageCount())) return;
     selection_.setCurrentIndex(index + 1);
+    showDecodedAhead(c, index + 1);
     auto prefetchOf = [this, c](int j) {
         if (j >= 0 && j < static_cast<int>(c->pageCount())) showPage(c, false, j);
     };
@@ -223,6 +240,7 @@ void PageLoader::previousPage() {
     const int index = selection_.currentIndex();
     if (index <= 0) return;
     selection_.setCurrentIndex(index - 1);
+    showDecodedAhead(c, index - 1);
     auto prefetchOf = [this, c](int j) {
         if (j >= 0 && j < static_cast<int>(c->pageCount())) showPage(c, false, j);
     };

@@ -58,6 +58,10 @@ public:
     void showPage(const ComicPtr& k, bool set, int index);
 
     // ---- paging ----
+    // Paging to a strip decoded ahead shows it at once on the calling (the
+    // loop's) thread, moving the read position; the queued load then finds
+    // it shown. False when the strip was not decoded ahead.
+    bool showDecodedAhead(const ComicPtr& c, int index);
     void firstPage();
     void previousPage();
     void nextPage();

@@ -103,9 +103,12 @@ StripArea::~StripArea() {
     stripView_.reset();
 }
 
-void StripArea::setStripView(WidgetPtr w) {
+void StripArea::setStripView(WidgetPtr w) { replaceView(std::move(w), {}); }
+
+void StripArea::replaceView(WidgetPtr w, std::string ref) {
     {
         gui::GuiLock hold;
+        shownRef_ = std::move(ref);
         WidgetPtr old = std::move(stripView_);
         stripView_ = std::move(w);
         if (stripView_) stripView_->setChanged();
@@ -145,9 +148,15 @@ WidgetPtr StripArea::stripArea() {
     return stripArea_;
 }
 
-void StripArea::showStrip(libgd::Image image, std::string caption) {
-    setStripView(std::make_shared<StripImage>(std::move(image), std::move(caption),
-                                              [this] { return centered.get(); }));
+void StripArea::showStrip(libgd::Image image, std::string caption, std::string ref) {
+    replaceView(std::make_shared<StripImage>(std::move(image), std::move(caption),
+                                             [this] { return centered.get(); }),
+                std::move(ref));
+}
+
+bool StripArea::showsStrip(const std::string& ref) {
+    gui::GuiLock hold;
+    return !ref.empty() && ref == shownRef_;
 }
 
 void StripArea::showError(std::string text, std::string caption) {

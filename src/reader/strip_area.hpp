@@ -78,8 +78,11 @@ public:
     // Replaces the strip view.
     void setStripView(gui::WidgetPtr w);
     gui::WidgetPtr stripView();
-    // Shows a decoded strip, centred while centered is set; caption names it.
-    void showStrip(libgd::Image image, std::string caption);
+    // Shows a decoded strip, centred while centered is set; caption names it;
+    // ref is the strip's image reference (showsStrip answers for it).
+    void showStrip(libgd::Image image, std::string caption, std::string ref = {});
+    // Whether the strip view is the strip of this image reference.
+    bool showsStrip(const std::string& ref);
     // Shows a text in place of a strip that cannot be shown; at its first draw
     // the window caption names the page it stands for.
     void showError(std::string text, std::string caption);
@@ -98,7 +101,10 @@ public:
 private:
     gui::UiBridge& bridge_;
     const Selection& selection_;
+    void replaceView(gui::WidgetPtr w, std::string ref);
+
     gui::WidgetPtr stripView_;  // guarded by the GUI lock
+    std::string shownRef_;      // the strip view's image reference; guarded by the GUI lock
     gui::WidgetPtr stripArea_;
     const comics::Comic* stripAreaFor_ = nullptr;
 };

@@ -568,6 +568,9 @@ TEST_F(Window, PrefetchedNeighboursAreDecodedAheadAndTakenWhenShown) {
     const std::vector<Page> ps = a->pagesCopy();
     EXPECT_TRUE(ahead().has(ps[1].image));
     key(SDLK_PAGEDOWN);
+    // Shown by the key itself: no worker is waited for.
+    EXPECT_TRUE(ui->strip().showsStrip(ps[1].image));
+    EXPECT_EQ(a->position(), 1);
     ASSERT_TRUE(settle());
     EXPECT_EQ(shownCaption(), "tovik [Ahead] - Strip 2");
     EXPECT_FALSE(ahead().has(ps[1].image));  // taken by the load that showed it
