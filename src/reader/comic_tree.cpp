@@ -114,48 +114,12 @@ ComicTree::ComicTree(ComicList list, const Selection& selection, TreeActions act
     sortComics();
 }
 
-namespace {
-
-// Around the list's scroll box: tells the tree where the pointer is before
-// the rows hear of it, and that it left.
-class HoverTracker : public gui::Widget {
-public:
-    HoverTracker(WidgetPtr inner, ComicTree& tree) : inner_(std::move(inner)), tree_(tree) {}
-    void draw(SDL_Surface* target) override {
-        inner_->area = area;
-        inner_->draw(target);
-        clearChanged();
-    }
-    bool handle(gui::Event& e) override {
-        if (dynamic_cast<gui::MouseLeft*>(&e)) tree_.setHovered(nullptr);
-        if (auto* moved = dynamic_cast<gui::MouseMoved*>(&e)) tree_.pointerAt(moved->pos);
-        return inner_->handle(e);
-    }
-    gui::Coord requestedSize() override { return inner_->requestedSize(); }
-    void setChanged() override {
-        Widget::setChanged();
-        inner_->setChanged();
-    }
-    void clearChanged() override {
-        Widget::clearChanged();
-        inner_->clearChanged();
-    }
-    void setStyle(std::shared_ptr<gui::Style> s) override {
-        inner_->setStyle(s);
-        Widget::setStyle(std::move(s));
-    }
-
-private:
-    WidgetPtr inner_;
-    ComicTree& tree_;
-};
-
-}  // namespace
-
 WidgetPtr ComicTree::column() {
     treeBox_ =
         std::make_shared<gui::FixedScrollBox>(20, [this](int a, int b) { return buildTree(a, b); });
-    list_ = std::make_shared<HoverTracker>(treeBox_, *this);
+    // Told where the pointer is before the rows hear of it, and that it left.
+    list_ = std::make_shared<gui::PointerWatch>(
+        treeBox_, [this](gui::Coord pos) { pointerAt(pos); }, [this] { setHovered(nullptr); });
     auto tabsRow = std::make_shared<gui::RebuiltWidget>([this] { return tabs(); });
     return std::make_shared<gui::FixedSplit>(
         true, 20, tabsRow, std::make_shared<gui::FixedSplit>(true, -20, list_, searchRow()));

@@ -107,7 +107,7 @@ public:
     // ---- rows ----
     // The left column: the tabs above the scroll box of rows above the search row.
     gui::WidgetPtr column();
-    // The scroll box in the hover tracker the column holds: the list's own
+    // The scroll box in the pointer watch the column holds: the list's own
     // widget, which a repaint of the list alone draws.
     gui::WidgetPtr listWidget() const { return list_; }
     // The scroll box's rows from..to (others empty); scrolls to the current page's row.

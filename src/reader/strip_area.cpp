@@ -83,14 +83,15 @@ WidgetPtr StripImage::make() {
 // ---- StripError ----
 
 StripError::StripError(std::string text, std::string caption)
-    : gui::TextBox(std::move(text)), caption_(std::move(caption)) {}
-
-void StripError::draw(SDL_Surface* target) {
-    if (!captionShown_) {
-        sdloo::setCaption(caption_);
-        captionShown_ = true;
-    }
-    gui::TextBox::draw(target);
+    : gui::TextBox(" "), text_(std::move(text)), caption_(std::move(caption)) {
+    // The text is first read when the view is drawn: the caption follows then.
+    label = gui::BoundValue<std::string>::bound([this] {
+        if (!captionShown_) {
+            sdloo::setCaption(caption_);
+            captionShown_ = true;
+        }
+        return text_;
+    });
 }
 
 // ---- the strip area ----

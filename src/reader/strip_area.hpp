@@ -58,12 +58,12 @@ private:
 class StripError : public gui::TextBox {
 public:
     StripError(std::string text, std::string caption);
-    void draw(SDL_Surface* target) override;
     const std::string& caption() const { return caption_; }
 
 private:
+    std::string text_;
     std::string caption_;
-    bool captionShown_ = false;  // the loop's thread only
+    bool captionShown_ = false;  // the loop's thread only (the text is read when drawn)
 };
 
 class StripArea {
