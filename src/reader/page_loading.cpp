@@ -10,6 +10,7 @@
 
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
+#include "gui/sdl_bridge.hpp"
 #include "reader/clipboard.hpp"
 #include "reader/images.hpp"
 #include "tools/log.hpp"
@@ -156,7 +157,14 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
                          caption);
         return;
     }
-    strip_.showStrip(std::move(image), caption, ref);
+    {
+        // Keys change the selection under the GUI lock: checking that the page
+        // is still the one wanted and swapping the view are one step, so a
+        // strip decoded while the user paged on never replaces a later one.
+        gui::GuiLock hold;
+        if (selection_.currentComic() != k || selection_.currentIndex() != i) return;
+        strip_.showStrip(std::move(image), caption, ref);
+    }
     repaint_();
 }
 
