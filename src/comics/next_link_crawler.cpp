@@ -180,6 +180,8 @@ void NextLinkCrawler<fp, sk, internal>::update(const Callback& onChanged,
     std::exception_ptr error;
     try {
         tools::logln("Updating ", this->name());
+        // What a failure in this update goes back to.
+        this->keepAsGood();
         call(onChanged);
         prepareUpdate();
         crawl(onChanged, onNewPages);

@@ -276,7 +276,7 @@ std::shared_ptr<const std::vector<std::string>> PluginComic<fp, sk, archive>::ar
 
 template <bool fp, bool sk, bool archive>
 void PluginComic<fp, sk, archive>::save() {
-    if (this->failed || this->keepStored) return;
+    if (this->keepStored) return;
     std::lock_guard<std::recursive_mutex> saving(saveLock());
     const std::string zip = path_ + ".zip";
     if (this->active) {
@@ -299,11 +299,7 @@ void PluginComic<fp, sk, archive>::save() {
 
 template <bool fp, bool sk, bool archive>
 void PluginComic<fp, sk, archive>::archiveNow() {
-    std::string encoded;
-    {
-        Hold hold(this->lock());
-        encoded = serialize::encode(this->state_);
-    }
+    std::string encoded = serialize::encode(this->stateToWrite());
     FileStorage packed;
     const std::string identifier = id();
     packed.put(identifier, std::move(encoded));
