@@ -36,7 +36,23 @@ void Comic::update(const Callback&, const Callback&) {}
 
 LinkList Comic::urls() const { return {}; }
 
+namespace {
+std::atomic<bool> stopCrawls{false};
+}  // namespace
+
+void requestCrawlStop() { stopCrawls = true; }
+bool crawlStopRequested() { return stopCrawls.load(); }
+
+std::string Comic::failure() const {
+    Hold hold(lock_);
+    return failure_;
+}
+
 void Comic::fail(const std::string& message) {
+    {
+        Hold hold(lock_);
+        failure_ = message;
+    }
     failed = true;
     tools::logln("");
     tools::logln("");

@@ -56,6 +56,8 @@ public:
     virtual LinkList urls() const;
     // Marks the comic failed (never saved again this run) and logs the message.
     void fail(const std::string& message);
+    // The message of the latest fail(), "" when the comic has not failed.
+    std::string failure() const;
     // Pages minus position.
     std::int32_t remaining() const;
     // Persists the state into the storage (nothing when failed).
@@ -93,7 +95,15 @@ protected:
 private:
     mutable std::recursive_mutex lock_;
     std::atomic<FileStorage*> storage_;
+    std::string failure_;  // guarded by lock()
 };
+
+// Asks every crawl to stop after the page it is working on (a headless update
+// told to end): a crawl that sees it ends with the error "Update interrupted",
+// its pages and resume point as they were after its last whole page. Process
+// wide, never cleared.
+void requestCrawlStop();
+bool crawlStopRequested();
 
 // A built-in comic whose "active" flag lives in the configuration, in the
 // section named by section().

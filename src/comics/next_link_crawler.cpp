@@ -206,6 +206,7 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
 
     // Only this thread writes crawl_, so it reads its own fields without the lock.
     for (;;) {
+        if (crawlStopRequested()) throw std::runtime_error("Update interrupted");
         const std::string url = crawl_.nextURL;
         std::string page = url;
         page += fetch(url, sk ? "Zero-Length Download" : "Zero-Length Download II");
@@ -225,6 +226,7 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
     tools::logln("No more next link found");
 
     if constexpr (fp) {
+        if (crawlStopRequested()) throw std::runtime_error("Update interrupted");
         std::string front = this->frontpage();
         if (!front.empty()) {
             std::string page = front;
