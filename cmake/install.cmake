@@ -3,6 +3,10 @@
 #   cmake --install build --prefix /usr/local
 #   cd build && cpack -G DEB     # tovik_<version>_amd64.deb
 
+# Installing and packaging build nothing themselves: build the programs (and the
+# compressed_docs target) first, so that packaging does not wait for the tests.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
 install(TARGETS tovik wendle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/tovik.desktop
@@ -15,11 +19,11 @@ foreach(size 16 32 48 64 128 256)
           RENAME tovik.png)
 endforeach()
 
-# Manual pages and the package's changelog go in compressed, as Debian wants
+# Manual pages and the changelog go in compressed, as Debian wants
 # them (gzip -n: no name or time stamp, so builds repeat byte for byte).
 find_program(GZIP_PROGRAM gzip REQUIRED)
 set(compressed)
-foreach(source man/tovik.1 man/wendle.1 data/changelog.Debian)
+foreach(source man/tovik.1 man/wendle.1 data/changelog)
   get_filename_component(name ${source} NAME)
   set(output ${PROJECT_BINARY_DIR}/compressed/${name}.gz)
   add_custom_command(OUTPUT ${output}
@@ -32,7 +36,7 @@ add_custom_target(compressed_docs ALL DEPENDS ${compressed})
 install(FILES ${PROJECT_BINARY_DIR}/compressed/tovik.1.gz ${PROJECT_BINARY_DIR}/compressed/wendle.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-              ${PROJECT_SOURCE_DIR}/data/copyright ${PROJECT_BINARY_DIR}/compressed/changelog.Debian.gz
+              ${PROJECT_SOURCE_DIR}/data/copyright ${PROJECT_BINARY_DIR}/compressed/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/contrib/tovik-update.service
               ${PROJECT_SOURCE_DIR}/contrib/tovik-update.timer
@@ -51,12 +55,14 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "tovik maintainers <maintainers@tovik.exampl
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "desktop webcomic reader and plugin generator
- tovik follows webcomics described by small plugin files, crawls each site by
- its next links, keeps every strip and your place in one file, and shows the
- strips in a window. It also updates the comics without a window, from a timer.
- .
- wendle is a console dialogue that probes a comic's site and writes its plugin.")
+# The synopsis is the summary above; CPack indents these lines and marks the
+# empty one as a paragraph break.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "tovik follows webcomics described by small plugin files, crawls each
+site by its next links, keeps every strip and your place in one file, and
+shows the strips in a window. It also updates the comics without a window,
+from a timer.
+
+wendle is a console dialogue that probes a comic's site and writes its plugin.")
 # Libraries from the binaries, plus what the programs open at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ttf-bitstream-vera, ca-certificates")

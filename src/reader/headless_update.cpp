@@ -164,6 +164,7 @@ int headlessUpdate(const HeadlessUpdateSettings& settings) {
                 comics::requestCrawlStop();
                 tools::logln("Stopping the update after the pages being crawled");
                 put(settings.out, clear + "Stopping after the pages being crawled\n");
+                drawn = list.size() + 1;
             }
         }
         std::unique_lock<std::mutex> hold(doneLock);

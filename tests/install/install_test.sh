@@ -21,7 +21,7 @@ for file in bin/tovik bin/wendle share/applications/tovik.desktop \
     share/icons/hicolor/scalable/apps/tovik.svg \
     share/man/man1/tovik.1.gz share/man/man1/wendle.1.gz \
     share/doc/tovik/README.md share/doc/tovik/LICENSE share/doc/tovik/copyright \
-    share/doc/tovik/changelog.Debian.gz \
+    share/doc/tovik/changelog.gz \
     share/doc/tovik/contrib/tovik-update.service share/doc/tovik/contrib/tovik-update.timer; do
     [ -f "$prefix/$file" ] || fail "$file is not installed"
 done

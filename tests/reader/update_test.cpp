@@ -30,7 +30,7 @@ namespace {
 const std::string tovik = TOVIK_BINARY_DIR "/tovik";
 const char* const veraPath = "/usr/share/fonts/truetype/ttf-bitstream-vera/Vera.ttf";
 
-struct Run {
+struct RunResult {
     int status = -1;
     std::string out;
     std::string err;
@@ -89,9 +89,11 @@ protected:
                tovik + "' " + args;
     }
 
-    Run run(const std::string& args) {
-        Run r;
-        std::FILE* pipe = popen((command(args) + " 2>err.txt").c_str(), "r");
+    // A shell command line run in the library.
+    RunResult shell(const std::string& line) {
+        RunResult r;
+        std::FILE* pipe =
+            popen(("cd '" + dir.path().string() + "' && { " + line + "; } 2>err.txt").c_str(), "r");
         if (!pipe) return r;
         char block[65536];
         for (std::size_t n; (n = std::fread(block, 1, sizeof block, pipe)) > 0;)
@@ -100,6 +102,9 @@ protected:
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         r.err = readFile(dir.file("err.txt"));
         return r;
+    }
+    RunResult run(const std::string& args) {
+        return shell("env -u DISPLAY -u WAYLAND_DISPLAY '" + tovik + "' " + args);
     }
 
     std::unique_ptr<Child> start(const std::string& args, const std::string& out) {
@@ -125,7 +130,7 @@ protected:
 TEST_F(Update, StoresNewStripsAndSummarises) {
     site("alpha", 3);
     site("beta", 2);
-    Run r = run("-update");
+    RunResult r = run("-update");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("alpha: 3 new strips\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("beta: 2 new strips\n"), std::string::npos);
@@ -157,7 +162,7 @@ TEST_F(Update, FailingComicIsNamedWithItsReason) {
     writeFile(dir.file("plugins/gone.re"),
               "name=gone\nfilename=gone\nstart=" + server.url("/nowhere.html") +
                   "\nnext=@x@$1\nimages=@x@$1\ntitle=@x@$1\n");
-    Run r = run("-update");
+    RunResult r = run("-update");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("broken: failed: No comics found\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("gone: failed: "), std::string::npos);
@@ -203,7 +208,7 @@ TEST_F(Update, SigtermStopsAfterTheRunningPagesAndSaves) {
 
     // The next run goes on where this one stopped.
     site("slow", 30);
-    Run r = run("-update");
+    RunResult r = run("-update");
     EXPECT_EQ(r.status, 0) << r.out;
     state = stored("slow");
     ASSERT_EQ(state.pages.size(), 30u);
@@ -216,7 +221,7 @@ TEST_F(Update, SecondUpdateWaitsThenGivesUpWritingNothing) {
     auto first = start("-update", "first.txt");
     ASSERT_TRUE(waitFor([&] { return requestsFor("slow") >= 1; }, 15000));
     const auto startedAt = std::chrono::steady_clock::now();
-    Run second = run("-update");
+    RunResult second = run("-update");
     const auto waited = std::chrono::steady_clock::now() - startedAt;
     EXPECT_EQ(second.status, 1);
     EXPECT_NE(second.err.find("another tovik is still using the comic library in"),
@@ -249,12 +254,12 @@ TEST_F(Update, WindowHoldsTheLibraryUntilItEndsEvenByKill) {
         20000))
         << readFile(dir.file("window.txt"));
 
-    Run update = run("-update");
+    RunResult update = run("-update");
     EXPECT_EQ(update.status, 1);
     EXPECT_NE(update.err.find("another tovik is still using"), std::string::npos) << update.err;
     EXPECT_EQ(requestsFor("alpha"), 0u);
 
-    Run secondWindow = run("");  // no display: it would fail later, but the lock comes first
+    RunResult secondWindow = run("");  // no display: it would fail later, but the lock comes first
     EXPECT_EQ(secondWindow.status, 1);
     EXPECT_NE(secondWindow.err.find("another tovik is already using the comic library in " +
                                     fs::canonical(dir.path()).string() + "; close it first"),
@@ -263,7 +268,7 @@ TEST_F(Update, WindowHoldsTheLibraryUntilItEndsEvenByKill) {
     for (const char* mode : {"-export", "-import", "-read"}) EXPECT_EQ(run(mode).status, 1) << mode;
     EXPECT_FALSE(fs::exists(dir.file("storage.dat.zip")));
     // Listing works beside the window, without touching its log.
-    Run list = run("-h");
+    RunResult list = run("-h");
     EXPECT_EQ(list.status, 0);
     EXPECT_NE(list.out.find("\nalpha\n"), std::string::npos);
     EXPECT_NE(readFile(dir.file("tovik.log")).find("UI starting"), std::string::npos);
@@ -275,6 +280,39 @@ TEST_F(Update, WindowHoldsTheLibraryUntilItEndsEvenByKill) {
     update = run("-update");
     EXPECT_EQ(update.status, 0) << update.out << update.err;
     EXPECT_EQ(stored("alpha").pages.size(), 3u);
+}
+
+TEST_F(Update, DesktopLibraryIsSetUpOnFirstStart) {
+    const std::string data = dir.file("data");
+    const std::string library = data + "/tovik";
+    RunResult r = run("-version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("tovik ", 0), 0u);
+    EXPECT_FALSE(fs::exists(dir.file("tovik.log")));  // -version touches nothing
+
+    r = shell("XDG_DATA_HOME='" + data + "' '" + tovik + "' -desktop -h");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\napplegeeks\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(library + "/plugins"));
+    EXPECT_NE(readFile(library + "/tovik.ini").find("lock_wait = 60"), std::string::npos);
+    EXPECT_TRUE(fs::exists(library + "/tovik.log"));
+    if (fs::exists(veraPath)) {
+        ASSERT_TRUE(fs::is_symlink(library + "/vera.ttf"));
+        EXPECT_EQ(fs::read_symlink(library + "/vera.ttf"), fs::path(veraPath));
+    }
+    // The arguments after -desktop are the command line.
+    writeFile(library + "/plugins/mine.re",
+              "name=Mine\nstart=127.0.0.1:9/\nnext=@x@$1\nimages=@x@$1\ntitle=@x@$1\n");
+    r = shell("XDG_DATA_HOME='" + data + "' '" + tovik + "' -desktop -hh");
+    EXPECT_NE(r.out.find("\nMine\n"), std::string::npos) << r.out;
+
+    // Without any home, the desktop modes cannot start.
+    r = shell("env -u HOME -u XDG_DATA_HOME '" + tovik + "' -desktop -update");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("HOME is not set"), std::string::npos) << r.err;
+    r = shell("env -u HOME -u XDG_DATA_HOME '" TOVIK_BINARY_DIR "/wendle' -desktop < /dev/null");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("wendle: "), std::string::npos) << r.err;
 }
 
 }  // namespace
