@@ -53,6 +53,18 @@ void Comic::update(const Callback&, const Callback&) {}
 
 LinkList Comic::urls() const { return {}; }
 
+namespace {
+std::atomic<bool> stopCrawls{false};
+}  // namespace
+
+void requestCrawlStop() { stopCrawls = true; }
+bool crawlStopRequested() { return stopCrawls.load(); }
+
+std::string Comic::failure() const {
+    Hold hold(lock_);
+    return failure_;
+}
+
 void Comic::fail(const std::string& message) {
     {
         // The pages found by the failing update go; the reader's place stays.
@@ -71,11 +83,6 @@ void Comic::fail(const std::string& message) {
     tools::logln("FAIL: ", message);
     tools::logln("");
     tools::logln("");
-}
-
-std::string Comic::failure() const {
-    Hold hold(lock_);
-    return failure_;
 }
 
 std::int32_t Comic::remaining() const {

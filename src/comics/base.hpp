@@ -115,6 +115,13 @@ private:
     std::string failure_;  // guarded by lock_
 };
 
+// Asks every crawl to stop after the page it is working on (a headless update
+// told to end): a crawl that sees it ends with the error "Update interrupted",
+// its pages and resume point as they were after its last whole page. Process
+// wide, never cleared.
+void requestCrawlStop();
+bool crawlStopRequested();
+
 // A built-in comic whose "active" flag lives in the configuration, in the
 // section named by section().
 class BuiltinComic : public Comic {
