@@ -17,6 +17,8 @@ namespace {
 downloader::Limits fuzzLimits() {
     downloader::Limits limits;
     limits.receiveTimeout = std::chrono::milliseconds(2000);
+    limits.overallDeadline = std::chrono::milliseconds(5000);
+    limits.silenceLimit = std::chrono::milliseconds(3000);
     limits.maxHeader = 4096;
     limits.maxBody = 1 << 16;
     limits.maxChunk = 1 << 15;
@@ -50,12 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     socket.setTimeouts(limits.receiveTimeout);
     try {
         ReceiveBuffer received;
+        DownloadTimer timer(limits, "fuzz.invalid/");
+        BudgetShare budget("fuzz.invalid/");
         bool failed = false;
-        std::optional<std::string> text = receiveHeader(socket, received, limits, failed);
+        std::optional<std::string> text = receiveHeader(socket, received, limits, timer, failed);
         if (!text) return 0;
         ResponseHeader header = parseResponseHeader(std::move(*text), limits);
         if (header.location) return 0;
-        ResponseBody body = receiveBody(socket, received, header, "fuzz.invalid/", limits);
+        ResponseBody body =
+            receiveBody(socket, received, header, "fuzz.invalid/", limits, timer, budget);
         if (body.end == ResponseBody::End::complete) convertUtf16(std::move(body.text));
     } catch (const std::exception&) {
     }

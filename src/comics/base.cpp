@@ -26,11 +26,13 @@ void Comic::initialise() {
         loaded.position = std::clamp(loaded.position, -1, count);
         Hold hold(lock_);
         state_ = std::move(loaded);
+        good_ = state_;
     } catch (const std::exception& e) {
         tools::logln("Exception [", e, "] .. Ignoring.");
         {
             Hold hold(lock_);
             state_ = ComicState{};
+            good_ = state_;
         }
         if (storage().has(identifier)) {
             // Starting empty would replace the stored pages at the next save.
@@ -42,16 +44,40 @@ void Comic::initialise() {
     }
 }
 
+void Comic::keepAsGood() {
+    Hold hold(lock_);
+    good_ = state_;
+}
+
 void Comic::update(const Callback&, const Callback&) {}
 
 LinkList Comic::urls() const { return {}; }
 
+namespace {
+std::atomic<bool> stopCrawls{false};
+}  // namespace
+
+void requestCrawlStop() { stopCrawls = true; }
+bool crawlStopRequested() { return stopCrawls.load(); }
+
+std::string Comic::failure() const {
+    Hold hold(lock_);
+    return failure_;
+}
+
 void Comic::fail(const std::string& message) {
     {
+        // The pages found by the failing update go; the reader's place stays.
         Hold hold(lock_);
         failure_ = message;
+        const std::int32_t position = state_.position;
+        state_.pages = good_.pages;
+        state_.custom = good_.custom;
+        const auto count =
+            static_cast<std::int32_t>(std::min<std::size_t>(state_.pages.size(), INT32_MAX));
+        state_.position = std::clamp(position, std::min(-1, count), count);
+        failed = true;
     }
-    failed = true;
     tools::logln("");
     tools::logln("");
     tools::logln("FAIL: ", message);
@@ -59,24 +85,27 @@ void Comic::fail(const std::string& message) {
     tools::logln("");
 }
 
-std::string Comic::failure() const {
-    Hold hold(lock_);
-    return failure_;
-}
-
 std::int32_t Comic::remaining() const {
     Hold hold(lock_);
     return static_cast<std::int32_t>(state_.pages.size()) - state_.position;
 }
 
+ComicState Comic::stateToWrite() const {
+    Hold hold(lock_);
+    if (!failed) return state_;
+    // Only the position may have moved since the comic failed; the pages and
+    // the crawl state are the last good ones whatever happened since.
+    ComicState out = good_;
+    const auto count =
+        static_cast<std::int32_t>(std::min<std::size_t>(out.pages.size(), INT32_MAX));
+    out.position = std::clamp(state_.position, std::min(-1, count), count);
+    return out;
+}
+
 void Comic::save() {
-    if (failed || keepStored) return;
+    if (keepStored) return;
     std::lock_guard<std::recursive_mutex> saving(saveLock());
-    std::string bytes;
-    {
-        Hold hold(lock_);
-        bytes = serialize::encode(state_);
-    }
+    std::string bytes = serialize::encode(stateToWrite());
     storage().put(id(), std::move(bytes));
 }
 

@@ -57,15 +57,20 @@ public:
     // Brings the page list up to date; the root version does nothing.
     virtual void update(const Callback& onChanged, const Callback& onNewPages);
     virtual LinkList urls() const;
-    // Marks the comic failed (never saved again this run) and logs the message,
-    // which failure() answers from then on.
+    // Marks the comic failed and logs the message, which failure() answers from
+    // then on. Its pages and crawl state go back to the last good ones (those it
+    // had before the failing update); the read position stays, within the pages kept.
     void fail(const std::string& message);
     // Why the comic failed last; empty when it never did.
     std::string failure() const;
     // Pages minus position.
     std::int32_t remaining() const;
-    // Persists the state into the storage (nothing when failed).
+    // Persists the state into the storage: stateToWrite().
     virtual void save();
+    // The state a save writes: the current state, or for a failed comic its
+    // last good pages and crawl state with the current read position, so a
+    // half-updated page list is never written.
+    ComicState stateToWrite() const;
     virtual std::string toString() const { return name(); }
     // The class's name, for the reader's log lines.
     virtual std::string typeName() const { return "comic"; }
@@ -97,13 +102,25 @@ public:
     std::atomic<bool> keepStored{false};
 
 protected:
+    // Remembers the current pages and crawl state as the last good ones (an
+    // update calls it before it changes anything).
+    void keepAsGood();
+
     ComicState state_;  // guarded by lock()
+    ComicState good_;   // the last good state (its position unused); guarded by lock()
 
 private:
     mutable std::recursive_mutex lock_;
     std::atomic<FileStorage*> storage_;
     std::string failure_;  // guarded by lock_
 };
+
+// Asks every crawl to stop after the page it is working on (a headless update
+// told to end): a crawl that sees it ends with the error "Update interrupted",
+// its pages and resume point as they were after its last whole page. Process
+// wide, never cleared.
+void requestCrawlStop();
+bool crawlStopRequested();
 
 // A built-in comic whose "active" flag lives in the configuration, in the
 // section named by section().

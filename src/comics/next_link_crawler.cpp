@@ -180,6 +180,8 @@ void NextLinkCrawler<fp, sk, internal>::update(const Callback& onChanged,
     std::exception_ptr error;
     try {
         tools::logln("Updating ", this->name());
+        // What a failure in this update goes back to.
+        this->keepAsGood();
         call(onChanged);
         prepareUpdate();
         crawl(onChanged, onNewPages);
@@ -226,6 +228,7 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
     CrawlState productive = crawl_;
     const std::size_t cap = maxPagesPerUpdate();
     for (std::size_t read = 0;; ++read) {
+        if (crawlStopRequested()) throw std::runtime_error("Update interrupted");
         const std::string url = crawl_.nextURL;
         if (read >= cap)
             throw std::runtime_error("Stopped after " + std::to_string(cap) +
@@ -258,6 +261,7 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
     tools::logln("No more next link found");
 
     if constexpr (fp) {
+        if (crawlStopRequested()) throw std::runtime_error("Update interrupted");
         std::string front = this->frontpage();
         if (!front.empty()) {
             std::string page = front;

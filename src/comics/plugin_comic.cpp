@@ -276,7 +276,7 @@ std::shared_ptr<const std::vector<std::string>> PluginComic<fp, sk, archive>::ar
 
 template <bool fp, bool sk, bool archive>
 void PluginComic<fp, sk, archive>::save() {
-    if (this->failed || this->keepStored) return;
+    if (this->keepStored) return;
     std::lock_guard<std::recursive_mutex> saving(saveLock());
     const std::string zip = path_ + ".zip";
     if (this->active) {
@@ -306,12 +306,8 @@ void PluginComic<fp, sk, archive>::archiveNow() {
 
 template <bool fp, bool sk, bool archive>
 void PluginComic<fp, sk, archive>::archiveInto(tools::WriteBatch& batch) {
-    if (this->failed || this->keepStored) return;
-    std::string encoded;
-    {
-        Hold hold(this->lock());
-        encoded = serialize::encode(this->state_);
-    }
+    if (this->keepStored) return;
+    std::string encoded = serialize::encode(this->stateToWrite());
     FileStorage packed;
     const std::string identifier = id();
     packed.put(identifier, std::move(encoded));

@@ -34,8 +34,8 @@ public:
     virtual std::string text() const = 0;
     // Archives the plugin as an inactive save does, with the archive written in
     // batch: the state leaves the storage and the plugin file goes once the
-    // batch has made the archive durable. Nothing for a failed comic or one whose
-    // stored entry is kept. The caller holds the save lock until the commit.
+    // batch has made the archive durable. Nothing for a comic whose stored
+    // entry is kept. The caller holds the save lock until the commit.
     virtual void archiveInto(tools::WriteBatch& batch) = 0;
 };
 

@@ -128,4 +128,33 @@ void RebuiltWidget::clearChanged() {
     if (child_) child_->clearChanged();
 }
 
+// ---- PointerWatch ----
+
+void PointerWatch::draw(SDL_Surface* target) {
+    child_->area = area;
+    child_->draw(target);
+    Widget::clearChanged();
+}
+
+bool PointerWatch::handle(Event& e) {
+    if (dynamic_cast<MouseLeft*>(&e) && left_) left_();
+    if (auto* moved = dynamic_cast<MouseMoved*>(&e); moved && moved_) moved_(moved->pos);
+    return child_->handle(e);
+}
+
+void PointerWatch::setChanged() {
+    Widget::setChanged();
+    child_->setChanged();
+}
+
+void PointerWatch::clearChanged() {
+    Widget::clearChanged();
+    child_->clearChanged();
+}
+
+void PointerWatch::setStyle(std::shared_ptr<gui::Style> s) {
+    child_->setStyle(s);
+    Widget::setStyle(std::move(s));
+}
+
 }  // namespace gui

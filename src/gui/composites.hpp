@@ -99,4 +99,23 @@ private:
     WidgetPtr child_;
 };
 
+// Draws and forwards everything to its child, and first tells its owner where
+// the pointer moved (window pixels) and that it left.
+class PointerWatch : public Widget {
+public:
+    PointerWatch(WidgetPtr child, std::function<void(Coord)> moved, std::function<void()> left)
+        : child_(std::move(child)), moved_(std::move(moved)), left_(std::move(left)) {}
+    void draw(SDL_Surface* target) override;
+    bool handle(Event& e) override;
+    Coord requestedSize() override { return child_->requestedSize(); }
+    void setChanged() override;
+    void clearChanged() override;
+    void setStyle(std::shared_ptr<gui::Style> s) override;
+
+private:
+    WidgetPtr child_;
+    std::function<void(Coord)> moved_;
+    std::function<void()> left_;
+};
+
 }  // namespace gui

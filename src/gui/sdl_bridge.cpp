@@ -371,8 +371,49 @@ void SdlBridge::idle() {
     if (!repaint()) SDL_Delay(1);
 }
 
+void SdlBridge::requestRepaintOf(const WidgetPtr& w) {
+    if (!w) return;
+    std::lock_guard<std::mutex> hold(partsLock_);
+    for (const auto& p : parts_)
+        if (p.lock() == w) return;
+    parts_.push_back(w);
+}
+
+bool SdlBridge::repaintParts() {
+    std::vector<std::weak_ptr<Widget>> parts;
+    {
+        std::lock_guard<std::mutex> hold(partsLock_);
+        parts.swap(parts_);
+    }
+    if (parts.empty()) return false;
+    drainRetired();
+    SDL_Surface* s = screen_;
+    if (!s) return false;
+    {
+        sdloo::RenderScope renderings;
+        GuiLock hold;
+        for (const auto& weak : parts) {
+            const WidgetPtr w = weak.lock();
+            if (!w) continue;
+            const Rect a = w->area;
+            if (a.w <= 0 || a.h <= 0 || a.x < 0 || a.y < 0 || a.x + a.w > s->w || a.y + a.h > s->h)
+                continue;
+            w->setChanged();
+            w->draw(s);
+            SDL_UpdateRect(s, a.x, a.y, static_cast<Uint32>(a.w), static_cast<Uint32>(a.h));
+        }
+    }
+    ++partPaints;
+    return true;
+}
+
 bool SdlBridge::repaint() {
-    if (!needsRepaint.exchange(false)) return false;
+    if (!needsRepaint.exchange(false)) return repaintParts();
+    {
+        std::lock_guard<std::mutex> hold(partsLock_);
+        parts_.clear();  // the tree's repaint draws them too
+    }
+    ++treePaints;
     drainRetired();
     SDL_Surface* s = screen_;
     if (!s) return false;  // no window surface (a failed resize): nothing to paint on

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gui/base.hpp"
 #include "sdloo/window.hpp"
@@ -65,9 +66,17 @@ public:
     bool processEvents() override;
     // Repaints; when there was nothing to repaint, sleeps 1 ms.
     void idle() override;
-    // Draws the tree onto the screen surface and flips it; false when no
-    // repaint was pending.
+    // Asks for a repaint of one widget alone, where it was last drawn; the
+    // rest of the window stays as it is. A repaint of the tree covers it.
+    // Any thread.
+    void requestRepaintOf(const WidgetPtr& w);
+    // Draws the tree onto the screen surface and flips it, or draws only the
+    // widgets asked for alone and updates their areas; false when no repaint
+    // was pending.
     bool repaint();
+    // Repaints so far: of the whole tree, and of single widgets.
+    std::atomic<long> treePaints{0};
+    std::atomic<long> partPaints{0};
     void handleSDLEvent(const SDL_Event& e);
 
     std::atomic<bool> needsRepaint{false};
@@ -79,9 +88,13 @@ public:
 private:
     void resize(int width, int height);
 
+    bool repaintParts();
+
     SDL_Surface* screen_;
     sdloo::VideoMode mode_ = sdloo::VideoMode::window;  // of the last mode set
     std::atomic<bool> treeChangePending_{false};
+    std::mutex partsLock_;
+    std::vector<std::weak_ptr<Widget>> parts_;  // guarded by partsLock_
 };
 
 // Largest window side the bridge asks SDL for (its pitch is 16-bit).

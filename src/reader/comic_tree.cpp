@@ -117,9 +117,26 @@ ComicTree::ComicTree(ComicList list, const Selection& selection, TreeActions act
 WidgetPtr ComicTree::column() {
     treeBox_ =
         std::make_shared<gui::FixedScrollBox>(20, [this](int a, int b) { return buildTree(a, b); });
+    // Told where the pointer is before the rows hear of it, and that it left.
+    list_ = std::make_shared<gui::PointerWatch>(
+        treeBox_, [this](gui::Coord pos) { pointerAt(pos); }, [this] { setHovered(nullptr); });
     auto tabsRow = std::make_shared<gui::RebuiltWidget>([this] { return tabs(); });
     return std::make_shared<gui::FixedSplit>(
-        true, 20, tabsRow, std::make_shared<gui::FixedSplit>(true, -20, treeBox_, searchRow()));
+        true, 20, tabsRow, std::make_shared<gui::FixedSplit>(true, -20, list_, searchRow()));
+}
+
+void ComicTree::pointerAt(gui::Coord pos) {
+    ComicPtr over;
+    if (treeBox_ && treeBox_->itemHeight > 0) {
+        const gui::Rect a = treeBox_->area;
+        const bool onBar = treeBox_->bar() && treeBox_->bar()->area.contains(pos.x, pos.y);
+        const int cy = pos.y + treeBox_->offset() - a.y;
+        if (!onBar && a.contains(pos.x, pos.y) && cy >= 0) {
+            const auto row = static_cast<std::size_t>(cy / treeBox_->itemHeight);
+            if (row < rowComics_.size()) over = rowComics_[row];
+        }
+    }
+    setHovered(std::move(over));
 }
 
 WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
@@ -141,9 +158,8 @@ WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
     for (std::size_t i = 0; i < countParts; ++i) label->settings[i].bold = unread;
     label->settings[countParts].italic = isCurrent;
 
-    auto comicButton = std::make_shared<gui::Button>(
-        label, isMatch, [this, c] { actions_.selectComic(c, -1); }, false,
-        [this, c](bool entered) { setHovered(entered ? c : nullptr); });
+    auto comicButton =
+        std::make_shared<gui::Button>(label, isMatch, [this, c] { actions_.selectComic(c, -1); });
 
     WidgetPtr expander;
     if (c->failed) {
@@ -208,12 +224,14 @@ gui::WidgetList ComicTree::buildTree(int from, int to) {
         ComicList matching;
         if (!search_.empty()) matching = matches();
         WidgetList rows;
+        ComicList owners;
         int row = 0;
         for (const auto& c : list) {
             if (c->active != tab_) continue;
             try {
                 Hold hold(c->lock());
                 const bool isCurrent = c == current;
+                owners.push_back(c);
                 if (row >= from && row <= to) {
                     const bool isMatch =
                         std::find(matching.begin(), matching.end(), c) != matching.end();
@@ -225,6 +243,7 @@ gui::WidgetList ComicTree::buildTree(int from, int to) {
                 if (!rows_.of(*c).expanded || c->failed) continue;
                 const auto n = static_cast<int>(c->pageCount());
                 const int position = c->position();
+                owners.resize(owners.size() + static_cast<std::size_t>(std::max(n, 0)));
                 for (int i = 0; i < n; ++i, ++row) {
                     const bool isCurrentPage = isCurrent && i == index;
                     if (isCurrentPage) scrollTreeTo(row);
@@ -244,6 +263,7 @@ gui::WidgetList ComicTree::buildTree(int from, int to) {
                 throw;
             }
         }
+        rowComics_ = std::move(owners);
         return rows;
     } catch (...) {
         tools::logln("dead[buildTreeview]");
@@ -356,7 +376,10 @@ void ComicTree::setTab(bool t) {
 void ComicTree::setHovered(ComicPtr c) {
     if (hovered_ == c) return;
     hovered_ = std::move(c);
-    actions_.repaint();
+    if (actions_.repaintList)
+        actions_.repaintList();
+    else
+        actions_.repaint();
 }
 
 void ComicTree::scrollTreeTo(int row) {

@@ -80,6 +80,8 @@ struct TreeActions {
     std::function<void(const ComicPtr&)> update;
     std::function<void(const ComicPtr&)> save;
     std::function<void()> repaint;
+    // Repaints the list alone (a change of hover); the whole window when empty.
+    std::function<void()> repaintList;
 };
 
 class ComicTree {
@@ -105,14 +107,23 @@ public:
     // ---- rows ----
     // The left column: the tabs above the scroll box of rows above the search row.
     gui::WidgetPtr column();
+    // The scroll box in the pointer watch the column holds: the list's own
+    // widget, which a repaint of the list alone draws.
+    gui::WidgetPtr listWidget() const { return list_; }
     // The scroll box's rows from..to (others empty); scrolls to the current page's row.
     gui::WidgetList buildTree(int from, int to);
     std::shared_ptr<gui::FixedScrollBox> treeBox() const { return treeBox_; }
     void scrollTreeTo(int row);
     void collapseCurrent();
     void collapseAll();
+    // The comic whose row is under the pointer: kept by comic, not by row
+    // widget, so it survives the rows being made anew at every repaint.
     ComicPtr hovered() const { return hovered_; }
     void setHovered(ComicPtr c);
+    // The pointer moved to a position of the list (window pixels): hovers the
+    // comic of the row there, or nothing over a page row, the scroll bar or
+    // below the rows.
+    void pointerAt(gui::Coord pos);
 
     // ---- type-ahead and stepping ----
     const std::string& searchText() const { return search_; }
@@ -142,6 +153,9 @@ private:
     RowStates rows_;
 
     std::shared_ptr<gui::FixedScrollBox> treeBox_;
+    gui::WidgetPtr list_;
+    // The comic of each row of the latest build (null for page rows).
+    ComicList rowComics_;
     bool tab_ = true;
     ComicPtr hovered_;
     std::string search_;

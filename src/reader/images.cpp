@@ -1,5 +1,8 @@
 #include "reader/images.hpp"
 
+#include <libheif/heif.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -68,11 +71,246 @@ std::optional<Size> jpegSize(std::string_view b) {
     return std::nullopt;
 }
 
+unsigned long long littleEndian(std::string_view b, std::size_t at, int n) {
+    unsigned long long v = 0;
+    for (int k = n - 1; k >= 0; --k) v = (v << 8) | byteAt(b, at + k);
+    return v;
+}
+
+// ---- WebP: a RIFF container of chunks ----
+
+struct Chunk {
+    std::string_view type;
+    std::string_view data;
+    std::size_t end;  // offset after the chunk and its padding
+};
+
+// The chunk at an offset, when the whole chunk lies within the bytes.
+std::optional<Chunk> chunkAt(std::string_view b, std::size_t at) {
+    if (at > b.size() || b.size() - at < 8) return std::nullopt;
+    const std::size_t length = littleEndian(b, at + 4, 4);
+    if (length > b.size() - at - 8) return std::nullopt;
+    const std::size_t end = at + 8 + length + (length & 1);
+    return Chunk{b.substr(at, 4), b.substr(at + 8, length), std::min(end, b.size())};
+}
+
+// The size a VP8 (lossy) or VP8L (lossless) bitstream chunk declares.
+std::optional<Size> bitstreamSize(const Chunk& c) {
+    const std::string_view d = c.data;
+    if (c.type == "VP8 " && d.size() >= 10 && byteAt(d, 3) == 0x9D && byteAt(d, 4) == 0x01 &&
+        byteAt(d, 5) == 0x2A)
+        return Size{static_cast<long long>(littleEndian(d, 6, 2) & 0x3FFF),
+                    static_cast<long long>(littleEndian(d, 8, 2) & 0x3FFF)};
+    if (c.type == "VP8L" && d.size() >= 5 && byteAt(d, 0) == 0x2F) {
+        const unsigned long long bits = littleEndian(d, 1, 4);
+        return Size{static_cast<long long>((bits & 0x3FFF) + 1),
+                    static_cast<long long>(((bits >> 14) & 0x3FFF) + 1)};
+    }
+    return std::nullopt;
+}
+
+// The canvas of an extended file (VP8X), or the size of a simple file's bitstream.
+std::optional<Size> webpSize(std::string_view b) {
+    const std::optional<Chunk> first = chunkAt(b, 12);
+    if (!first) return std::nullopt;
+    if (first->type == "VP8X") {
+        if (first->data.size() < 10) return std::nullopt;
+        return Size{static_cast<long long>(littleEndian(first->data, 4, 3) + 1),
+                    static_cast<long long>(littleEndian(first->data, 7, 3) + 1)};
+    }
+    return bitstreamSize(*first);
+}
+
+void appendLittleEndian(std::string& out, unsigned long long v, int n) {
+    for (int k = 0; k < n; ++k) out.push_back(static_cast<char>((v >> (8 * k)) & 0xFF));
+}
+
+void putLittleEndianAt(std::string& out, std::size_t at, unsigned long long v, int n) {
+    for (int k = 0; k < n; ++k) out[at + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+}
+
+void appendChunk(std::string& out, const Chunk& c) {
+    out.append(c.type);
+    appendLittleEndian(out, c.data.size(), 4);
+    out.append(c.data);
+    if (c.data.size() & 1) out.push_back('\0');
+}
+
+// An animated file (VP8X with the animation flag): its first frame as a still
+// file of its own, which GD's reader accepts. Empty when the file is not
+// animated; std::nullopt when it is but holds no readable frame.
+std::optional<std::string> webpFirstFrame(std::string_view b) {
+    const std::optional<Chunk> header = chunkAt(b, 12);
+    if (!header || header->type != "VP8X" || header->data.size() < 10) return std::string();
+    if (!(byteAt(header->data, 0) & 0x02)) return std::string();  // not animated
+    for (std::size_t at = header->end; at < b.size();) {
+        const std::optional<Chunk> c = chunkAt(b, at);
+        if (!c) return std::nullopt;
+        at = c->end;
+        if (c->type != "ANMF") continue;
+        // The frame: 16 bytes of placement and timing, then an optional alpha
+        // chunk and the bitstream chunk.
+        std::optional<Chunk> alpha, image;
+        for (std::size_t in = 16; in < c->data.size();) {
+            const std::optional<Chunk> sub = chunkAt(c->data, in);
+            if (!sub) break;
+            in = sub->end;
+            if (sub->type == "ALPH") alpha = sub;
+            if (sub->type == "VP8 " || sub->type == "VP8L") {
+                image = sub;
+                break;
+            }
+        }
+        if (!image) return std::nullopt;
+        const std::optional<Size> size = bitstreamSize(*image);
+        if (!size || size->width < 1 || size->height < 1) return std::nullopt;
+        std::string body = "WEBP";
+        if (alpha && image->type == "VP8 ") {
+            // Lossy pixels with separate alpha need the extended header.
+            body.append("VP8X");
+            appendLittleEndian(body, 10, 4);
+            body.push_back(0x10);  // alpha
+            body.append(3, '\0');
+            appendLittleEndian(body, static_cast<unsigned long long>(size->width - 1), 3);
+            appendLittleEndian(body, static_cast<unsigned long long>(size->height - 1), 3);
+            appendChunk(body, *alpha);
+        }
+        appendChunk(body, *image);
+        std::string still = "RIFF";
+        appendLittleEndian(still, body.size(), 4);
+        return still + body;
+    }
+    return std::nullopt;
+}
+
+// ---- AVIF and HEIF: ISO base media boxes ----
+
+// "avif" or "heif" by the brands of the leading file-type box, or empty.
+std::string_view isoBrand(std::string_view b) {
+    if (b.size() < 16 || b.substr(4, 4) != "ftyp") return {};
+    const std::size_t boxEnd = std::min<std::size_t>(bigEndian(b, 0, 4), b.size());
+    bool heif = false;
+    for (std::size_t at = 8; at + 4 <= boxEnd; at += at == 8 ? 8 : 4) {
+        const std::string_view brand = b.substr(at, 4);
+        if (brand == "avif" || brand == "avis") return "avif";
+        if (brand == "heic" || brand == "heix" || brand == "heim" || brand == "heis" ||
+            brand == "hevc" || brand == "hevx" || brand == "mif1" || brand == "msf1")
+            heif = true;
+    }
+    return heif ? "heif" : "";
+}
+
+// The largest of the sizes the image spatial extents ("ispe") declare: every
+// image of the file (tiles, thumbnails, a grid) has one.
+std::optional<Size> ispeSize(std::string_view b) {
+    std::optional<Size> largest;
+    for (std::size_t at = b.find("ispe"); at != std::string_view::npos;
+         at = b.find("ispe", at + 4)) {
+        if (at < 4 || at + 16 > b.size()) continue;
+        const Size s{static_cast<long long>(bigEndian(b, at + 8, 4)),
+                     static_cast<long long>(bigEndian(b, at + 12, 4))};
+        if (!largest) largest = s;
+        largest->width = std::max(largest->width, s.width);
+        largest->height = std::max(largest->height, s.height);
+    }
+    return largest;
+}
+
+// ---- BMP ----
+
+std::optional<Size> bmpSize(std::string_view b) {
+    if (b.size() < 26) return std::nullopt;
+    if (littleEndian(b, 14, 4) == 12)  // the old core header: 16-bit sizes
+        return Size{static_cast<long long>(littleEndian(b, 18, 2)),
+                    static_cast<long long>(littleEndian(b, 20, 2))};
+    const auto width = static_cast<std::int32_t>(littleEndian(b, 18, 4));
+    const auto height = static_cast<std::int32_t>(littleEndian(b, 22, 4));  // < 0: top-down
+    return Size{width, height < 0 ? -static_cast<long long>(height) : height};
+}
+
+// GD reads the later Windows headers (108 and 124 bytes) as the 40-byte one
+// and then looks for the palette right after those 40 bytes. The same file
+// with the 40-byte header (and, for bit fields, the three masks after it).
+std::string withShortBmpHeader(std::string_view b) {
+    const std::size_t header = littleEndian(b, 14, 4);
+    if ((header != 108 && header != 124) || b.size() < 14 + header) return std::string(b);
+    const bool masks = littleEndian(b, 30, 4) == 3;  // BI_BITFIELDS
+    const std::size_t kept = masks ? 52 : 40;
+    const std::size_t cut = header - kept;
+    const std::size_t pixels = littleEndian(b, 10, 4);
+    if (pixels < 14 + header) return std::string(b);
+    std::string out(b.substr(0, 14 + kept));
+    out.append(b.substr(14 + header));
+    putLittleEndianAt(out, 2, out.size(), 4);
+    putLittleEndianAt(out, 10, pixels - cut, 4);
+    putLittleEndianAt(out, 14, 40, 4);
+    return out;
+}
+
+void refuseLarge(const std::optional<Size>& size);
+
+// ---- HEIF through libheif ----
+
+// Debian 12's GD hands back a blank (transparent black) image for HEIF files
+// that libheif itself decodes correctly, so they are decoded here: the
+// primary image as 8-bit RGBA rows into a true-colour GD image.
+struct HeifContextFree {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HeifHandleFree {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct HeifImageFree {
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+
+Image heifToImage(std::string_view b) {
+    std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
+    if (!context) return nullptr;
+    if (heif_context_read_from_memory_without_copy(context.get(), b.data(), b.size(), nullptr)
+            .code != heif_error_Ok)
+        return nullptr;
+    heif_image_handle* handle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
+        return nullptr;
+    std::unique_ptr<heif_image_handle, HeifHandleFree> heldHandle(handle);
+    // The primary image's own size: checked before anything is decoded.
+    refuseLarge(Size{heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)});
+    heif_image* decoded = nullptr;
+    if (heif_decode_image(handle, &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
+                          nullptr)
+            .code != heif_error_Ok)
+        return nullptr;
+    std::unique_ptr<heif_image, HeifImageFree> heldImage(decoded);
+    int stride = 0;
+    const std::uint8_t* plane =
+        heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const int w = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int h = heif_image_get_height(decoded, heif_channel_interleaved);
+    if (!plane || w <= 0 || h <= 0 || stride < w * 4) return nullptr;
+    refuseLarge(Size{w, h});
+    Image image(gdImageCreateTrueColor(w, h));
+    if (!image) return nullptr;
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* p = plane + static_cast<std::ptrdiff_t>(y) * stride;
+        for (int x = 0; x < w; ++x, p += 4)
+            image->tpixels[y][x] = gdTrueColorAlpha(p[0], p[1], p[2], gdAlphaMax - (p[3] >> 1));
+    }
+    return image;
+}
+
 void refuseLarge(const std::optional<Size>& size) {
     if (!size) return;  // GD finds the damage itself and returns none
     if (size->width > maxWidth || size->height > maxHeight ||
         size->width * size->height > maxPixels)
         throw ImageTooLarge(size->width, size->height);
+}
+
+// GD may be built without a format: a clear error instead of a failed decode.
+void requireSupport(const char* sample, const char* format) {
+    if (!gdSupportsFileType(sample, 0))
+        throw std::runtime_error(std::string("Cannot decode ") + format +
+                                 " images: the GD library has no support for them");
 }
 
 void* data(std::string_view bytes) { return const_cast<char*>(bytes.data()); }
@@ -101,6 +339,21 @@ ImageTooLarge::ImageTooLarge(long long width, long long height)
     : std::runtime_error("Image too large: " + std::to_string(width) + " x " +
                          std::to_string(height)) {}
 
+std::string_view imageFormat(std::string_view bytes) {
+    if (bytes.size() < 4) return {};
+    if (bytes.substr(0, 4) == "GIF8") return "GIF";
+    if (byteAt(bytes, 0) == 0xFF && byteAt(bytes, 1) == 0xD8 && byteAt(bytes, 2) == 0xFF)
+        return "JPEG";
+    if (bytes.substr(1, 3) == "PNG") return "PNG";
+    if (bytes.size() >= 12 && bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WEBP")
+        return "WebP";
+    const std::string_view brand = isoBrand(bytes);
+    if (brand == "avif") return "AVIF";
+    if (brand == "heif") return "HEIF";
+    if (bytes.substr(0, 2) == "BM") return "BMP";
+    return {};
+}
+
 std::recursive_mutex& decodingLock() {
     static std::recursive_mutex lock;
     return lock;
@@ -122,6 +375,40 @@ Image toImage(std::string_view bytes) {
     if (bytes.substr(1, 3) == "PNG") {
         refuseLarge(pngSize(bytes));
         return Image(gdImageCreateFromPngPtr(length(bytes), data(bytes)));
+    }
+    const std::string_view format = imageFormat(bytes);
+    if (format == "WebP") {
+        const std::optional<Size> size = webpSize(bytes);
+        if (!size) return nullptr;  // no size to check: damaged
+        refuseLarge(size);
+        requireSupport("strip.webp", "WebP");
+        const std::optional<std::string> first = webpFirstFrame(bytes);
+        if (!first) return nullptr;
+        if (!first->empty()) {
+            refuseLarge(webpSize(*first));
+            const std::string_view still = *first;
+            return Image(gdImageCreateFromWebpPtr(length(still), data(still)));
+        }
+        return Image(gdImageCreateFromWebpPtr(length(bytes), data(bytes)));
+    }
+    if (format == "AVIF" || format == "HEIF") {
+        const std::optional<Size> size = ispeSize(bytes);
+        if (!size) return nullptr;  // every image declares its size: damaged
+        refuseLarge(size);
+        if (format == "AVIF") {
+            requireSupport("strip.avif", "AVIF");
+            return Image(gdImageCreateFromAvifPtr(length(bytes), data(bytes)));
+        }
+        return heifToImage(bytes);
+    }
+    if (format == "BMP") {
+        const std::optional<Size> size = bmpSize(bytes);
+        if (!size || size->width <= 0 || size->height <= 0) return nullptr;
+        refuseLarge(size);
+        requireSupport("strip.bmp", "BMP");
+        const std::string readable = withShortBmpHeader(bytes);
+        const std::string_view view = readable;
+        return Image(gdImageCreateFromBmpPtr(length(view), data(view)));
     }
     if (bytes.find("<html") != std::string_view::npos) return nullptr;
     tools::logln("Unidentified image type in toImage - magic marker was ", '"', bytes.substr(0, 4),

@@ -1,12 +1,16 @@
 #pragma once
 // libgd: strip images from raw bytes to GD images (toImage) and from GD images
-// to 32-bit surfaces (toSurface, through sdloo::surfaceFromRows).
+// to 32-bit surfaces (toSurface, through sdloo::surfaceFromRows). HEIF files
+// are decoded with libheif into a GD image (GD's own reader gives a blank one).
 //
 // toImage recognises the format by its first bytes: "GIF8" at 0, FF D8 FF at 0,
-// "PNG" at 1; "<html" anywhere means a web page (no image); anything else is
-// logged and refused with "Unidentified image type". Before GD sees the bytes,
-// the size in the image's header is checked, so a hostile header cannot make
-// GD allocate gigabytes.
+// "PNG" at 1, "RIFF"...."WEBP" (WebP), a leading "ftyp" box with an AVIF or
+// HEIF brand, "BM" (BMP); "<html" anywhere means a web page (no image);
+// anything else is logged and refused with "Unidentified image type". Before
+// GD sees the bytes, the size in the image's header is checked, so a hostile
+// header cannot make GD allocate gigabytes; a WebP, AVIF, HEIF or BMP file
+// whose header declares no size is not decoded at all. Animated GIF and WebP
+// files give their first frame (a WebP frame is cut out of the container).
 //
 // Threads: toImage from any thread (every decode runs under the process-wide
 // decoding lock); the conversions on the interface thread, like all surfaces.
@@ -43,8 +47,13 @@ public:
 
 // The decoded image; null for a web page or when GD cannot decode the data.
 // Throws std::out_of_range for fewer than four bytes, ImageTooLarge, and
-// std::runtime_error "Unidentified image type" (after the log line).
+// std::runtime_error "Unidentified image type" (after the log line), or when
+// the GD library was built without the format.
 Image toImage(std::string_view bytes);
+
+// The name of the image format the bytes begin with ("GIF", "JPEG", "PNG",
+// "WebP", "AVIF", "HEIF", "BMP"), or empty.
+std::string_view imageFormat(std::string_view bytes);
 
 // A new 32-bit surface (the default 8:8:8 layout, no alpha channel) with the
 // image's pixels, converted row by row with exactly the values that the pixel

@@ -53,16 +53,10 @@ int interactiveRun(const InteractiveOptions&, const InteractiveSettings& setting
         status = 1;
     }
 
-    // 7.
+    // 7. Page loading stops first: a page task still running may move a read
+    // position, so the pool is paused (and its running tasks drained) before
+    // the final save, waiting for it a bounded time.
     tools::logln("UI terminating");
-    try {
-        ui->loader().save(nullptr);
-    } catch (const std::exception& e) {
-        tools::logln("Saving at exit failed: ", e);
-        status = 1;
-    }
-
-    // 8. Pause the page pool, waiting for it a bounded time.
     auto done = std::make_shared<std::atomic<bool>>(false);
     tools::ThreadPool* pages = pagePool.get();
     tools::Thread shutdown([pages, done] {
@@ -74,6 +68,15 @@ int interactiveRun(const InteractiveOptions&, const InteractiveSettings& setting
         const auto until = std::chrono::steady_clock::now() + settings.pauseWaitStep;
         while (!done->load() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!done->load()) tools::logln("Page tasks still running; saving anyway");
+
+    // 8. Every comic, then the storage file.
+    try {
+        ui->loader().save(nullptr);
+    } catch (const std::exception& e) {
+        tools::logln("Saving at exit failed: ", e);
+        status = 1;
     }
 
     // 9. Update workers may still use the comics: they stay until the process ends.

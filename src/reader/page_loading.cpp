@@ -10,6 +10,8 @@
 
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
+#include "gui/sdl_bridge.hpp"
+#include "reader/clipboard.hpp"
 #include "reader/images.hpp"
 #include "tools/ini.hpp"
 #include "tools/log.hpp"
@@ -80,6 +82,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     if (first) repaint_();
 
     std::string data;
+    std::string downloadError;
     {
         // Whatever happens to the download, its bar leaves the map.
         struct Leave {
@@ -100,8 +103,9 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
         try {
             data = downloader::download(ref, std::move(progress), true);
         } catch (const std::exception& e) {
-            // Shown as a failed download; selecting the page again retries.
+            // Shown in the strip area; selecting the page again retries.
             tools::logln("Downloading ", ref, " failed: ", e);
+            downloadError = e.what();
         }
         tools::logln("Done downloading ", data.size());
     }
@@ -124,21 +128,57 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     }
     k->setPosition(i);
     tools::logln("Image length: ", data.size());
+    // Whatever is shown for the page, strip or error, the caption names it.
+    const std::string caption = "tovik [" + k->name() + "] - " + p.title;
     if (data.empty()) {
-        strip_.setStripView(std::make_shared<gui::TextBox>(emptyDownloadText));
+        strip_.showError(
+            downloadError.empty() ? std::string(emptyDownloadText) : "Error: " + downloadError,
+            caption);
+        return;
+    }
+    if (strip_.showsStrip(ref)) {  // shown by the key that asked for it
+        repaint_();
         return;
     }
     libgd::Image image = ahead().take(ref);
     if (!image) {
-        std::lock_guard<std::recursive_mutex> decoding(libgd::decodingLock());
-        image = libgd::toImage(data);
+        try {
+            std::lock_guard<std::recursive_mutex> decoding(libgd::decodingLock());
+            image = libgd::toImage(data);
+        } catch (const std::exception& e) {
+            tools::logln("Decoding ", ref, " failed: ", e);
+            strip_.showError(std::string("Error: ") + e.what(), caption);
+            return;
+        }
     }
     if (!image) {
-        strip_.setStripView(std::make_shared<gui::TextBox>(notAnImageText));
+        const std::string_view format = libgd::imageFormat(data);
+        strip_.showError(format.empty() ? std::string(notAnImageText)
+                                        : "Error: Damaged " + std::string(format) + " image",
+                         caption);
         return;
     }
-    strip_.showStrip(std::move(image), "tovik [" + k->name() + "] - " + p.title);
+    {
+        // Keys change the selection under the GUI lock: checking that the page
+        // is still the one wanted and swapping the view are one step, so a
+        // strip decoded while the user paged on never replaces a later one.
+        gui::GuiLock hold;
+        if (selection_.currentComic() != k || selection_.currentIndex() != i) return;
+        strip_.showStrip(std::move(image), caption, ref);
+    }
     repaint_();
+}
+
+bool PageLoader::showDecodedAhead(const ComicPtr& c, int i) {
+    comics::Page p;
+    if (i < 0 || !c->pageAt(static_cast<std::size_t>(i), p)) return false;
+    libgd::Image image = ahead().take(p.image);
+    if (!image) return false;
+    tools::logln("Showing ", pageLabel(*c, i), ", decoded ahead");
+    c->setPosition(i);
+    strip_.showStrip(std::move(image), "tovik [" + c->name() + "] - " + p.title, p.image);
+    repaint_();
+    return true;
 }
 
 void PageLoader::prefetch(int j) {
@@ -193,6 +233,7 @@ void PageLoader::nextPage() {
     const int index = selection_.currentIndex();
     if (index + 1 >= static_cast<int>(c->pageCount())) return;
     selection_.setCurrentIndex(index + 1);
+    showDecodedAhead(c, index + 1);
     auto prefetchOf = [this, c](int j) {
         if (j >= 0 && j < static_cast<int>(c->pageCount())) showPage(c, false, j);
     };
@@ -208,6 +249,7 @@ void PageLoader::previousPage() {
     const int index = selection_.currentIndex();
     if (index <= 0) return;
     selection_.setCurrentIndex(index - 1);
+    showDecodedAhead(c, index - 1);
     auto prefetchOf = [this, c](int j) {
         if (j >= 0 && j < static_cast<int>(c->pageCount())) showPage(c, false, j);
     };
@@ -286,6 +328,14 @@ void PageLoader::selectiveUpdate(const ComicPtr& c) {
     c->failed = false;
     tools::logln("Add update task for ", c->name());
     update(c, "Selective update for " + c->toString());
+}
+
+}  // namespace reader
+
+namespace reader {
+
+void PageLoader::copyToClipboardLater(std::string text) {
+    updatePool_.addTask("Copy to clipboard", [text = std::move(text)] { copyToClipboard(text); });
 }
 
 }  // namespace reader

@@ -58,6 +58,10 @@ public:
     void showPage(const ComicPtr& k, bool set, int index);
 
     // ---- paging ----
+    // Paging to a strip decoded ahead shows it at once on the calling (the
+    // loop's) thread, moving the read position; the queued load then finds
+    // it shown. False when the strip was not decoded ahead.
+    bool showDecodedAhead(const ComicPtr& c, int index);
     void firstPage();
     void previousPage();
     void nextPage();
@@ -68,6 +72,10 @@ public:
     void queueSave(const ComicPtr& c);
     void globalUpdate();
     void selectiveUpdate(const ComicPtr& c);
+
+    // Copies a text to the clipboard on the update pool: the helper program
+    // is waited for there, never by the event loop holding the GUI lock.
+    void copyToClipboardLater(std::string text);
 
 private:
     void update(const ComicPtr& c, const std::string& taskName);

@@ -1,10 +1,13 @@
 #include "reader/startup.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <utility>
 
@@ -15,10 +18,14 @@
 #include "comics/plugin_loading.hpp"
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
+#include "reader/headless_update.hpp"
 #include "sdloo/window.hpp"
 #include "tools/files.hpp"
 #include "tools/ini.hpp"
+#include "tools/library_lock.hpp"
 #include "tools/log.hpp"
+#include "tools/user_library.hpp"
+#include "tools/version.hpp"
 
 namespace reader {
 namespace {
@@ -102,7 +109,7 @@ int runInteractive(const InteractiveOptions& options) {
     if (!run) {
         tools::logln(
             "The reader window is not available in this build; the command-line modes "
-            "-h, -hh, -dump=<id>, -export, -import and -read work without it");
+            "-h, -hh, -dump=<id>, -export, -import, -read and -update work without it");
         return 1;
     }
     sdloo::startVideo();
@@ -119,7 +126,7 @@ void setInteractiveRun(InteractiveRun run) {
     interactiveHook = std::move(run);
 }
 
-void startUp() {
+void startUp(bool logFile) {
     tools::IniFile& ini = tools::config();  // reads "tovik.ini"
     // One more CA certificate file to trust for "https://" sites (a private CA, a proxy).
     if (ini.has("", "extra_ca_file")) {
@@ -135,8 +142,10 @@ void startUp() {
     comics::loadMainStorage();
     comics::builtin::appendAll(comics::mainStorage(), [] { comics::loadPlugins(); });
     // The video subsystem starts with the interactive run only.
-    tools::openLogFile("tovik.log");
-    tools::logln("Logfile open");
+    if (logFile) {
+        tools::openLogFile("tovik.log");
+        tools::logln("Logfile open");
+    }
 }
 
 int listIds() {
@@ -236,6 +245,11 @@ int mainRoutine(const std::vector<std::string>& args) {
         if (mode == "-export") return exportComics();
         if (mode == "-import") return importComics();
         if (mode == "-read") return markRead();
+        if (mode == "-update") {
+            HeadlessUpdateSettings settings;
+            settings.progress = ::isatty(STDOUT_FILENO) == 1;
+            return headlessUpdate(settings);
+        }
         if (mode == "-c") {
             // A terminal program already has its console.
             options.console = true;
@@ -245,13 +259,103 @@ int mainRoutine(const std::vector<std::string>& args) {
     return runInteractive(options);
 }
 
+namespace {
+
+enum class ModeKind { listing, writing, update };
+
+ModeKind kindOf(const std::vector<std::string>& args) {
+    if (args.empty()) return ModeKind::writing;  // the window
+    const std::string& mode = args.front();
+    if (mode == "-h" || mode == "-hh" || mode.rfind("-dump=", 0) == 0) return ModeKind::listing;
+    if (mode == "-update") return ModeKind::update;
+    return ModeKind::writing;
+}
+
+void sayError(const std::string& text) {
+    std::fprintf(stderr, "tovik: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+std::string here() {
+    std::error_code ec;
+    std::string dir = fs::current_path(ec).string();
+    return ec ? std::string(".") : dir;
+}
+
+// The setting lock_wait, read from the file as it is now (the process-wide
+// configuration is read only once the lock is held).
+std::chrono::milliseconds lockWait() {
+    int seconds = defaultLockWaitSeconds;
+    if (fs::exists("tovik.ini")) {
+        tools::IniFile ini("tovik.ini");
+        if (ini.has("", "lock_wait")) seconds = std::max(0, ini.getInt("", "lock_wait"));
+    }
+    return std::chrono::seconds(seconds);
+}
+
+// Log lines of "-update" go to the log file only: standard output carries the
+// comics' lines and the summary.
+void quietConsole() {
+    static const std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::fopen("/dev/null", "w"),
+                                                                      std::fclose);
+    if (sink) tools::redirectLogOutput(sink.get());
+}
+
+}  // namespace
+
 int entryPoint(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    if (!args.empty() && args.front() == "-version") {
+        writeOut(std::string("tovik ") + tools::version() + "\n");
+        return 0;
+    }
+    bool desktop = !args.empty() && args.front() == "-desktop";
+    if (desktop) args.erase(args.begin());
+    const ModeKind kind = kindOf(args);
+    const int startFailure = kind == ModeKind::update ? updateCannotStart : 1;
+    if (kind == ModeKind::update && args.size() > 1) {
+        sayError("-update takes no further arguments (usage: tovik [-desktop] -update)");
+        return updateCannotStart;
+    }
+
+    if (kind == ModeKind::update) quietConsole();
+
+    std::unique_ptr<tools::LibraryLock> lock;
+    bool logFile = true;
+    try {
+        if (desktop) tools::enterUserLibrary();
+        if (kind == ModeKind::listing) {
+            // Listing writes no storage; it only keeps off the log of a running reader.
+            logFile = !tools::LibraryLock::busy(tools::libraryLockFile);
+        } else {
+            const auto wait = kind == ModeKind::update ? lockWait() : std::chrono::milliseconds(0);
+            lock = tools::LibraryLock::acquire(tools::libraryLockFile, wait);
+            if (!lock) {
+                if (kind == ModeKind::update)
+                    sayError("another tovik is still using the comic library in " + here() +
+                             " after " +
+                             std::to_string(
+                                 std::chrono::duration_cast<std::chrono::seconds>(wait).count()) +
+                             " s; nothing was updated");
+                else
+                    sayError("another tovik is already using the comic library in " + here() +
+                             "; close it first");
+                return 1;
+            }
+        }
+    } catch (const std::exception& e) {
+        sayError(e.what());
+        return startFailure;
+    }
+    if (kind == ModeKind::update) blockStopSignals();
+
     int status = 1;
+    bool started = false;
     try {
         try {
-            startUp();
+            startUp(logFile);
+            started = true;
             tools::logln("Calling actual main function");
             status = mainRoutine(args);
         } catch (...) {
@@ -260,10 +364,11 @@ int entryPoint(int argc, char** argv) {
         }
     } catch (const std::exception& e) {
         tools::logln("main failed: ", e);
-        status = 1;
+        if (kind == ModeKind::update) sayError(e.what());
+        status = started ? 1 : startFailure;
     } catch (...) {
         tools::logln("main failed: unknown error");
-        status = 1;
+        status = started ? 1 : startFailure;
     }
     tools::shutdownLog();
     return status;

@@ -30,9 +30,10 @@ using InteractiveRun = std::function<int(const InteractiveOptions&)>;
 // logs that the reader window is not available and exits with status 1.
 void setInteractiveRun(InteractiveRun run);
 
-// The start-up sequence up to and including "Logfile open". Errors (a bad
-// "active" value, a broken plugin file) reach the caller.
-void startUp();
+// The start-up sequence up to and including "Logfile open" (without the log
+// file when logFile is false). Errors (a bad "active" value, a broken plugin
+// file) reach the caller.
+void startUp(bool logFile = true);
 
 // The main routine: "Starting up", the full-screen settings, then a
 // window-less mode or the interactive run. Returns the exit status.
@@ -41,6 +42,16 @@ int mainRoutine(const std::vector<std::string>& args);
 // The entry point: start-up, "Calling actual main function", the main routine;
 // an error logs "dead[Main]" and "main failed: " + its text and gives status 1.
 // Every return is orderly (the log's closing line is written).
+//
+// Before the start-up: "-version" prints the version and returns 0; a first
+// argument "-desktop" moves to the per-user library (setting it up) and the
+// arguments after it are read as the command line. Every mode that writes the
+// storage (the window, "-update", "-export", "-import", "-read") first takes
+// the library's lock in the working directory: the window gives up at once
+// with status 1 when another process has it, "-update" waits up to the
+// setting lock_wait (seconds). The process that does not get the lock writes
+// nothing, not even "tovik.log"; neither do the listing modes while another
+// process holds it.
 int entryPoint(int argc, char** argv);
 
 // The window-less modes, usable on their own (the main routine calls them).
@@ -51,5 +62,8 @@ int dump(const std::string& identifier);  // "-dump="
 int exportComics();                       // "-export"
 int importComics();                       // "-import"
 int markRead();                           // "-read"
+
+// How long "-update" waits for the library's lock when no setting says.
+inline constexpr int defaultLockWaitSeconds = 60;
 
 }  // namespace reader

@@ -80,6 +80,20 @@ WidgetPtr StripImage::make() {
     return view_;
 }
 
+// ---- StripError ----
+
+StripError::StripError(std::string text, std::string caption)
+    : gui::TextBox(" "), text_(std::move(text)), caption_(std::move(caption)) {
+    // The text is first read when the view is drawn: the caption follows then.
+    label = gui::BoundValue<std::string>::bound([this] {
+        if (!captionShown_) {
+            sdloo::setCaption(caption_);
+            captionShown_ = true;
+        }
+        return text_;
+    });
+}
+
 // ---- the strip area ----
 
 StripArea::StripArea(gui::UiBridge& bridge, const Selection& selection)
@@ -90,9 +104,12 @@ StripArea::~StripArea() {
     stripView_.reset();
 }
 
-void StripArea::setStripView(WidgetPtr w) {
+void StripArea::setStripView(WidgetPtr w) { replaceView(std::move(w), {}); }
+
+void StripArea::replaceView(WidgetPtr w, std::string ref) {
     {
         gui::GuiLock hold;
+        shownRef_ = std::move(ref);
         WidgetPtr old = std::move(stripView_);
         stripView_ = std::move(w);
         if (stripView_) stripView_->setChanged();
@@ -132,9 +149,19 @@ WidgetPtr StripArea::stripArea() {
     return stripArea_;
 }
 
-void StripArea::showStrip(libgd::Image image, std::string caption) {
-    setStripView(std::make_shared<StripImage>(std::move(image), std::move(caption),
-                                              [this] { return centered.get(); }));
+void StripArea::showStrip(libgd::Image image, std::string caption, std::string ref) {
+    replaceView(std::make_shared<StripImage>(std::move(image), std::move(caption),
+                                             [this] { return centered.get(); }),
+                std::move(ref));
+}
+
+bool StripArea::showsStrip(const std::string& ref) {
+    gui::GuiLock hold;
+    return !ref.empty() && ref == shownRef_;
+}
+
+void StripArea::showError(std::string text, std::string caption) {
+    setStripView(std::make_shared<StripError>(std::move(text), std::move(caption)));
 }
 
 std::shared_ptr<gui::ImageView> StripArea::imageView() {

@@ -19,6 +19,7 @@
 #include "gui/base.hpp"
 #include "gui/composites.hpp"
 #include "gui/image_view.hpp"
+#include "gui/leaves.hpp"
 #include "reader/images.hpp"
 #include "reader/selection.hpp"
 #include "tools/ini.hpp"
@@ -52,6 +53,19 @@ private:
     std::shared_ptr<gui::ImageView> view_;
 };
 
+// The text shown in place of a strip that cannot be shown (a failed download,
+// a damaged image); at its first draw the window caption names the page.
+class StripError : public gui::TextBox {
+public:
+    StripError(std::string text, std::string caption);
+    const std::string& caption() const { return caption_; }
+
+private:
+    std::string text_;
+    std::string caption_;
+    bool captionShown_ = false;  // the loop's thread only (the text is read when drawn)
+};
+
 class StripArea {
 public:
     // Shows the link bar of the selection's comic; asks the bridge for a full
@@ -64,8 +78,14 @@ public:
     // Replaces the strip view.
     void setStripView(gui::WidgetPtr w);
     gui::WidgetPtr stripView();
-    // Shows a decoded strip, centred while centered is set; caption names it.
-    void showStrip(libgd::Image image, std::string caption);
+    // Shows a decoded strip, centred while centered is set; caption names it;
+    // ref is the strip's image reference (showsStrip answers for it).
+    void showStrip(libgd::Image image, std::string caption, std::string ref = {});
+    // Whether the strip view is the strip of this image reference.
+    bool showsStrip(const std::string& ref);
+    // Shows a text in place of a strip that cannot be shown; at its first draw
+    // the window caption names the page it stands for.
+    void showError(std::string text, std::string caption);
     // The image view of the strip shown, when it has been drawn.
     std::shared_ptr<gui::ImageView> imageView();
 
@@ -81,7 +101,10 @@ public:
 private:
     gui::UiBridge& bridge_;
     const Selection& selection_;
+    void replaceView(gui::WidgetPtr w, std::string ref);
+
     gui::WidgetPtr stripView_;  // guarded by the GUI lock
+    std::string shownRef_;      // the strip view's image reference; guarded by the GUI lock
     gui::WidgetPtr stripArea_;
     const comics::Comic* stripAreaFor_ = nullptr;
 };

@@ -6,7 +6,6 @@
 
 #include "gui/layouts.hpp"
 #include "gui/leaves.hpp"
-#include "reader/clipboard.hpp"
 #include "reader/key_map.hpp"
 #include "sdloo/window.hpp"
 #include "tools/log.hpp"
@@ -40,6 +39,12 @@ ReaderWindow::ReaderWindow(tools::ThreadPool& pagePool, tools::ThreadPool& updat
                 [this](const ComicPtr& c) { loader_.selectiveUpdate(c); },
                 [this](const ComicPtr& c) { loader_.queueSave(c); },
                 [this] { requestRepaint(); },
+                [this] {
+                    if (fullScreen_)
+                        requestRepaint();
+                    else
+                        bridge.requestRepaintOf(tree_.listWidget());
+                },
             }),
       strip_(bridge, selection_),
       loader_(pagePool, updatePool, std::move(storeToDisk), selection_, tree_, strip_,
@@ -125,7 +130,8 @@ bool ReaderWindow::keyHandler(gui::Event& e) {
             const ComicPtr c = currentComic();
             const int i = currentIndex();
             comics::Page p;
-            if (c && i >= 0 && c->pageAt(static_cast<std::size_t>(i), p)) copyToClipboard(p.image);
+            if (c && i >= 0 && c->pageAt(static_cast<std::size_t>(i), p))
+                loader_.copyToClipboardLater(p.image);
             break;
         }
         case KeyAction::toggleFullScreen:

@@ -92,6 +92,8 @@ void logLine(std::string_view message) {
     lastWriter.store(me);
 }
 
+void startNewLogSection() { threadTag = nextThreadTag.fetch_add(1); }
+
 void logPrompt(std::string_view text) {
     std::lock_guard<std::mutex> hold(logLock());
     std::FILE* out = outputStream ? outputStream : stdout;

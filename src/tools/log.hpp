@@ -95,6 +95,11 @@ void logln(const A&... args) {
 // same line.
 void logPrompt(std::string_view text);
 
+// The calling thread's next line starts under a header of its own, as if
+// another thread wrote it: a pool worker calls it when it starts a task, so
+// each task's lines stand under the task's name.
+void startNewLogSection();
+
 // While one lives, the lines its thread logs are dropped (prompts are not):
 // for work whose own reporting would drown a console dialogue, such as a trial
 // crawl. Nests; other threads log as before.

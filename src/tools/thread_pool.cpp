@@ -2,14 +2,11 @@
 
 #include <chrono>
 #include <exception>
-#include <thread>
 
 #include "tools/log.hpp"
 
 namespace tools {
 namespace {
-
-constexpr auto pollInterval = std::chrono::milliseconds(10);
 
 // Guards appending to (and reading) any pool's worker list.
 std::mutex& workerListLock() {
@@ -43,6 +40,7 @@ void PoolWorker::run() {
             gate_->changed.wait(hold, [this] { return gate_->stop || !gate_->closed; });
             if (gate_->stop) return;
             busy_.store(true);
+            seen_ = gate_->queued;
         }
         std::optional<Task> current;
         try {
@@ -53,13 +51,24 @@ void PoolWorker::run() {
         hasCurrent_.store(current.has_value());
         if (current) {
             setThreadName(current->name);
+            startNewLogSection();
             runGuarded(current->action);
             clearThreadName();
         }
         current.reset();  // the action's captures end with the task
-        busy_.store(false);
-        std::unique_lock<std::mutex> hold(gate_->lock);
-        if (gate_->changed.wait_for(hold, pollInterval, [this] { return gate_->stop; })) return;
+        {
+            std::lock_guard<std::mutex> hold(gate_->lock);
+            busy_.store(false);
+        }
+        gate_->idle.notify_all();
+        if (!hasCurrent_.load()) {
+            // Nothing was queued: sleep until a task comes, the gate closes or
+            // the pool ends.
+            std::unique_lock<std::mutex> hold(gate_->lock);
+            gate_->changed.wait(
+                hold, [this] { return gate_->stop || gate_->closed || gate_->queued != seen_; });
+            if (gate_->stop) return;
+        }
     }
 }
 
@@ -113,9 +122,20 @@ bool ThreadPool::anyWork() const {
 }
 
 void ThreadPool::addTask(std::string name, std::function<void()> action) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (paused_) return;
-    queue_.push_back(Task{std::move(name), std::move(action)});
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (paused_) return;
+        queue_.push_back(Task{std::move(name), std::move(action)});
+    }
+    wake();
+}
+
+void ThreadPool::wake() {
+    {
+        std::lock_guard<std::mutex> hold(gate_->lock);
+        ++gate_->queued;
+    }
+    gate_->changed.notify_one();
 }
 
 std::optional<Task> ThreadPool::takeNextTask() {
@@ -143,10 +163,13 @@ void ThreadPool::pause() {
         if (w->hasCurrent()) ++running;
     logln(running, " Tasks running");
 
-    // A worker seen idle after the gate closed stays idle until resume.
+    // A worker seen idle after the gate closed stays idle until resume; a
+    // worker ending its task tells the gate.
+    gate_->changed.notify_all();
     std::vector<bool> held(workers.size(), false);
     std::size_t heldCount = 0;
     std::size_t reported = 0;
+    std::unique_lock<std::mutex> hold(gate_->lock);
     for (;;) {
         if (heldCount != reported) {
             logln(static_cast<long long>(heldCount), " paused");
@@ -159,7 +182,7 @@ void ThreadPool::pause() {
             }
         }
         if (heldCount == workers.size()) return;
-        std::this_thread::sleep_for(pollInterval);
+        gate_->idle.wait(hold);
     }
 }
 
@@ -174,6 +197,7 @@ void ThreadPool::resume() {
     {
         std::lock_guard<std::mutex> hold(gate_->lock);
         gate_->closed = false;
+        ++gate_->queued;
     }
     gate_->changed.notify_all();
 }

@@ -1,11 +1,12 @@
 #pragma once
 // Pools of named background tasks. A task is a name plus an action; while a
-// worker runs it, the task's name is the worker's name in the log. Workers poll
-// the queue every 10 ms. A pause holds every worker still between two tasks
-// (at a gate at the top of its loop) until resume releases them.
+// worker runs it, the task's name is the worker's name in the log. Idle workers
+// sleep on a condition variable and adding a task wakes one of them. A pause holds every worker
+// still between two tasks (at a gate at the top of its loop) until resume releases them.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -26,9 +27,13 @@ struct Task {
 // The gate every worker of one pool passes at the top of its loop.
 struct PoolGate {
     std::mutex lock;
-    std::condition_variable changed;
-    bool closed = false;  // guarded by lock
-    bool stop = false;    // guarded by lock
+    std::condition_variable changed;  // gate opened or closed, stop, a task queued
+    std::condition_variable idle;     // a worker finished a cycle
+    bool closed = false;              // guarded by lock
+    bool stop = false;                // guarded by lock
+    // Counts the tasks queued (and resumes): a worker that found the queue
+    // empty sleeps until it moves past the value it saw. Guarded by lock.
+    std::uint64_t queued = 0;
 };
 
 // One worker: loops taking tasks from its pool until the pool ends.
@@ -52,7 +57,8 @@ private:
     std::shared_ptr<PoolGate> gate_;
     std::atomic<bool> busy_{false};
     std::atomic<bool> hasCurrent_{false};
-    Thread thread_;  // last: starts after every other member is ready
+    std::uint64_t seen_ = 0;  // gate's queued count before the latest fetch; own thread only
+    Thread thread_;           // last: starts after every other member is ready
 };
 
 class ThreadPool {
@@ -85,6 +91,7 @@ public:
 
 private:
     std::vector<PoolWorker*> workersCopy() const;
+    void wake();
 
     mutable std::mutex lock_;  // queue_, saved_, paused_
     std::deque<Task> queue_;

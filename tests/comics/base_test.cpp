@@ -26,6 +26,12 @@ public:
                 Page{"REFER=h/" + std::to_string(i) + " h/" + std::to_string(i) + ".png",
                      "t" + std::to_string(i), "", ""});
     }
+    // What an update does before it changes anything.
+    void startUpdate() { keepAsGood(); }
+    void setCustom(std::string custom) {
+        std::lock_guard<std::recursive_mutex> hold(lock());
+        state_.custom = std::move(custom);
+    }
 
 private:
     std::string id_;
@@ -126,6 +132,33 @@ TEST(Comic, FailedComicKeepsItsStoredState) {
     EXPECT_EQ(storage.get("f"), stored);
 }
 
+TEST(Comic, FailedUpdateKeepsTheLastGoodPagesAndTheReadPosition) {
+    FileStorage storage;
+    storage.put("f", comics::serialize::encode(stateWith(4, 1)));
+    auto c = comics::create<TestComic>(storage, "f");
+    c->startUpdate();
+    c->add(3);  // the update's first finds, then it breaks
+    c->setCustom("half way");
+    c->setPosition(6);  // the reader looked at one of them
+    c->fail("No comics found");
+    EXPECT_EQ(c->pageCount(), 4u);  // the pages it had
+    EXPECT_EQ(c->position(), 4);    // within them
+    EXPECT_EQ(c->stateCopy().custom, "blob");
+    // Reading on after the failure; anything an update still adds is not written.
+    c->setPosition(2);
+    c->add(5);
+    c->save();
+    ComicState written = comics::serialize::decode(storage.get("f"));
+    ComicState expected = stateWith(4, 2);
+    EXPECT_EQ(written, expected);
+    // A later successful update starts from what the comic then holds.
+    c->failed = false;
+    c->startUpdate();
+    c->add(1);
+    c->save();
+    EXPECT_EQ(comics::serialize::decode(storage.get("f")).pages.size(), 10u);
+}
+
 TEST(Comic, EntityCleanupAndCuts) {
     EXPECT_EQ(comics::entityCleanup("Tom&apos;s&nbsp;day"), "Tom's day");
     std::string text = "<a>1</a><b>x</b><a>2</a>";
@@ -198,7 +231,8 @@ TEST(BuiltinComic, ActiveFlagLivesInTheConfiguration) {
     c->fail("broken");
     c->save();  // the key is written even for a failed comic
     EXPECT_EQ(testsupport::readFile("tovik.ini"), "[snafu: snafu]\nactive = true\n");
-    EXPECT_FALSE(storage.has("builtin"));
+    // Its state as it was before the failure: nothing.
+    EXPECT_EQ(comics::serialize::decode(storage.get("builtin")), ComicState{});
 
     testsupport::writeFile("tovik.ini", "[snafu: snafu]\nactive = yes\n");
     tools::useConfigFile("tovik.ini");

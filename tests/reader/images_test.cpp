@@ -196,20 +196,167 @@ TEST_F(Images, SignatureRulesInOrder) {
 }
 
 TEST_F(Images, UnknownDataIsLoggedAndRefused) {
-    IMAGE_OR_SKIP(bmp, "-size 4x4 xc:red", "x.bmp");
-    ASSERT_EQ(bmp.substr(0, 2), "BM");
+    const std::string tiff = std::string("II*\0", 4) + std::string(60, '\x01');
     testing::internal::CaptureStdout();
     try {
-        toImage(bmp);
+        toImage(tiff);
         ADD_FAILURE() << "no exception";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Unidentified image type");
     }
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Unidentified image type in toImage - magic marker was \"" +
-                       bmp.substr(0, 4) + "\""),
+                       tiff.substr(0, 4) + "\""),
               std::string::npos)
         << out;
+    EXPECT_EQ(imageFormat(tiff), "");
+}
+
+// ---- today's formats, made by tools we did not write ----
+
+namespace {
+
+struct Made {
+    const char* what;
+    std::string command;  // RED, BLUE: solid strips; OUT: the file made
+    std::string name;
+    std::string format;
+};
+
+// Nearly the colour: lossy encoders move channels a little.
+::testing::AssertionResult near(int r, int g, int b, int c) {
+    const int dr = std::abs(gdTrueColorGetRed(c) - r), dg = std::abs(gdTrueColorGetGreen(c) - g),
+              db = std::abs(gdTrueColorGetBlue(c) - b);
+    if (dr <= 20 && dg <= 20 && db <= 20) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pixel " << gdTrueColorGetRed(c) << ","
+                                         << gdTrueColorGetGreen(c) << "," << gdTrueColorGetBlue(c);
+}
+
+}  // namespace
+
+TEST_F(Images, TodaysFormatsShowTheirStripOrTheirFirstFrame) {
+    IMAGE_OR_SKIP(red, "-size 40x30 'xc:rgb(220,30,20)'", "red.png");
+    convert("-size 40x30 'xc:rgb(20,40,210)'", "blue.png");
+    const std::vector<Made> cases = {
+        {"lossy WebP", "cwebp -quiet -q 90 RED -o OUT", "a.webp", "WebP"},
+        {"lossless WebP", "cwebp -quiet -lossless RED -o OUT", "b.webp", "WebP"},
+        {"animated lossless WebP", "img2webp -lossless RED BLUE -o OUT", "c.webp", "WebP"},
+        {"animated lossy WebP", "img2webp -lossy RED BLUE -o OUT", "d.webp", "WebP"},
+        {"animated WebP by ImageMagick", "convert -delay 10 RED BLUE -loop 0 OUT", "e.webp",
+         "WebP"},
+        {"AVIF", "avifenc -s 10 RED OUT", "f.avif", "AVIF"},
+        {"AVIF by ImageMagick", "convert RED OUT", "g.avif", "AVIF"},
+        {"HEIF by ImageMagick", "convert RED OUT", "h.heic", "HEIF"},
+        {"BMP", "convert RED OUT", "i.bmp", "BMP"},
+        {"BMP with the old header", "convert RED BMP2:OUT", "j.bmp", "BMP"},
+        {"animated GIF", "convert -delay 10 RED BLUE -loop 0 OUT", "k.gif", "GIF"},
+    };
+    int shown = 0;
+    for (const Made& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string tool = c.command.substr(0, c.command.find(' '));
+        if (!testsupport::haveProgram(tool)) continue;
+        std::string command = c.command;
+        auto put = [&](const std::string& word, const std::string& with) {
+            command.replace(command.find(word), word.size(), with);
+        };
+        put("RED", dir_.file("red.png"));
+        if (command.find("BLUE") != std::string::npos) put("BLUE", dir_.file("blue.png"));
+        put("OUT", dir_.file(c.name));
+        if (testsupport::run(command + " >/dev/null 2>&1") != 0) continue;  // encoder missing
+        const std::string bytes = testsupport::readFile(dir_.file(c.name));
+        EXPECT_EQ(imageFormat(bytes), c.format);
+        Image image = toImage(bytes);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(gdImageSX(image.get()), 40);
+        EXPECT_EQ(gdImageSY(image.get()), 30);
+        EXPECT_TRUE(near(220, 30, 20, gdImageGetTrueColorPixel(image.get(), 20, 15)));
+        expectSamePixels(image.get());
+        ++shown;
+    }
+    if (shown == 0) GTEST_SKIP() << "no encoder of today's formats is here";
+}
+
+namespace {
+
+void putLittle(std::string& b, std::size_t at, std::uint32_t v, int n) {
+    for (int k = 0; k < n; ++k) b[at + k] = static_cast<char>(v >> (8 * k));
+}
+
+}  // namespace
+
+TEST_F(Images, TodaysFormatsRefuseHugeHeadersBeforeDecoding) {
+    // Lossless WebP: 14-bit sizes minus one after the 0x2F signature.
+    std::string vp8l = std::string("RIFF\0\0\0\0WEBPVP8L\x0a\0\0\0\x2f", 21) + std::string(9, '\0');
+    putLittle(vp8l, 21, (16383u) | (0u << 14), 4);  // 16384 x 1
+    try {
+        toImage(vp8l);
+        ADD_FAILURE() << "no exception";
+    } catch (const ImageTooLarge& e) {
+        EXPECT_STREQ(e.what(), "Image too large: 16384 x 1");
+    }
+    // Extended WebP: a canvas of 16777216 x 16777216.
+    std::string vp8x = std::string("RIFF\0\0\0\0WEBPVP8X\x0a\0\0\0", 20) + std::string(10, '\xff');
+    EXPECT_THROW(toImage(vp8x), ImageTooLarge);
+    // BMP: 100000 x 100000, also written top-down (negative height).
+    std::string bmp = "BM" + std::string(52, '\0');
+    putLittle(bmp, 14, 40, 4);
+    putLittle(bmp, 18, 100000, 4);
+    putLittle(bmp, 22, 100000, 4);
+    EXPECT_THROW(toImage(bmp), ImageTooLarge);
+    putLittle(bmp, 22, static_cast<std::uint32_t>(-100000), 4);
+    EXPECT_THROW(toImage(bmp), ImageTooLarge);
+    putLittle(bmp, 18, static_cast<std::uint32_t>(-4), 4);  // negative width: damaged
+    EXPECT_FALSE(toImage(bmp));
+    // A real AVIF whose declared extent is made enormous.
+    std::string avif = convert("-size 40x30 'xc:rgb(220,30,20)'", "big.avif");
+    if (!avif.empty()) {
+        const std::size_t at = avif.find("ispe");
+        ASSERT_NE(at, std::string::npos);
+        std::string big = avif;
+        for (std::size_t k = 8; k < 16; ++k) big[at + k] = '\x7f';
+        EXPECT_THROW(toImage(big), ImageTooLarge);
+        std::string blind = avif;  // no extent at all: not decoded
+        blind[at] = 'x';
+        EXPECT_FALSE(toImage(blind));
+    }
+}
+
+TEST_F(Images, DamagedTodaysFormatsNeverEndTheProcess) {
+    IMAGE_OR_SKIP(red, "-size 30x20 gradient:red-blue", "d.png");
+    std::vector<std::string> originals;
+    for (const char* name : {"m.webp", "m.bmp", "m.avif", "m.heic"}) {
+        std::string made = convert("-size 30x20 gradient:red-blue", name);
+        if (!made.empty()) originals.push_back(made);
+    }
+    if (testsupport::haveProgram("img2webp")) {
+        convert("-size 30x20 xc:blue", "b.png");
+        if (testsupport::run("img2webp -lossy " + dir_.file("d.png") + " " + dir_.file("b.png") +
+                             " -o " + dir_.file("anim.webp") + " >/dev/null 2>&1") == 0)
+            originals.push_back(testsupport::readFile(dir_.file("anim.webp")));
+    }
+    int tried = 0;
+    for (const std::string& original : originals) {
+        ASSERT_GT(original.size(), 16u);
+        unsigned seed = 11;
+        for (int round = 0; round < 40; ++round) {
+            std::string bytes = original;
+            for (int k = 0; k < 1 + round % 4; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                std::size_t at = 12 + (seed >> 8) % (bytes.size() - 12);
+                bytes[at] = static_cast<char>(seed >> 24);
+            }
+            if (round % 5 == 0) bytes.resize(12 + (seed >> 4) % (bytes.size() - 12));
+            try {
+                Image image = toImage(bytes);
+                if (image && gdImageSX(image.get()) <= maxWidth) toSurface(image.get());
+            } catch (const std::exception&) {
+                // A clear refusal is as good as a decode.
+            }
+            ++tried;
+        }
+    }
+    EXPECT_EQ(tried, 40 * static_cast<int>(originals.size()));
 }
 
 TEST_F(Images, TooFewBytesIsACleanError) {

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -53,6 +54,16 @@ public:
         onNewPages();
         onChanged();
         updating = false;
+    }
+    // An update that finds a page, then breaks as a plugin does.
+    void breakMidUpdate() {
+        keepAsGood();
+        {
+            std::lock_guard<std::recursive_mutex> held(lock());
+            state_.pages.push_back(Page{"half", "Half", "", ""});
+            state_.custom = "half way";
+        }
+        fail("No comics found");
     }
     void setPages(std::vector<Page> pages, std::int32_t position = 0) {
         comics::ComicState s;
@@ -595,6 +606,9 @@ TEST_F(Window, PrefetchedNeighboursAreDecodedAheadAndTakenWhenShown) {
     const std::vector<Page> ps = a->pagesCopy();
     EXPECT_TRUE(ahead().has(ps[1].image));
     key(SDLK_PAGEDOWN);
+    // Shown by the key itself: no worker is waited for.
+    EXPECT_TRUE(ui->strip().showsStrip(ps[1].image));
+    EXPECT_EQ(a->position(), 1);
     ASSERT_TRUE(settle());
     EXPECT_EQ(shownCaption(), "tovik [Ahead] - Strip 2");
     EXPECT_FALSE(ahead().has(ps[1].image));  // taken by the load that showed it
@@ -605,26 +619,64 @@ TEST_F(Window, PrefetchedNeighboursAreDecodedAheadAndTakenWhenShown) {
     EXPECT_FALSE(ahead().has(ps[4].image));
 }
 
-TEST_F(Window, EmptyDownloadAndWebPageShowTheirTexts) {
+TEST_F(Window, StripsThatCannotBeShownShowTheirErrorUnderTheirOwnCaption) {
     auto c = comic("Broken");
+    server.route("/good.png", pngOf(20, 20, 1, 2, 3), "image/png");
     server.route("/empty.png", "", "image/png");
     server.route("/page.png", "<html><body>Not here</body></html>", "text/html");
-    c->setPages({Page{"REFER=http://x/ " + server.url("/empty.png"), "Empty", "", ""},
-                 Page{"REFER=http://x/ " + server.url("/page.png"), "Page", "", ""}},
-                0);
+    server.route("/damaged.webp",
+                 std::string("RIFF\x20\0\0\0WEBPVP8 \x14\0\0\0", 20) + std::string(20, '\x55'),
+                 "image/webp");
+    std::string huge = "BM" + std::string(52, '\0');
+    huge[14] = 40;
+    huge[20] = 1;  // 65536 wide
+    huge[24] = 1;  // 65536 high
+    server.route("/huge.bmp", huge, "image/bmp");
+    server.route("/odd.tif", std::string("II*\0", 4) + std::string(40, '\1'), "image/tiff");
+    auto page = [&](const std::string& path, const std::string& title) {
+        return Page{"REFER=http://x/ " + server.url(path), title, "", ""};
+    };
+    c->setPages(
+        {page("/good.png", "Good"), page("/empty.png", "Empty"), page("/page.png", "Page"),
+         page("/damaged.webp", "Damaged"), page("/huge.bmp", "Huge"), page("/odd.tif", "Odd"),
+         Page{"REFER=http://x/ http://127.0.0.1:1/gone.png", "Gone", "", ""}},
+        0);
     start();
     ui->loader().selectComic(c, 0);
     ASSERT_TRUE(settle());
-    auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
-    ASSERT_TRUE(text);
-    EXPECT_EQ(text->label.get(), emptyDownloadText);
-    EXPECT_EQ(c->position(), 0);
-    key(SDLK_PAGEDOWN);
+    EXPECT_EQ(shownCaption(), "tovik [Broken] - Good");
+    struct Expected {
+        std::string text;  // the start of the text shown
+        std::string title;
+    };
+    const std::vector<Expected> expected = {
+        {"Error: ", "Empty"},  // the downloader's own words, or emptyDownloadText
+        {notAnImageText, "Page"},
+        {"Error: Damaged WebP image", "Damaged"},
+        {"Error: Image too large: 65536 x 65536", "Huge"},
+        {"Error: Unidentified image type", "Odd"},
+        {"Error: ", "Gone"},
+    };
+    int index = 0;
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.title);
+        key(SDLK_PAGEDOWN);
+        ASSERT_TRUE(settle());
+        ++index;
+        auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
+        ASSERT_TRUE(text);
+        EXPECT_EQ(text->label.get().rfind(e.text, 0), 0u) << text->label.get();
+        // Never the caption of the strip before it.
+        EXPECT_EQ(shownCaption(), "tovik [Broken] - " + e.title);
+        // The position moves to the page whose error is shown.
+        EXPECT_EQ(c->position(), index);
+        EXPECT_EQ(ui->currentIndex(), index);
+    }
+    // Back to a page that can be shown: its strip and caption again.
+    key(SDLK_HOME);
     ASSERT_TRUE(settle());
-    text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
-    ASSERT_TRUE(text);
-    EXPECT_EQ(text->label.get(), notAnImageText);
-    EXPECT_EQ(c->position(), 1);  // the position moves to a page that was shown
+    EXPECT_TRUE(std::dynamic_pointer_cast<StripImage>(ui->strip().stripView()));
+    EXPECT_EQ(shownCaption(), "tovik [Broken] - Good");
 }
 
 TEST_F(Window, EmptyComicAndNegativeIndexDoNothing) {
@@ -688,6 +740,165 @@ TEST_F(Window, ReplacedStripBeforeItsFirstDrawFreesItsImage) {
     ui->strip().setStripView(std::make_shared<gui::TextBox>("other"));
     gui::drainRetired();
     EXPECT_TRUE(held.expired());
+}
+
+// ---- the list under the pointer ----
+
+namespace {
+
+// Pixels of a colour in an area of a surface.
+int pixelsIn(SDL_Surface* s, gui::Rect r, gui::Rgba c) {
+    sdloo::SurfacePlane d(s);
+    int n = 0;
+    for (int y = r.y; y < r.y + r.h; ++y)
+        for (int x = r.x; x < r.x + r.w; ++x) {
+            const gui::Rgba p = d.get(x, y);
+            if (p.red == c.red && p.green == c.green && p.blue == c.blue) ++n;
+        }
+    return n;
+}
+
+// A strip view that counts its draws.
+class CountingView : public gui::TextBox {
+public:
+    CountingView() : gui::TextBox("counting") {}
+    void draw(SDL_Surface* target) override {
+        ++draws;
+        gui::TextBox::draw(target);
+    }
+    int draws = 0;
+};
+
+}  // namespace
+
+TEST_F(Window, HoveredComicKeepsItsButtonsUnderPointerSweepsAndUActsOnTheFirstClick) {
+    comic("First", 2);
+    auto second = comic("Second", 2);
+    auto third = comic("Third", 2);
+    start();
+    auto counting = std::make_shared<CountingView>();
+    ui->strip().setStripView(counting);
+    ui->bridge.repaint();
+    auto box = ui->tree().treeBox();
+    const int itemWidth = box->area.w - 16;
+    auto move = [&](int x, int y) {
+        SDL_Event e{};
+        e.type = SDL_MOUSEMOTION;
+        e.motion.x = static_cast<Uint16>(x);
+        e.motion.y = static_cast<Uint16>(y);
+        SDL_PushEvent(&e);
+        ui->bridge.processEvents();
+        ui->bridge.repaint();
+    };
+    const gui::Rgba lightRed(255, 192, 192);
+    auto rowArea = [&](int row) {
+        return gui::Rect(box->area.x, box->area.y + 20 * row, itemWidth, 20);
+    };
+    const int drawsBefore = counting->draws;
+    const long treePaintsBefore = ui->bridge.treePaints.load();
+    // Along the second row, over the comic's name and onto its U and X buttons.
+    for (int x = box->area.x + 2; x < box->area.x + itemWidth - 2; x += 3) {
+        move(x, box->area.y + 20 + 10);
+        ASSERT_EQ(ui->tree().hovered(), second) << x;
+        ASSERT_GT(pixelsIn(ui->bridge.screen(), rowArea(1), lightRed), 20) << "no X at " << x;
+        ASSERT_EQ(pixelsIn(ui->bridge.screen(), rowArea(2), lightRed), 0) << x;
+    }
+    // Down to the third row: the buttons move with the hovered comic.
+    move(box->area.x + 40, box->area.y + 2 * 20 + 10);
+    EXPECT_EQ(ui->tree().hovered(), third);
+    EXPECT_EQ(pixelsIn(ui->bridge.screen(), rowArea(1), lightRed), 0);
+    EXPECT_GT(pixelsIn(ui->bridge.screen(), rowArea(2), lightRed), 20);
+    // Below the rows and out of the list: nothing hovered.
+    move(box->area.x + 40, box->area.y + 6 * 20 + 10);
+    EXPECT_EQ(ui->tree().hovered(), nullptr);
+    move(box->area.x + 40, box->area.y + 2 * 20 + 10);
+    move(box->area.x + 40, box->area.y - 10);  // onto the tabs
+    EXPECT_EQ(ui->tree().hovered(), nullptr);
+    // All of it repainted the list alone, never the strip beside it.
+    EXPECT_EQ(counting->draws, drawsBefore);
+    EXPECT_EQ(ui->bridge.treePaints.load(), treePaintsBefore);
+    EXPECT_GT(ui->bridge.partPaints.load(), 0);
+
+    // One click on U of the second comic starts its update.
+    const int uButton = box->area.x + 1 + (itemWidth - 2) - 32 + 8;
+    click(uButton, box->area.y + 20 + 10);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(second->updates.load(), 1);
+    EXPECT_EQ(third->updates.load(), 0);
+    EXPECT_EQ(ui->currentComic(), nullptr);  // the click did not select the comic
+}
+
+// ---- handlers never wait ----
+
+TEST_F(Window, F7ReturnsWhileTheClipboardHelperStillRuns) {
+    auto c = comic("Copied", 2);
+    start();
+    ui->loader().selectComic(c, 0);
+    ASSERT_TRUE(settle());
+    // A clipboard helper that holds on until the test lets it go.
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directories(bin);
+    testsupport::writeFile(bin + "/xclip", "#!/bin/sh\ntouch '" + dir.file("started") +
+                                               "'\nwhile [ ! -e '" + dir.file("release") +
+                                               "' ]; do sleep 0.02; done\ncat > '" +
+                                               dir.file("got") + "'\n");
+    std::filesystem::permissions(bin + "/xclip", std::filesystem::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const char* oldDisplay = std::getenv("DISPLAY");
+    const std::string savedDisplay = oldDisplay ? oldDisplay : "";
+    const char* oldWayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string savedWayland = oldWayland ? oldWayland : "";
+    setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+    setenv("DISPLAY", ":98", 1);
+    unsetenv("WAYLAND_DISPLAY");
+
+    key(SDLK_F7);  // returns at once: the helper is waited for elsewhere
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (!std::filesystem::exists(dir.file("started")) && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("started")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("got")));
+    // Meanwhile the strip view can be swapped under the GUI lock and painted.
+    ui->strip().setStripView(std::make_shared<gui::TextBox>("still painting"));
+    ui->bridge.repaint();
+    testsupport::writeFile(dir.file("release"), "");
+    EXPECT_TRUE(settle());
+    EXPECT_EQ(testsupport::readFile(dir.file("got")), c->pagesCopy()[0].image);
+
+    setenv("PATH", oldPath.c_str(), 1);
+    if (oldDisplay)
+        setenv("DISPLAY", savedDisplay.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+    if (oldWayland) setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1);
+}
+
+// ---- failed comics ----
+
+TEST_F(Window, AFailedComicKeepsItsPagesAndTheReadPositionAcrossARestart) {
+    auto c = servedComic("Failing", 5, 1);
+    const std::vector<Page> before = c->pagesCopy();
+    c->onUpdate = [](StubComic& s) { s.breakMidUpdate(); };
+    start();
+    ui->loader().selectiveUpdate(c);
+    ASSERT_TRUE(settle());
+    ASSERT_TRUE(c->failed);
+    EXPECT_EQ(c->pagesCopy(), before);
+    // Read on in the failed comic.
+    ui->loader().selectComic(c, -1);
+    ASSERT_TRUE(settle());
+    key(SDLK_PAGEDOWN);
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(c->position(), 3);
+    ui->loader().save(nullptr);
+
+    // The next start reads what was written.
+    auto again = std::make_shared<StubComic>(storage, "Failing");
+    again->initialise();
+    EXPECT_EQ(again->position(), 3);
+    EXPECT_EQ(again->pagesCopy(), before);
+    EXPECT_EQ(again->stateCopy().custom, "");
 }
 
 // ---- tabs, saves, updates ----
@@ -855,6 +1066,57 @@ TEST_F(Window, InteractiveRunUpdatesWhilePagingAndSavesOnEscape) {
         ASSERT_TRUE(written.has(c->id())) << c->id();
         EXPECT_NO_THROW(comics::serialize::decode(written.get(c->id())));
     }
+    comics::registry().clearForTests();
+    gui::becomeLoopThread();
+}
+
+TEST_F(Window, ShutdownDrainsPageTasksBeforeTheFinalSave) {
+    testsupport::TempDir work(true);
+    tools::useConfigFile("tovik.ini");
+    comics::registry().clearForTests();
+    auto c = std::make_shared<StubComic>(comics::mainStorage(), "Inflight");
+    std::vector<Page> ps;
+    for (int i = 0; i < 6; ++i) {
+        const std::string path = "/slow/" + std::to_string(i) + ".png";
+        ps.push_back(
+            Page{"REFER=http://x/ " + server.url(path), "Slow " + std::to_string(i), "", ""});
+    }
+    c->setPages(ps, 0);
+    const std::string png = pngOf(20, 20, 9, 9, 9);
+    server.fallback([png](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        return testsupport::HttpServer::Reply(
+            testsupport::HttpServer::response(png, 200, "image/png"));
+    });
+    comics::registry().append(c);
+
+    std::thread driver([] {
+        auto push = [](SDLKey sym) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            SDL_Event e{};
+            e.type = SDL_KEYDOWN;
+            e.key.keysym.sym = sym;
+            SDL_PushEvent(&e);
+        };
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        push(SDLK_i);  // the only match: selected
+        for (int i = 0; i < 3; ++i) push(SDLK_PAGEDOWN);
+        push(SDLK_ESCAPE);  // while every strip is still on its way
+    });
+    testsupport::LogCapture log;
+    InteractiveSettings settings;
+    settings.pageWorkers = 16;  // every task of the keys above runs at once
+    settings.updateWorkers = 2;
+    settings.exitHard = false;
+    const int status = interactiveRun(InteractiveOptions{}, settings);
+    driver.join();
+    EXPECT_EQ(status, 0);
+    // The strips arrived after Escape; their positions are in the file.
+    FileStorage written;
+    written.read(testsupport::readFile("storage.dat.zip"));
+    EXPECT_EQ(comics::serialize::decode(written.get(c->id())).position, 3);
+    const std::string text = log.text();
+    EXPECT_LT(text.find("UI terminating"), text.find("Saving comics ..."));
     comics::registry().clearForTests();
     gui::becomeLoopThread();
 }

@@ -22,6 +22,27 @@ private:
     pid_t pid_ = -1;
 };
 
+// A shell command run by /bin/sh in its own process group (end it with "exec
+// program" so that the pid is the program's). Ended by its id when the object
+// goes: SIGTERM, then SIGKILL after 3 s.
+class Child {
+public:
+    explicit Child(const std::string& command);
+    ~Child() { stop(); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // The exit status once it ended within the time (128 + signal when a
+    // signal ended it), else -1.
+    int wait(int ms);
+    void signal(int number);
+    void stop();
+    bool running() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
 // A loopback port that was free a moment ago.
 std::uint16_t freePort();
 // Waits up to 10 s until something accepts connections on the loopback port.

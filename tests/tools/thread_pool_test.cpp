@@ -82,7 +82,9 @@ TEST(ThreadPool, RunsTasksInOrderUnderTheirNames) {
         ASSERT_TRUE(waitFor([&] { return !p.anyWork(); }));
     }
     std::string log = capture.text();
-    EXPECT_NE(log.find("--[ Task 1 ]------\n| running 1\n| running 2\n| running 3\n"),
+    // Each task's lines stand under its own name, also when one worker runs them in a row.
+    EXPECT_NE(log.find("--[ Task 1 ]------\n| running 1\n+--[ Task 2 ]------\n| running 2\n"
+                       "+--[ Task 3 ]------\n| running 3\n"),
               std::string::npos)
         << log;
     auto named = log.find("--[ Named ]------\n| acting\n");
@@ -104,7 +106,8 @@ TEST(ThreadPool, FailingTaskIsLoggedAndWorkerGoesOn) {
         ASSERT_TRUE(waitFor([&] { return ran.load() == 1 && !p.anyWork(); }));
     }
     std::string log = capture.text();
-    EXPECT_NE(log.find("--[ Bad one ]------\n| Task failed with boom\n| Task failed with "),
+    EXPECT_NE(log.find("--[ Bad one ]------\n| Task failed with boom\n+--[ Odd one ]------\n"
+                       "| Task failed with an unknown exception\n"),
               std::string::npos)
         << log;
 }
@@ -230,6 +233,42 @@ TEST(ThreadPool, AddedWorkersShareTheQueue) {
         });
     ASSERT_TRUE(waitFor([&] { return !p.anyWork(); }));
     EXPECT_EQ(peak.load(), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Idle workers only wake when told: a lost wake-up would leave a task queued
+// for good, so every round waits for its task with a deadline.
+TEST(ThreadPool, EveryQueuedTaskWakesAnIdleWorker) {
+    for (int workers : {1, 3}) {
+        tools::ThreadPool pool(workers);
+        std::atomic<int> done{0};
+        for (int round = 1; round <= 500; ++round) {
+            pool.addTask("Wake", [&done] { ++done; });
+            ASSERT_TRUE(waitFor([&] { return done.load() == round; }, 5000ms))
+                << "task " << round << " never ran with " << workers << " workers";
+        }
+    }
+}
+
+TEST(ThreadPool, TasksFromManyThreadsAllRunAndPauseResumeStillWakes) {
+    tools::ThreadPool pool(4);
+    std::atomic<int> done{0};
+    std::vector<std::thread> adders;
+    for (int t = 0; t < 4; ++t)
+        adders.emplace_back([&pool, &done] {
+            for (int i = 0; i < 500; ++i) pool.addTask("Many", [&done] { ++done; });
+        });
+    for (auto& a : adders) a.join();
+    ASSERT_TRUE(waitFor([&] { return done.load() == 2000; }));
+    pool.pause();
+    pool.addTask("Dropped while paused", [&done] { ++done; });
+    pool.resume();
+    pool.addTask("After resume", [&done] { ++done; });
+    ASSERT_TRUE(waitFor([&] { return done.load() == 2001; }));
+    EXPECT_FALSE(waitFor([&] { return !pool.anyWork() && done.load() > 2001; }, 50ms));
 }
 
 }  // namespace
