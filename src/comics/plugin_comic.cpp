@@ -299,6 +299,14 @@ void PluginComic<fp, sk, archive>::save() {
 
 template <bool fp, bool sk, bool archive>
 void PluginComic<fp, sk, archive>::archiveNow() {
+    tools::WriteBatch batch(1);
+    archiveInto(batch);
+    batch.commit();
+}
+
+template <bool fp, bool sk, bool archive>
+void PluginComic<fp, sk, archive>::archiveInto(tools::WriteBatch& batch) {
+    if (this->keepStored) return;
     std::string encoded = serialize::encode(this->stateToWrite());
     FileStorage packed;
     const std::string identifier = id();
@@ -310,12 +318,13 @@ void PluginComic<fp, sk, archive>::archiveNow() {
         config_ = std::move(parsed);
     }
     packed.put(path_, text());
-    tools::writeFileAtomically(path_ + ".zip", packed.build());
-    tools::logln("Written, removing ", identifier);
-    this->storage().remove(identifier);
-    tools::logln("Deleting ", path_);
-    std::error_code ignored;
-    fs::remove(path_, ignored);
+    batch.add(path_ + ".zip", packed.build(), [this, identifier] {
+        tools::logln("Written, removing ", identifier);
+        this->storage().remove(identifier);
+        tools::logln("Deleting ", path_);
+        std::error_code ignored;
+        fs::remove(path_, ignored);
+    });
 }
 
 template class PluginComic<true, true, true>;
@@ -352,5 +361,6 @@ std::shared_ptr<Comic> makePlugin(FileStorage& storage, const std::string& path,
 }
 
 const PluginSource* asPlugin(const Comic& c) { return dynamic_cast<const PluginSource*>(&c); }
+PluginSource* asPlugin(Comic& c) { return dynamic_cast<PluginSource*>(&c); }
 
 }  // namespace comics

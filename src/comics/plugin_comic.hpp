@@ -20,6 +20,7 @@
 #include "comics/next_link_crawler.hpp"
 #include "comics/plugin_file.hpp"
 #include "extract/replacer.hpp"
+#include "tools/files.hpp"
 
 namespace comics {
 
@@ -31,6 +32,11 @@ public:
     virtual PluginFlags flags() const = 0;
     // The plugin text as last read.
     virtual std::string text() const = 0;
+    // Archives the plugin as an inactive save does, with the archive written in
+    // batch: the state leaves the storage and the plugin file goes once the
+    // batch has made the archive durable. Nothing for a comic whose stored
+    // entry is kept. The caller holds the save lock until the commit.
+    virtual void archiveInto(tools::WriteBatch& batch) = 0;
 };
 
 template <bool fp, bool sk, bool archive>
@@ -66,6 +72,7 @@ public:
     const std::string& path() const override { return path_; }
     PluginFlags flags() const override { return {fp, sk, archive}; }
     std::string text() const override;
+    void archiveInto(tools::WriteBatch& batch) override;
     std::shared_ptr<const PluginSettings> settings() const;
 
 protected:
@@ -97,5 +104,6 @@ std::shared_ptr<Comic> makePlugin(FileStorage& storage, const std::string& path,
 
 // The plugin face of a comic, or null for other comics.
 const PluginSource* asPlugin(const Comic& c);
+PluginSource* asPlugin(Comic& c);
 
 }  // namespace comics

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "extract/lenient_utf8.hpp"
+#include "extract/start_literals.hpp"
 
 namespace extract {
 
@@ -61,6 +62,10 @@ pcre2_match_context* matchContext() {
 struct EcmaRegex::Compiled {
     std::unique_ptr<pcre2_code, CodeDeleter> compiled;
     std::uint32_t captures = 0;
+    // Where the pattern starts with a group of words: the words, and the same
+    // pattern anchored, run only where one of them lets a match start.
+    std::vector<detail::StartLiteral> starts;
+    std::unique_ptr<pcre2_code, CodeDeleter> anchored;
 };
 
 EcmaRegex::EcmaRegex(const std::string& pattern)
@@ -81,6 +86,16 @@ EcmaRegex::EcmaRegex(const std::string& pattern)
     if (!code_->compiled) throw std::runtime_error(pcre2Message(error) + " in " + pattern);
     // Without JIT (unsupported platform) the interpreter does the same work.
     pcre2_jit_compile(code_->compiled.get(), PCRE2_JIT_COMPLETE);
+    code_->starts = detail::startLiterals(pattern);
+    if (!code_->starts.empty()) {
+        code_->anchored.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated_.data()),
+                                            translated_.size(), options | PCRE2_ANCHORED, &error,
+                                            &offset, context.get()));
+        if (code_->anchored)
+            pcre2_jit_compile(code_->anchored.get(), PCRE2_JIT_COMPLETE);
+        else
+            code_->starts.clear();
+    }
     pcre2_pattern_info(code_->compiled.get(), PCRE2_INFO_CAPTURECOUNT, &code_->captures);
 }
 
@@ -99,9 +114,30 @@ bool EcmaRegex::search(std::string_view text, bool all, RawVisitor visit, void* 
     match.groups.resize(code_->captures + 1);
     bool found = false;
     std::size_t position = 0;
+    const bool byWords = !code_->starts.empty();
+    detail::StartFinder starts(code_->starts, s);
+    auto nextCharacter = [&s](std::size_t at) {
+        ++at;
+        while (at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80) ++at;
+        return at;
+    };
     while (position <= s.size()) {
-        int rc = pcre2_match(code_->compiled.get(), reinterpret_cast<PCRE2_SPTR>(s.data()),
+        int rc;
+        if (byWords) {
+            // Only where a start word allows a match; the anchored pattern
+            // there finds what the plain search would find first.
+            std::size_t at = starts.next(position);
+            if (at == std::string_view::npos) break;
+            rc = pcre2_match(code_->anchored.get(), reinterpret_cast<PCRE2_SPTR>(s.data()),
+                             s.size(), at, PCRE2_NO_UTF_CHECK, data.get(), mcontext);
+            if (rc == PCRE2_ERROR_NOMATCH) {
+                position = nextCharacter(at);
+                continue;
+            }
+        } else {
+            rc = pcre2_match(code_->compiled.get(), reinterpret_cast<PCRE2_SPTR>(s.data()),
                              s.size(), position, PCRE2_NO_UTF_CHECK, data.get(), mcontext);
+        }
         if (rc == PCRE2_ERROR_NOMATCH) break;
         if (rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
             rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT)
@@ -127,9 +163,7 @@ bool EcmaRegex::search(std::string_view text, bool all, RawVisitor visit, void* 
         } else {
             if (end >= s.size()) break;
             // Step past the empty match by one whole character.
-            position = end + 1;
-            while (position < s.size() && (static_cast<unsigned char>(s[position]) & 0xC0) == 0x80)
-                ++position;
+            position = nextCharacter(end);
         }
     }
     return found;

@@ -75,7 +75,7 @@ bool plainFileName(const std::string& identifier) {
 // that cannot be saved is logged and skipped; the others and the storage are
 // still written, and the status tells that something failed.
 template <class Change>
-int changeAndSave(Change change) {
+int changeAndSave(Change change, tools::WriteBatch* batch = nullptr) {
     bool allSaved = true;
     Hold saving(comics::saveLock());
     tools::IniFile::DeferredWrites once(tools::config());
@@ -85,6 +85,14 @@ int changeAndSave(Change change) {
             if (change(*c)) c->save();
         } catch (const std::exception& e) {
             tools::logln("Saving ", c->id(), " failed: ", e);
+            allSaved = false;
+        }
+    }
+    if (batch) {
+        try {
+            batch->commit();
+        } catch (const std::exception& e) {
+            tools::logln("Saving the archives failed: ", e);
             allSaved = false;
         }
     }
@@ -172,11 +180,19 @@ int dump(const std::string& identifier) {
 }
 
 int exportComics() {
-    return changeAndSave([](comics::Comic& c) {
-        if (!c.active) return false;
-        c.active = false;
-        return true;
-    });
+    // One file system sync for all the archives instead of one per plugin; each
+    // plugin's state leaves the storage only once its archive is durable.
+    tools::WriteBatch archives;
+    return changeAndSave(
+        [&](comics::Comic& c) {
+            if (!c.active) return false;
+            c.active = false;
+            comics::PluginSource* plugin = comics::asPlugin(c);
+            if (!plugin) return true;
+            plugin->archiveInto(archives);
+            return false;
+        },
+        &archives);
 }
 
 int importComics() {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -51,7 +53,11 @@ std::string readWholeFile(const std::string& path) {
     return s.str();
 }
 
-void writeFileAtomically(const std::string& path, const std::string& data) {
+namespace {
+
+// A locked temporary file beside path holding data, not yet flushed. The
+// caller owns the descriptor; the file is removed when writing fails.
+std::pair<int, std::string> writeTemporary(const std::string& path, const std::string& data) {
     std::filesystem::path target(path);
     std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
     std::string pattern = (dir / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
@@ -79,13 +85,101 @@ void writeFileAtomically(const std::string& path, const std::string& data) {
         left -= static_cast<std::size_t>(n);
     }
     ::fchmod(fd.get(), 0644);
-    if (::fsync(fd.get()) != 0) throw std::runtime_error(systemError("Cannot sync", pattern));
-    if (::close(fd.release()) != 0) throw std::runtime_error(systemError("Cannot close", pattern));
-    if (::rename(pattern.c_str(), path.c_str()) != 0)
-        throw std::runtime_error(systemError("Cannot replace", path));
     cleanup.armed = false;
+    return {fd.release(), pattern};
+}
+
+void syncDirectory(const std::string& path) {
+    std::filesystem::path target(path);
+    std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
     Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY));
     if (dirFd.get() >= 0) ::fsync(dirFd.get());
+}
+
+}  // namespace
+
+void writeFileAtomically(const std::string& path, const std::string& data) {
+    auto [descriptor, temporary] = writeTemporary(path, data);
+    Fd fd(descriptor);
+    struct Cleanup {
+        const std::string& path;
+        bool armed = true;
+        ~Cleanup() {
+            if (armed) ::unlink(path.c_str());
+        }
+    } cleanup{temporary};
+    if (::fsync(fd.get()) != 0) throw std::runtime_error(systemError("Cannot sync", temporary));
+    if (::close(fd.release()) != 0)
+        throw std::runtime_error(systemError("Cannot close", temporary));
+    if (::rename(temporary.c_str(), path.c_str()) != 0)
+        throw std::runtime_error(systemError("Cannot replace", path));
+    cleanup.armed = false;
+    syncDirectory(path);
+}
+
+WriteBatch::WriteBatch(std::size_t maxPending) : maxPending_(maxPending > 0 ? maxPending : 1) {}
+
+WriteBatch::~WriteBatch() { discard(); }
+
+void WriteBatch::discard() {
+    for (const Pending& p : pending_) {
+        ::unlink(p.temporary.c_str());
+        ::close(p.fd);
+    }
+    pending_.clear();
+}
+
+void WriteBatch::add(const std::string& path, const std::string& data, std::function<void()> then) {
+    if (pending_.size() >= maxPending_) commit();
+    pending_.reserve(pending_.size() + 1);
+    auto [fd, temporary] = writeTemporary(path, data);
+    pending_.push_back({fd, std::move(temporary), path, std::move(then)});
+}
+
+void WriteBatch::commit() {
+    if (pending_.empty()) return;
+    std::vector<Pending> batch = std::move(pending_);
+    pending_.clear();
+    auto drop = [&batch](std::size_t from) {
+        for (std::size_t i = from; i < batch.size(); ++i) {
+            if (batch[i].fd >= 0) ::close(batch[i].fd);
+            ::unlink(batch[i].temporary.c_str());
+        }
+    };
+    // One sync of the whole file system costs about what a single fsync does;
+    // where it is refused, every file is flushed on its own.
+    if (::syncfs(batch.front().fd) != 0) {
+        for (const Pending& p : batch) {
+            if (::fsync(p.fd) == 0) continue;
+            std::runtime_error error(systemError("Cannot sync", p.temporary));
+            drop(0);
+            throw error;
+        }
+    }
+    std::optional<std::runtime_error> failure;
+    std::size_t renamed = 0;
+    for (; renamed < batch.size(); ++renamed) {
+        Pending& p = batch[renamed];
+        const int closed = ::close(p.fd);
+        p.fd = -1;
+        if (closed != 0 || ::rename(p.temporary.c_str(), p.target.c_str()) != 0) {
+            failure.emplace(systemError("Cannot replace", p.target));
+            break;
+        }
+    }
+    if (failure) drop(renamed);
+    std::set<std::string> directories;
+    for (std::size_t i = 0; i < renamed; ++i) {
+        std::filesystem::path target(batch[i].target);
+        directories.insert(target.has_parent_path() ? target.parent_path().string() : ".");
+    }
+    for (const std::string& dir : directories) {
+        Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY));
+        if (dirFd.get() >= 0) ::fsync(dirFd.get());
+    }
+    for (std::size_t i = 0; i < renamed; ++i)
+        if (batch[i].then) batch[i].then();
+    if (failure) throw *failure;
 }
 
 int removeStaleTemporaries(const std::string& dir) {

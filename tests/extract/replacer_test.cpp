@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "extract/regex.hpp"
+#include "extract/start_literals.hpp"
 #include "support/log_capture.hpp"
 #include "tools/log.hpp"
 
@@ -305,4 +306,76 @@ TEST(ReplacerScript, ScriptFormIsTheScriptsResult) {
     EXPECT_EQ(r.apply(std::string("x<b>Title</b>y")), Strings{"Title"});
     EXPECT_EQ(r.apply(std::string("nothing")), Strings{});
     EXPECT_THROW(Replacer("!bogus"), std::runtime_error);
+}
+
+TEST(ReplacerStartWords, GroupsOfWordsAreFoundOthersSearchedAsUsual) {
+    using extract::detail::startLiterals;
+    auto words = [](const std::string& pattern) {
+        std::string out;
+        for (const auto& w : startLiterals(pattern))
+            out += (out.empty() ? "" : ",") + std::string(w.oneBefore ? "." : "") + w.word;
+        return out;
+    };
+    EXPECT_EQ(words("([Pp][Rr][Ee][Vv]|[^Gg][Bb][Aa][Cc][Kk])[^Hh]*([Hh][Rr][Ee][Ff])=(['\"])"),
+              "prev,.back");
+    EXPECT_EQ(words("([Nn][Ee][Xx][Tt]|[Ff][Oo][Rr][Ww])"), "next,forw");
+    EXPECT_EQ(words("(href|HREF)=([\"'])"), "href,href");
+    EXPECT_EQ(words("(.ab|[x\\]]cd[Ee]f)+z"), ".ab,.cdef");
+    EXPECT_EQ(words("(pre[Vv]+|ab)"), "pre,ab");
+    for (const char* none :
+         {"(a|bc)", "(?:prev|back)", "(prev|back)?x", "(prev|back)*", "(prev|back){0,2}",
+          "(prev|back)|x", "(prev|back)(x|(y))|z", "([^G]?back|prev)", "prev", "\\(prev)",
+          "(prev|back", "([^x)", "(p[Rr]?ev|back)", ""})
+        EXPECT_EQ(words(none), "") << none;
+}
+
+TEST(ReplacerStartWords, SameResultsAsTheUsualSearch) {
+    // "(?:" before the group keeps the usual search: both forms must agree on
+    // texts dense in the words, their case variants, multi-byte and invalid
+    // characters before them, and matches that overlap.
+    const std::vector<std::string> pieces = {"prev",
+                                             "PrEv",
+                                             "back",
+                                             "BACK",
+                                             "gback",
+                                             "Gback",
+                                             "\xC3\xA9"
+                                             "back",
+                                             "\xE2\x82\xAC"
+                                             "back",
+                                             "\xFF"
+                                             "back",
+                                             "\xF0\x9F\x98\x80"
+                                             "back",
+                                             "pre",
+                                             "bac",
+                                             " href=\"",
+                                             "HREF='",
+                                             "h",
+                                             "=",
+                                             "\"",
+                                             " ",
+                                             "<a ",
+                                             "prevback",
+                                             "p",
+                                             "b"};
+    const std::vector<std::string> patterns = {
+        "([Pp][Rr][Ee][Vv]|[^Gg][Bb][Aa][Cc][Kk])[^Hh]*([Hh][Rr][Ee][Ff])=(['\"])@$1|$2|$3",
+        "(prev|.back)@[$&]", "([Pp]re|[Bb]ac)(k)?@$1$2", "(back|prev)[^Hh]*@<$&>"};
+    std::uint32_t seed = 12345;
+    auto random = [&seed](std::size_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const std::size_t count = 1 + random(30);
+        for (std::size_t i = 0; i < count; ++i) text += pieces[random(pieces.size())];
+        for (const std::string& pattern : patterns) {
+            const std::size_t at = pattern.find('@');
+            const std::string plain = "@(?:" + pattern.substr(0, at) + ")" + pattern.substr(at);
+            ASSERT_EQ(applyTo("@" + pattern, text), applyTo(plain, text))
+                << pattern << " on " << text;
+        }
+    }
 }
