@@ -9,6 +9,8 @@
 #include <cstdlib>
 
 #include "comics/storage.hpp"
+#include "comics/strip_source.hpp"
+#include "comics/strip_store.hpp"
 #include "downloader/downloader.hpp"
 #include "reader/images.hpp"
 #include "tools/log.hpp"
@@ -78,7 +80,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     const bool first = downloads().enterIfAbsent(ref, bar);
     if (first) repaint_();
 
-    std::string data;
+    comics::StripData strip;
     {
         // Whatever happens to the download, its bar leaves the map.
         struct Leave {
@@ -96,14 +98,15 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
                 bar->setChanged();
                 repaint_();
             };
-        try {
-            data = downloader::download(ref, std::move(progress), true);
-        } catch (const std::exception& e) {
-            // Shown as a failed download; selecting the page again retries.
-            tools::logln("Downloading ", ref, " failed: ", e);
-        }
-        tools::logln("Done downloading ", data.size());
+        // The strip store first: a stored strip shows without any request.
+        strip = comics::loadStrip(ref, std::move(progress));
+        if (!strip.reached)
+            tools::logln("Downloading ", ref, " failed: ", strip.error);
+        else if (strip.fromStore)
+            tools::logln("From the strip store");
+        tools::logln("Done downloading ", strip.data.size());
     }
+    const std::string& data = strip.data;
     bar->setChanged();
     repaint_();
 
@@ -123,11 +126,34 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     }
     k->setPosition(i);
     tools::logln("Image length: ", data.size());
+    if (!strip.reached) {
+        // Offline, or the site is gone: said at once, never waited for.
+        tools::logln(notDownloadedText);
+        strip_.setStripView(std::make_shared<gui::TextBox>(notDownloadedText));
+        return;
+    }
     if (data.empty()) {
         strip_.setStripView(std::make_shared<gui::TextBox>(emptyDownloadText));
         return;
     }
     libgd::Image image = ahead().take(ref);
+    if (!image && strip.fromStore) {
+        // Stored bytes that do not decode are a damaged file: dropped and
+        // fetched again.
+        try {
+            image = libgd::toImage(data);
+        } catch (const std::exception& e) {
+            tools::logln("The stored strip does not decode: ", e);
+        }
+        if (!image) {
+            comics::stripStore()->drop(ref);
+            strip = comics::loadStrip(ref);
+            if (!strip.reached) {
+                strip_.setStripView(std::make_shared<gui::TextBox>(notDownloadedText));
+                return;
+            }
+        }
+    }
     if (!image) {
         std::lock_guard<std::recursive_mutex> decoding(libgd::decodingLock());
         image = libgd::toImage(data);
@@ -264,7 +290,26 @@ void PageLoader::update(const ComicPtr& c, const std::string& taskName) {
             ~Done() { c.queued = false; }
         } done{*c};
         c->update([this] { repaint_(); }, [this, c] { tree_.row(*c).changed = true; });
+        if (c->keepsStrips() && !c->failed) keepStrips(c);
     });
+}
+
+void PageLoader::keepStrips(const ComicPtr& c) {
+    RowState& row = tree_.row(*c);
+    struct Done {
+        RowState& row;
+        ~Done() { row.keeping = -1; }
+    } done{row};
+    tools::logln("Keeping the strips of ", c->name());
+    const auto count = comics::fetchMissingStrips(
+        *c, *comics::stripStore(), [this, &row](std::size_t looked, std::size_t total) {
+            row.keeping = static_cast<std::int32_t>(looked);
+            row.keepingOf = static_cast<std::int32_t>(total);
+            repaint_();
+        });
+    tools::logln("Strips of ", c->name(), ": ", count.present, " stored before, ", count.stored,
+                 " fetched, ", count.missing.size(), " missing");
+    repaint_();
 }
 
 void PageLoader::globalUpdate() {

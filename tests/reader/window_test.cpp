@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "comics/serialize.hpp"
 #include "comics/storage.hpp"
+#include "comics/strip_store.hpp"
 #include "downloader/downloader.hpp"
 #include "gui/layouts.hpp"
 #include "reader/interactive.hpp"
@@ -587,6 +589,90 @@ TEST_F(Window, EmptyDownloadAndWebPageShowTheirTexts) {
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), notAnImageText);
     EXPECT_EQ(c->position(), 1);  // the position moves to a page that was shown
+}
+
+// A strip store in the test's directory for one test; none afterwards.
+struct StoreInDir {
+    explicit StoreInDir(const std::string& directory) { comics::useStripStore(directory); }
+    ~StoreInDir() { comics::useStripStore(""); }
+};
+
+TEST_F(Window, StoredStripsShowWithoutARequestAndOthersSayNotDownloaded) {
+    StoreInDir store(dir.file("strips"));
+    auto c = servedComic("Stored", 4, 0);
+    const std::vector<Page> ps = c->pagesCopy();
+    // An earlier run kept strips 1 and 2; then the site went away.
+    for (int i : {0, 1})
+        ASSERT_TRUE(comics::stripStore()->put(ps[static_cast<std::size_t>(i)].image,
+                                              pngOf(40, 30, 10 * i, 100, 200)));
+    server.clearRoutes();
+    server.fallback([](const std::string&) { return testsupport::HttpServer::Reply::drop(); });
+    server.clearRecords();
+    start();
+    ui->loader().selectComic(c, -1);
+    ASSERT_TRUE(settle(20000));
+    EXPECT_EQ(shownCaption(), "tovik [Stored] - Strip 1");
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle(20000));
+    EXPECT_EQ(shownCaption(), "tovik [Stored] - Strip 2");
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle(20000));
+    auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->label.get(), notDownloadedText);
+    EXPECT_EQ(c->position(), 2);
+    auto paths = server.paths();
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Stored/0.png"), 0);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Stored/1.png"), 0);
+    EXPECT_GE(std::count(paths.begin(), paths.end(), "/Stored/2.png"), 1);
+}
+
+TEST_F(Window, DamagedOrTruncatedStoredStripsAreFetchedAgain) {
+    StoreInDir store(dir.file("strips"));
+    auto c = servedComic("Damaged", 3, 0);
+    const std::vector<Page> ps = c->pagesCopy();
+    // Looks like a PNG, does not decode.
+    ASSERT_TRUE(comics::stripStore()->put(ps[0].image, "\x89PNG\r\n\x1a\nbroken inside"));
+    ASSERT_TRUE(comics::stripStore()->put(ps[1].image, pngOf(40, 30, 10, 100, 200)));
+    const std::string truncated = dir.file("strips/" + comics::StripStore::fileName(ps[1].image));
+    std::filesystem::resize_file(truncated, std::filesystem::file_size(truncated) - 10);
+    server.clearRecords();
+    start();
+    ui->loader().selectComic(c, -1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(shownCaption(), "tovik [Damaged] - Strip 1");
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(shownCaption(), "tovik [Damaged] - Strip 2");
+    auto paths = server.paths();
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Damaged/0.png"), 1);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Damaged/1.png"), 1);
+    // The store holds what the site served now.
+    EXPECT_EQ(comics::stripStore()->load(ps[0].image).value_or(""), pngOf(40, 30, 0, 100, 200));
+    EXPECT_EQ(comics::stripStore()->load(ps[1].image).value_or(""), pngOf(40, 30, 10, 100, 200));
+}
+
+TEST_F(Window, KTurnsKeepingOnAndTheUpdateStoresEveryStrip) {
+    StoreInDir store(dir.file("strips"));
+    auto c = servedComic("Keeper", 6, 0);
+    start();
+    ui->loader().selectComic(c, -1);
+    ASSERT_TRUE(settle());
+    auto box = ui->tree().treeBox();
+    const int itemWidth = box->area.w - 16 - 2;
+    const int kButton = box->area.x + 1 + itemWidth - 16 - 8;
+    click(kButton, box->area.y + 10);
+    EXPECT_TRUE(c->keepsStrips());
+    EXPECT_NE(testsupport::readFile(dir.file("tovik.ini")).find("[id-Keeper]\nkeep_strips = true"),
+              std::string::npos);
+    ASSERT_TRUE(settle(15000));
+    EXPECT_EQ(c->updates.load(), 1);
+    for (const Page& p : c->pagesCopy()) EXPECT_TRUE(comics::stripStore()->contains(p.image));
+    EXPECT_EQ(ui->tree().row(*c).keeping.load(), -1);  // the count left the row
+    click(kButton, box->area.y + 10);
+    EXPECT_FALSE(c->keepsStrips());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(c->updates.load(), 1);  // turning it off starts nothing
 }
 
 TEST_F(Window, EmptyComicAndNegativeIndexDoNothing) {
