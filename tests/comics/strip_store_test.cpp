@@ -132,7 +132,7 @@ TEST(StripStore, BudgetEvictsLeastRecentlyShownUnkeptStrips) {
     // Room for three and a half strips (eviction goes a sixteenth below).
     StripStore again(dir.file("strips"), 3 * each + each / 2, [&] { return kept; });
     ASSERT_TRUE(again.load(refs[1]));
-    const std::string fresh = "REFER=s/new s/new.png";
+    const std::string fresh = "REFER=s/9 s/9.png";  // as long as the others
     testsupport::LogCapture log;
     ASSERT_TRUE(again.put(fresh, fakePng(fresh, 10000)));
     // Over by two strips: 0 is kept, so 2 and 3 go; 1 was shown just now.
