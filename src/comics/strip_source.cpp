@@ -19,6 +19,14 @@ std::string_view imageExtension(std::string_view d) {
     return "";
 }
 
+bool unreachable(const std::string& error) {
+    for (const char* text :
+         {"Cannot connect to target", "Unable to resolve host", "Connection refused",
+          "Network is unreachable", "No route to host", "Connection timed out"})
+        if (error.find(text) != std::string::npos) return true;
+    return false;
+}
+
 StripData loadStrip(const std::string& ref, downloader::Progress progress) {
     const std::shared_ptr<StripStore> store = stripStore();
     StripData out;
@@ -30,7 +38,9 @@ StripData loadStrip(const std::string& ref, downloader::Progress progress) {
     try {
         out.data = downloader::download(ref, std::move(progress), true);
     } catch (const std::exception& e) {
-        out.reached = false;
+        // A site that answered badly is a failed download (the data stays
+        // empty); only one that could not be reached at all is "offline".
+        out.reached = !unreachable(e.what());
         out.error = e.what();
         return out;
     }

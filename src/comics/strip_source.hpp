@@ -27,10 +27,14 @@ class StripStore;
 struct StripData {
     std::string data;
     bool fromStore = false;
-    // false: the download failed (no network, the site gone); error says why.
+    // false: the site could not be reached (no network, the host gone); a
+    // site that answered without a usable body leaves it true with no data.
     bool reached = true;
-    std::string error;
+    std::string error;  // why the download failed, when it did
 };
+
+// Whether a download error says that no connection to the site could be made.
+bool unreachable(const std::string& error);
 
 // The strip of an image reference, from the process-wide store or the network.
 StripData loadStrip(const std::string& ref, downloader::Progress progress = {});
