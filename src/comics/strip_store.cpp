@@ -310,6 +310,17 @@ void StripStore::drop(const std::string& ref) {
     forgetLocked(name);
 }
 
+StripStore::Pin::Pin(StripStore& store, const std::vector<std::string>& refs) : store_(store) {
+    for (const std::string& ref : refs) names_.push_back(fileName(ref));
+    std::lock_guard<std::mutex> hold(store_.lock_);
+    store_.pinned_.insert(names_.begin(), names_.end());
+}
+
+StripStore::Pin::~Pin() {
+    std::lock_guard<std::mutex> hold(store_.lock_);
+    for (const std::string& name : names_) store_.pinned_.erase(store_.pinned_.find(name));
+}
+
 void StripStore::setBudget(std::uint64_t budget) {
     std::lock_guard<std::mutex> hold(lock_);
     budget_ = budget;
@@ -333,7 +344,8 @@ void StripStore::keepBudget(const std::string& spare) {
     std::lock_guard<std::mutex> hold(lock_);
     std::vector<std::pair<std::int64_t, std::string>> candidates;
     for (const auto& [name, e] : entries_)
-        if (name != spare && !kept.count(name)) candidates.emplace_back(e.shown, name);
+        if (name != spare && !kept.count(name) && !pinned_.count(name))
+            candidates.emplace_back(e.shown, name);
     std::sort(candidates.begin(), candidates.end());
     const std::uint64_t target = budget_ - budget_ / 16;
     std::size_t evicted = 0;

@@ -27,9 +27,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace comics {
 
@@ -75,6 +77,21 @@ public:
     // Removes a strip (its bytes turned out not to decode).
     void drop(const std::string& ref);
 
+    // While a Pin lives, the strips of its references are not evicted (an
+    // export that fetches a whole comic must not lose its first strips to
+    // its last ones).
+    class Pin {
+    public:
+        Pin(StripStore& store, const std::vector<std::string>& refs);
+        ~Pin();
+        Pin(const Pin&) = delete;
+        Pin& operator=(const Pin&) = delete;
+
+    private:
+        StripStore& store_;
+        std::vector<std::string> names_;
+    };
+
     void setBudget(std::uint64_t budget);
     std::uint64_t budget() const;
     // Evicts unkept strips, least recently shown first, while the total is
@@ -101,6 +118,7 @@ private:
     std::uint64_t budget_;                  // guarded by lock_
     bool scanned_ = false;                  // guarded by lock_
     std::map<std::string, Entry> entries_;  // by file name; guarded by lock_
+    std::multiset<std::string> pinned_;     // guarded by lock_
     std::uint64_t total_ = 0;               // guarded by lock_
 };
 

@@ -162,7 +162,12 @@ int exportCbz(const std::string& identifier) {
         return 1;
     }
     const std::shared_ptr<comics::StripStore> store = comics::stripStore();
-    const std::size_t total = found->pageCount();
+    const std::vector<comics::Page> pages = found->pagesCopy();
+    std::vector<std::string> refs;
+    for (const auto& p : pages) refs.push_back(p.image);
+    // The whole comic stays in the store until it is written, whatever the budget.
+    comics::StripStore::Pin pin(*store, refs);
+    const std::size_t total = pages.size();
     tools::logln("Fetching the strips of ", found->name(), " missing from ", store->directory());
     comics::fetchMissingStrips(*found, *store, [&](std::size_t done, std::size_t all) {
         if (done % 50 == 0 || done == all) tools::logln("Strips looked at: ", done, " of ", all);
@@ -171,7 +176,6 @@ int exportCbz(const std::string& identifier) {
     const comics::CbzResult result = comics::writeCbz(*found, file, *store);
     std::string summary = "Wrote " + file + ": " + std::to_string(result.pages) + " of " +
                           std::to_string(total) + " pages\n";
-    const std::vector<comics::Page> pages = found->pagesCopy();
     for (std::size_t i : result.missing)
         summary += "Missing page " + std::to_string(i + 1) + " (" +
                    (i < pages.size() ? pages[i].title + "): " + pages[i].image : std::string(")")) +

@@ -198,6 +198,8 @@ TEST_F(Cli, CbzFetchesMissingStripsListsUnfetchableOnesAndKeepsNamesInside) {
     }
     plugin("alpha", "Alpha Comic");
     writeStorage(dir.path(), {{"alpha", state}});
+    // A store budget of nothing: the export still keeps what it fetched until written.
+    writeFile(dir.file("tovik.ini"), "strip_store_mib = 0\n");
 
     RunResult r = runTovik(dir.path(), "-cbz=alpha");
     EXPECT_EQ(r.status, 1) << r.out;  // page 2 cannot be had
