@@ -1,5 +1,9 @@
 #include "comics/strip_source.hpp"
 
+#include <chrono>
+#include <map>
+#include <mutex>
+
 #include "comics/base.hpp"
 #include "comics/strip_store.hpp"
 #include "downloader/downloader.hpp"
@@ -27,12 +31,66 @@ bool unreachable(const std::string& error) {
     return false;
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Hosts that could not be reached a moment ago: paging through a comic on a
+// train then says "not downloaded" at once instead of after the client's
+// connection retries for every strip.
+constexpr auto unreachableMemory = std::chrono::seconds(20);
+std::mutex unreachableLock;
+std::map<std::string, Clock::time_point> unreachableSince;  // guarded by unreachableLock
+
+bool recentlyUnreachable(const std::string& host) {
+    std::lock_guard<std::mutex> hold(unreachableLock);
+    auto found = unreachableSince.find(host);
+    if (found == unreachableSince.end()) return false;
+    if (Clock::now() - found->second < unreachableMemory) return true;
+    unreachableSince.erase(found);
+    return false;
+}
+
+void noteReachable(const std::string& host, bool reachable) {
+    std::lock_guard<std::mutex> hold(unreachableLock);
+    if (reachable)
+        unreachableSince.erase(host);
+    else
+        unreachableSince[host] = Clock::now();
+}
+
+}  // namespace
+
+std::string hostOf(const std::string& ref) {
+    std::string address = ref;
+    // Annotations end at the last space ("POST=... REFER=... 1.0 address").
+    if (const std::size_t space = address.rfind(' '); space != std::string::npos)
+        address.erase(0, space + 1);
+    for (const char* scheme : {"http://", "https://"})
+        if (address.rfind(scheme, 0) == 0) {
+            address.erase(0, std::char_traits<char>::length(scheme));
+            break;
+        }
+    return address.substr(0, address.find('/'));
+}
+
+void forgetUnreachableHosts() {
+    std::lock_guard<std::mutex> hold(unreachableLock);
+    unreachableSince.clear();
+}
+
 StripData loadStrip(const std::string& ref, downloader::Progress progress) {
     const std::shared_ptr<StripStore> store = stripStore();
     StripData out;
     if (auto stored = store->load(ref)) {
         out.data = std::move(*stored);
         out.fromStore = true;
+        return out;
+    }
+    const std::string host = hostOf(ref);
+    if (recentlyUnreachable(host)) {
+        out.reached = false;
+        out.error = host + " could not be reached moments ago";
         return out;
     }
     try {
@@ -42,8 +100,10 @@ StripData loadStrip(const std::string& ref, downloader::Progress progress) {
         // empty); only one that could not be reached at all is "offline".
         out.reached = !unreachable(e.what());
         out.error = e.what();
+        noteReachable(host, out.reached);
         return out;
     }
+    noteReachable(host, true);
     // A web page or an error text in place of the image is never kept.
     if (!imageExtension(out.data).empty()) store->put(ref, out.data);
     return out;

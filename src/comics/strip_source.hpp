@@ -37,7 +37,13 @@ struct StripData {
 bool unreachable(const std::string& error);
 
 // The strip of an image reference, from the process-wide store or the network.
+// A host found unreachable is not tried again for 20 seconds: its strips
+// report unreachable at once.
 StripData loadStrip(const std::string& ref, downloader::Progress progress = {});
+// The host (and port) of an image reference's address.
+std::string hostOf(const std::string& ref);
+// Forgets the unreachable hosts (tests).
+void forgetUnreachableHosts();
 
 // The file extension of image bytes by their first bytes ("png", "jpg", "gif",
 // "webp", "bmp"), or "" when they are no image the reader knows.

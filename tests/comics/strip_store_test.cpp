@@ -177,6 +177,10 @@ TEST(StripStore, ImageExtensionsByFirstBytes) {
     EXPECT_EQ(comics::imageExtension("<html><body>404</body></html>"), "");
     EXPECT_EQ(comics::imageExtension(""), "");
     EXPECT_EQ(comics::imageExtension("\x89PN"), "");
+
+    EXPECT_EQ(comics::hostOf("REFER=http://a.b/p.html http://cdn.b:8080/s/1.png"), "cdn.b:8080");
+    EXPECT_EQ(comics::hostOf("REFER=a/p https://c/1.png"), "c");
+    EXPECT_EQ(comics::hostOf("h/x.png"), "h");
 }
 
 TEST(KeepStrips, ReadFromTheComicsSectionAndWrittenBack) {

@@ -16,6 +16,7 @@
 
 #include "comics/serialize.hpp"
 #include "comics/storage.hpp"
+#include "comics/strip_source.hpp"
 #include "comics/strip_store.hpp"
 #include "downloader/downloader.hpp"
 #include "gui/layouts.hpp"
@@ -625,6 +626,14 @@ TEST_F(Window, StoredStripsShowWithoutARequestAndOthersSayNotDownloaded) {
     for (int i : {0, 1})
         EXPECT_FALSE(log.contains(ps[static_cast<std::size_t>(i)].image + " failed")) << i;
     EXPECT_TRUE(log.contains(ps[2].image + " failed: Cannot connect to target"));
+    // A site found unreachable is not tried again for every strip.
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle(20000));
+    text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->label.get(), notDownloadedText);
+    EXPECT_TRUE(log.contains(ps[3].image + " failed: " + comics::hostOf(ps[3].image) +
+                             " could not be reached moments ago"));
 }
 
 TEST_F(Window, DamagedOrTruncatedStoredStripsAreFetchedAgain) {
