@@ -20,6 +20,12 @@ std::string_view imageExtension(std::string_view d) {
     if (starts("GIF8")) return "gif";
     if (starts("RIFF") && starts("WEBP", 8)) return "webp";
     if (starts("BM") && d.size() > 26) return "bmp";
+    // ISO media files: the brand after "ftyp" tells AVIF from HEIF.
+    if (starts("ftyp", 4)) {
+        if (starts("avif", 8) || starts("avis", 8)) return "avif";
+        for (std::string_view brand : {"heic", "heix", "hevc", "heim", "heis", "mif1", "msf1"})
+            if (starts(brand, 8)) return "heic";
+    }
     return "";
 }
 

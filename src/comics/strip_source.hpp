@@ -46,7 +46,7 @@ std::string hostOf(const std::string& ref);
 void forgetUnreachableHosts();
 
 // The file extension of image bytes by their first bytes ("png", "jpg", "gif",
-// "webp", "bmp"), or "" when they are no image the reader knows.
+// "webp", "bmp", "avif", "heic"), or "" when they are no image format.
 std::string_view imageExtension(std::string_view data);
 
 struct FetchCount {

@@ -174,6 +174,18 @@ TEST(StripStore, ImageExtensionsByFirstBytes) {
     EXPECT_EQ(comics::imageExtension("\xFF\xD8\xFF\xE0rest"), "jpg");
     EXPECT_EQ(comics::imageExtension("GIF89a..."), "gif");
     EXPECT_EQ(comics::imageExtension(std::string("RIFF\x10\0\0\0WEBPVP8 ", 16)), "webp");
+    EXPECT_EQ(comics::imageExtension(std::string("\0\0\0\x1c"
+                                                 "ftypavif",
+                                                 12)),
+              "avif");
+    EXPECT_EQ(comics::imageExtension(std::string("\0\0\0\x18"
+                                                 "ftypmif1",
+                                                 12)),
+              "heic");
+    EXPECT_EQ(comics::imageExtension(std::string("\0\0\0\x18"
+                                                 "ftypisom",
+                                                 12)),
+              "");  // a video
     EXPECT_EQ(comics::imageExtension("<html><body>404</body></html>"), "");
     EXPECT_EQ(comics::imageExtension(""), "");
     EXPECT_EQ(comics::imageExtension("\x89PN"), "");
