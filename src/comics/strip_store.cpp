@@ -232,6 +232,14 @@ std::optional<std::string> StripStore::load(const std::string& ref, bool shown) 
     return data;
 }
 
+bool StripStore::listed(const std::string& ref) {
+    if (!enabled()) return false;
+    const std::string name = fileName(ref);
+    std::lock_guard<std::mutex> hold(lock_);
+    scanLocked();
+    return entries_.count(name) != 0;
+}
+
 std::optional<StripStore::Location> StripStore::locate(const std::string& ref) {
     if (!enabled()) return std::nullopt;
     const std::string name = fileName(ref);

@@ -62,6 +62,9 @@ public:
     // Whether an intact file is stored; checks the header and the length
     // without reading the image.
     bool contains(const std::string& ref) { return locate(ref).has_value(); }
+    // Whether the store's index lists the strip: no file is opened, so a
+    // damaged file still counts (for marking rows, not for reading).
+    bool listed(const std::string& ref);
     // Where an intact strip's image bytes lie: the file and the byte range
     // (for copying them elsewhere without reading them into memory).
     struct Location {

@@ -608,6 +608,9 @@ TEST_F(Window, StoredStripsShowWithoutARequestAndOthersSayNotDownloaded) {
                                               pngOf(40, 30, 10 * i, 100, 200)));
     server.clearRecords();
     server.stop();
+    // Their rows show them at hand, as strips in the download cache.
+    EXPECT_TRUE(isCached(ps[1].image));
+    EXPECT_FALSE(isCached(ps[2].image));
     start();
     testsupport::LogCapture log;
     ui->loader().selectComic(c, -1);
