@@ -148,8 +148,9 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
         if (!image) {
             comics::stripStore()->drop(ref);
             strip = comics::loadStrip(ref);
-            if (!strip.reached) {
-                strip_.setStripView(std::make_shared<gui::TextBox>(notDownloadedText));
+            if (!strip.reached || data.empty()) {
+                strip_.setStripView(std::make_shared<gui::TextBox>(
+                    strip.reached ? emptyDownloadText : notDownloadedText));
                 return;
             }
         }

@@ -641,7 +641,7 @@ TEST_F(Window, StoredStripsShowWithoutARequestAndOthersSayNotDownloaded) {
 
 TEST_F(Window, DamagedOrTruncatedStoredStripsAreFetchedAgain) {
     StoreInDir store(dir.file("strips"));
-    auto c = servedComic("Damaged", 3, 0);
+    auto c = servedComic("Damaged", 5, 0);
     const std::vector<Page> ps = c->pagesCopy();
     // Looks like a PNG, does not decode.
     ASSERT_TRUE(comics::stripStore()->put(ps[0].image, "\x89PNG\r\n\x1a\nbroken inside"));
@@ -662,6 +662,17 @@ TEST_F(Window, DamagedOrTruncatedStoredStripsAreFetchedAgain) {
     // The store holds what the site served now.
     EXPECT_EQ(comics::stripStore()->load(ps[0].image).value_or(""), pngOf(40, 30, 0, 100, 200));
     EXPECT_EQ(comics::stripStore()->load(ps[1].image).value_or(""), pngOf(40, 30, 10, 100, 200));
+
+    // A broken stored strip whose site now sends nothing: the download error.
+    // (Page 5: never fetched, so not in the download cache either.)
+    ASSERT_TRUE(comics::stripStore()->put(ps[4].image, "\x89PNG\r\n\x1a\nbroken too"));
+    server.route("/Damaged/4.png", "", "image/png");
+    ui->loader().selectPage(c, 4, false);
+    ASSERT_TRUE(settle(10000));
+    auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->label.get(), emptyDownloadText);
+    EXPECT_FALSE(comics::stripStore()->contains(ps[4].image));
 }
 
 TEST_F(Window, KTurnsKeepingOnAndTheUpdateStoresEveryStrip) {
