@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!text) return 0;
         ResponseHeader header = parseResponseHeader(std::move(*text), limits);
         if (header.location) return 0;
-        ResponseBody body = receiveBody(socket, received, header, "fuzz.invalid/", limits, timer, budget);
+        ResponseBody body =
+            receiveBody(socket, received, header, "fuzz.invalid/", limits, timer, budget);
         if (body.end == ResponseBody::End::complete) convertUtf16(std::move(body.text));
     } catch (const std::exception&) {
     }
