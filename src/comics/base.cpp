@@ -17,6 +17,7 @@ Comic::Comic(FileStorage& storage) : storage_(&storage) {}
 Comic::~Comic() = default;
 
 void Comic::initialise() {
+    readKeepStrips();
     const std::string identifier = id();
     try {
         ComicState loaded = serialize::decode(storage().get(identifier));
@@ -50,6 +51,22 @@ void Comic::keepAsGood() {
 }
 
 void Comic::update(const Callback&, const Callback&) {}
+
+void Comic::readKeepStrips() {
+    const std::string section = settingsSection();
+    try {
+        tools::IniFile& ini = tools::config();
+        keepStrips_ = ini.has(section, "keep_strips") && ini.getBool(section, "keep_strips");
+    } catch (const std::exception& e) {
+        tools::logln("keep_strips of ", section, " ignored: ", e);
+        keepStrips_ = false;
+    }
+}
+
+void Comic::setKeepStrips(bool keep) {
+    keepStrips_ = keep;
+    tools::config().set(settingsSection(), "keep_strips", keep);
+}
 
 LinkList Comic::urls() const { return {}; }
 

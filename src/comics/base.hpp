@@ -75,6 +75,17 @@ public:
     // The class's name, for the reader's log lines.
     virtual std::string typeName() const { return "comic"; }
 
+    // The comic's section of the configuration: its identifier (built-in
+    // comics have a section name of their own).
+    virtual std::string settingsSection() const { return id(); }
+    // Whether every strip of the comic is kept on disk ("keep_strips" in its
+    // section, read when the comic is built): updates then fetch the strips of
+    // all pages, and the store never evicts them.
+    bool keepsStrips() const { return keepStrips_; }
+    // Changes the setting and writes it to the configuration; a failed write
+    // of the configuration reaches the caller (the setting still changes).
+    void setKeepStrips(bool keep);
+
     // The comic's lock: every change of the state, and every read of it from
     // another thread, holds it. Recursive, so a caller holding it may save.
     std::recursive_mutex& lock() const { return lock_; }
@@ -108,8 +119,12 @@ protected:
 
     ComicState state_;  // guarded by lock()
     ComicState good_;   // the last good state (its position unused); guarded by lock()
+    // Reads "keep_strips" from the comic's section; a value that is no bool
+    // is logged and reads as false.
+    void readKeepStrips();
 
 private:
+    std::atomic<bool> keepStrips_{false};
     mutable std::recursive_mutex lock_;
     std::atomic<FileStorage*> storage_;
     std::string failure_;  // guarded by lock_
@@ -134,6 +149,7 @@ public:
     // saves the state. A failed write of the configuration is logged.
     void save() override;
     virtual std::string section() const = 0;
+    std::string settingsSection() const override { return section(); }
     std::string typeName() const override { return "internalComic"; }
 };
 

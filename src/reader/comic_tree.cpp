@@ -147,6 +147,10 @@ WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
     // A failed comic tells why.
     const std::string failure = c->failed ? c->failure() : std::string();
     parts.push_back(failure.empty() ? c->name() : c->name() + " - " + failure);
+    const RowState& state = rows_.of(*c);
+    if (const std::int32_t looked = state.keeping; looked >= 0)
+        parts.push_back(" (strips " + std::to_string(looked) + "/" +
+                        std::to_string(state.keepingOf.load()) + ")");
 
     WidgetPtr background;
     if (c->failed)
@@ -189,9 +193,24 @@ WidgetPtr ComicTree::comicRow(const ComicPtr& c, bool isCurrent, bool isMatch) {
             actions_.repaint();
             actions_.save(c);
         });
+        // K: keep every strip of the comic on disk (highlighted while on).
+        const bool keeping = c->keepsStrips();
+        auto keepLabel =
+            formatted({"K"}, gui::defaultStyle()->textColour,
+                      keeping ? std::make_shared<gui::ColoredPane>(192, 208, 255) : nullptr);
+        keepLabel->centred = true;
+        auto keep = std::make_shared<gui::Button>(keepLabel, false, [this, c] {
+            try {
+                c->setKeepStrips(!c->keepsStrips());
+            } catch (const std::exception& e) {
+                tools::logln("Cannot write keep_strips of ", c->name(), ": ", e);
+            }
+            actions_.repaint();
+            if (actions_.keepStripsChanged) actions_.keepStripsChanged(c);
+        });
         rest = std::make_shared<gui::FixedSplit>(
-            false, -32, comicButton,
-            std::make_shared<gui::PlainSplitWidget>(false, WidgetList{u, toggle}));
+            false, -48, comicButton,
+            std::make_shared<gui::PlainSplitWidget>(false, WidgetList{u, keep, toggle}));
     }
     return std::make_shared<gui::FixedSplit>(false, 16, expander, rest);
 }

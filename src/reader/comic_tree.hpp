@@ -39,6 +39,10 @@ struct RowState {
     std::atomic<bool> expanded{false};
     // An update found new strips since the comic was last selected.
     std::atomic<bool> changed{false};
+    // While the strips of a comic that keeps them are fetched: pages looked
+    // at so far (-1: no such fetch) and the page count.
+    std::atomic<std::int32_t> keeping{-1};
+    std::atomic<std::int32_t> keepingOf{0};
 };
 
 // A RowState per comic (by address), made on first use. Thread-safe; the
@@ -82,6 +86,8 @@ struct TreeActions {
     std::function<void()> repaint;
     // Repaints the list alone (a change of hover); the whole window when empty.
     std::function<void()> repaintList;
+    // The comic's keep_strips setting was changed (to on: keep them now).
+    std::function<void(const ComicPtr&)> keepStripsChanged;
 };
 
 class ComicTree {

@@ -1,6 +1,7 @@
 // The process-wide stores of strips in transit.
 #include "reader/downloads.hpp"
 
+#include "comics/strip_store.hpp"
 #include "downloader/downloader.hpp"
 
 namespace reader {
@@ -39,7 +40,9 @@ DownloadsInProgress& downloads() {
     return *map;
 }
 
-bool isCached(const std::string& ref) { return downloader::isCached(ref); }
+bool isCached(const std::string& ref) {
+    return downloader::isCached(ref) || comics::stripStore()->listed(ref);
+}
 
 // ---- strips decoded ahead ----
 

@@ -5,7 +5,8 @@
 // downloads() maps an image reference to the progress bar of the download
 // that first asked for it (the tree draws the bar behind the page's row);
 // ahead() holds a few strips that prefetches decoded ahead of need; isCached
-// tells whether an image's bytes are in the download cache.
+// tells whether an image's bytes are at hand without the network (in the
+// download cache or the strip store).
 //
 // Threads: both stores are process-wide, outlive every worker and take their
 // own lock on every access (a leaf lock).
@@ -57,7 +58,7 @@ private:
 };
 DecodedAhead& ahead();
 
-// Whether the image reference's body is in the download cache.
+// Whether the image reference's body is in the download cache or the strip store.
 bool isCached(const std::string& ref);
 
 }  // namespace reader

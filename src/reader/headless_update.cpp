@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <ctime>
 #include <exception>
@@ -14,6 +15,8 @@
 
 #include "comics/base.hpp"
 #include "comics/storage.hpp"
+#include "comics/strip_source.hpp"
+#include "comics/strip_store.hpp"
 #include "tools/log.hpp"
 #include "tools/thread_pool.hpp"
 
@@ -27,6 +30,9 @@ struct Outcome {
     long newStrips = 0;
     bool failed = false;
     std::string failure;
+    // A comic that keeps its strips: the pages whose strip is still not in
+    // the store (-1: not looked at).
+    long stripsMissing = -1;
 };
 
 // What the workers report, in the order the comics end.
@@ -48,8 +54,24 @@ private:
     std::vector<Outcome> list_;
 };
 
-Outcome updateOne(const ComicPtr& c) {
-    Outcome o{c, 0, false, {}};
+// The strips of a comic that keeps them, fetched after its crawl one at a
+// time (the downloader's per-host limits hold); stop ends it early.
+long keepStrips(const comics::Comic& c, const std::atomic<bool>& stop) {
+    tools::logln("Keeping the strips of ", c.name());
+    const comics::FetchCount count = comics::fetchMissingStrips(
+        c, *comics::stripStore(),
+        [&c](std::size_t done, std::size_t all) {
+            if (done % 50 == 0 || done == all)
+                tools::logln("Strips of ", c.name(), " looked at: ", done, " of ", all);
+        },
+        &stop);
+    tools::logln("Strips of ", c.name(), ": ", count.present, " stored before, ", count.stored,
+                 " fetched, ", count.missing.size(), " missing");
+    return static_cast<long>(count.missing.size());
+}
+
+Outcome updateOne(const ComicPtr& c, const std::atomic<bool>& stop) {
+    Outcome o{c, 0, false, {}, -1};
     if (comics::crawlStopRequested()) {
         o.failed = true;
         o.failure = "Update interrupted";
@@ -72,6 +94,14 @@ Outcome updateOne(const ComicPtr& c) {
     }
     if (o.failed && o.failure.empty()) o.failure = "unknown error";
     o.newStrips = static_cast<long>(c->pageCount()) - before;
+    if (!o.failed && c->keepsStrips()) {
+        try {
+            o.stripsMissing = keepStrips(*c, stop);
+        } catch (const std::exception& e) {
+            tools::logln("Keeping the strips of ", c->name(), " failed: ", e);
+            o.stripsMissing = static_cast<long>(c->pageCount());
+        }
+    }
     return o;
 }
 
@@ -87,6 +117,13 @@ std::string updateLine(const std::string& id, long newStrips, const std::string&
     if (!failure.empty()) return line + "failed: " + failure;
     if (newStrips == 0) return line + "no new strips";
     return line + std::to_string(newStrips) + (newStrips == 1 ? " new strip" : " new strips");
+}
+
+std::string keptStripsNote(long missing) {
+    if (missing < 0) return {};
+    if (missing == 0) return ", all strips kept";
+    return ", " + std::to_string(missing) + (missing == 1 ? " strip" : " strips") +
+           " not downloaded yet";
 }
 
 std::string progressBar(std::size_t done, std::size_t total, std::size_t width) {
@@ -123,6 +160,8 @@ int headlessUpdate(const HeadlessUpdateSettings& settings) {
     tools::logln("Updating ", list.size(), " comics without a window");
 
     Outcomes outcomes;
+    // Set with the crawl stop: the strip fetches of kept comics end too.
+    std::atomic<bool> stopFetching{false};
     std::mutex doneLock;
     std::condition_variable doneSignal;
     std::size_t finished = 0;  // guarded by doneLock
@@ -130,7 +169,7 @@ int headlessUpdate(const HeadlessUpdateSettings& settings) {
         tools::ThreadPool pool(settings.workers);
         for (const auto& c : list) {
             pool.addTask("Headless update for " + c->toString(), [&, c] {
-                outcomes.add(updateOne(c));
+                outcomes.add(updateOne(c, stopFetching));
                 std::lock_guard<std::mutex> hold(doneLock);
                 ++finished;
                 doneSignal.notify_all();
@@ -143,7 +182,8 @@ int headlessUpdate(const HeadlessUpdateSettings& settings) {
         const std::string clear = settings.progress ? "\r\033[K" : "";
         for (;;) {
             for (const Outcome& o : outcomes.since(shown)) {
-                put(settings.out, clear + updateLine(o.comic->id(), o.newStrips, o.failure) + "\n");
+                put(settings.out, clear + updateLine(o.comic->id(), o.newStrips, o.failure) +
+                                      keptStripsNote(o.stripsMissing) + "\n");
                 ++shown;
             }
             if (shown == list.size()) break;
@@ -162,6 +202,7 @@ int headlessUpdate(const HeadlessUpdateSettings& settings) {
                 }
                 stopping = true;
                 comics::requestCrawlStop();
+                stopFetching = true;
                 tools::logln("Stopping the update after the pages being crawled");
                 put(settings.out, clear + "Stopping after the pages being crawled\n");
                 drawn = list.size() + 1;

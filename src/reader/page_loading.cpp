@@ -9,6 +9,8 @@
 #include <cstdlib>
 
 #include "comics/storage.hpp"
+#include "comics/strip_source.hpp"
+#include "comics/strip_store.hpp"
 #include "downloader/downloader.hpp"
 #include "gui/sdl_bridge.hpp"
 #include "reader/clipboard.hpp"
@@ -81,8 +83,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     const bool first = downloads().enterIfAbsent(ref, bar);
     if (first) repaint_();
 
-    std::string data;
-    std::string downloadError;
+    comics::StripData strip;
     {
         // Whatever happens to the download, its bar leaves the map.
         struct Leave {
@@ -100,15 +101,17 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
                 bar->setChanged();
                 repaint_();
             };
-        try {
-            data = downloader::download(ref, std::move(progress), true);
-        } catch (const std::exception& e) {
-            // Shown in the strip area; selecting the page again retries.
-            tools::logln("Downloading ", ref, " failed: ", e);
-            downloadError = e.what();
-        }
-        tools::logln("Done downloading ", data.size());
+        // The strip store first: a stored strip shows without any request. A
+        // failed download is shown in the strip area; selecting the page
+        // again retries.
+        strip = comics::loadStrip(ref, std::move(progress));
+        if (!strip.error.empty())
+            tools::logln("Downloading ", ref, " failed: ", strip.error);
+        else if (strip.fromStore)
+            tools::logln("From the strip store");
+        tools::logln("Done downloading ", strip.data.size());
     }
+    const std::string& data = strip.data;
     bar->setChanged();
     repaint_();
 
@@ -130,10 +133,20 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     tools::logln("Image length: ", data.size());
     // Whatever is shown for the page, strip or error, the caption names it.
     const std::string caption = "tovik [" + k->name() + "] - " + p.title;
-    if (data.empty()) {
-        strip_.showError(
-            downloadError.empty() ? std::string(emptyDownloadText) : "Error: " + downloadError,
-            caption);
+    // A failed download: offline or the site gone ("not downloaded yet", said
+    // at once, never waited for), or the site's own error.
+    auto showFailure = [&] {
+        if (!strip.reached) {
+            tools::logln(notDownloadedText);
+            strip_.showError(std::string(notDownloadedText), caption);
+        } else {
+            strip_.showError(
+                strip.error.empty() ? std::string(emptyDownloadText) : "Error: " + strip.error,
+                caption);
+        }
+    };
+    if (!strip.reached || data.empty()) {
+        showFailure();
         return;
     }
     if (strip_.showsStrip(ref)) {  // shown by the key that asked for it
@@ -141,6 +154,24 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
         return;
     }
     libgd::Image image = ahead().take(ref);
+    if (!image && strip.fromStore) {
+        // Stored bytes that do not decode are a damaged file: dropped and
+        // fetched again.
+        try {
+            std::lock_guard<std::recursive_mutex> decoding(libgd::decodingLock());
+            image = libgd::toImage(data);
+        } catch (const std::exception& e) {
+            tools::logln("The stored strip does not decode: ", e);
+        }
+        if (!image) {
+            comics::stripStore()->drop(ref);
+            strip = comics::loadStrip(ref);
+            if (!strip.reached || data.empty()) {
+                showFailure();
+                return;
+            }
+        }
+    }
     if (!image) {
         try {
             std::lock_guard<std::recursive_mutex> decoding(libgd::decodingLock());
@@ -311,7 +342,26 @@ void PageLoader::update(const ComicPtr& c, const std::string& taskName) {
             ~Done() { c.queued = false; }
         } done{*c};
         c->update([this] { repaint_(); }, [this, c] { tree_.row(*c).changed = true; });
+        if (c->keepsStrips() && !c->failed) keepStrips(c);
     });
+}
+
+void PageLoader::keepStrips(const ComicPtr& c) {
+    RowState& row = tree_.row(*c);
+    struct Done {
+        RowState& row;
+        ~Done() { row.keeping = -1; }
+    } done{row};
+    tools::logln("Keeping the strips of ", c->name());
+    const auto count = comics::fetchMissingStrips(
+        *c, *comics::stripStore(), [this, &row](std::size_t looked, std::size_t total) {
+            row.keeping = static_cast<std::int32_t>(looked);
+            row.keepingOf = static_cast<std::int32_t>(total);
+            repaint_();
+        });
+    tools::logln("Strips of ", c->name(), ": ", count.present, " stored before, ", count.stored,
+                 " fetched, ", count.missing.size(), " missing");
+    repaint_();
 }
 
 void PageLoader::globalUpdate() {

@@ -29,6 +29,9 @@ namespace reader {
 // The texts the strip view shows instead of a strip.
 inline constexpr const char* emptyDownloadText = "Error: Download failed or image length is zero";
 inline constexpr const char* notAnImageText = "404 Image not found";
+// A strip that is not in the strip store while its site cannot be reached.
+inline constexpr const char* notDownloadedText =
+    "Not downloaded yet: this strip is not stored and its site cannot be reached";
 
 // A page in task names and log lines: "#4 of Name" for index 3.
 std::string pageLabel(const comics::Comic& c, int index);
@@ -76,6 +79,10 @@ public:
     // Copies a text to the clipboard on the update pool: the helper program
     // is waited for there, never by the event loop holding the GUI lock.
     void copyToClipboardLater(std::string text);
+    // Fetches the strips the store lacks of a comic that keeps its strips,
+    // one at a time, with its progress in the comic's row (update tasks run it
+    // after the crawl).
+    void keepStrips(const ComicPtr& c);
 
 private:
     void update(const ComicPtr& c, const std::string& taskName);

@@ -13,10 +13,13 @@
 
 #include "comics/base.hpp"
 #include "comics/builtin/all.hpp"
+#include "comics/cbz.hpp"
 #include "comics/next_link_crawler.hpp"
 #include "comics/plugin_comic.hpp"
 #include "comics/plugin_loading.hpp"
 #include "comics/storage.hpp"
+#include "comics/strip_source.hpp"
+#include "comics/strip_store.hpp"
 #include "downloader/downloader.hpp"
 #include "reader/headless_update.hpp"
 #include "sdloo/window.hpp"
@@ -109,7 +112,8 @@ int runInteractive(const InteractiveOptions& options) {
     if (!run) {
         tools::logln(
             "The reader window is not available in this build; the command-line modes "
-            "-h, -hh, -dump=<id>, -export, -import, -read and -update work without it");
+            "-h, -hh, -dump=<id>, -cbz=<id>, -export, -import, -read and -update work "
+            "without it");
         return 1;
     }
     sdloo::startVideo();
@@ -120,6 +124,19 @@ int runInteractive(const InteractiveOptions& options) {
 }
 
 }  // namespace
+
+static std::uint64_t stripBudget() {
+    tools::IniFile& ini = tools::config();
+    if (!ini.has("", "strip_store_mib")) return comics::StripStore::defaultBudget;
+    const int mib = ini.getInt("", "strip_store_mib");
+    // A negative size is a mistake, not a wish for no store: the default.
+    if (mib < 0) return comics::StripStore::defaultBudget;
+    return static_cast<std::uint64_t>(mib) << 20;
+}
+
+void useStripDirectory(const std::string& directory) {
+    comics::useStripStore(directory, stripBudget());
+}
 
 void setInteractiveRun(InteractiveRun run) {
     std::lock_guard<std::mutex> hold(hookLock);
@@ -140,6 +157,7 @@ void startUp(bool logFile) {
     tools::removeStaleTemporaries(".");
     tools::removeStaleTemporaries("plugins");
     comics::loadMainStorage();
+    useStripDirectory("strips");
     comics::builtin::appendAll(comics::mainStorage(), [] { comics::loadPlugins(); });
     // The video subsystem starts with the interactive run only.
     if (logFile) {
@@ -177,6 +195,44 @@ int dump(const std::string& identifier) {
     }
     tools::logln("No comic has the identifier ", identifier);
     return 1;
+}
+
+int exportCbz(const std::string& identifier) {
+    if (!plainFileName(identifier)) {
+        tools::logln("Not exporting ", identifier, ": the archive name may not contain / or ..");
+        return 1;
+    }
+    std::shared_ptr<comics::Comic> found;
+    for (const auto& c : comics::registry().snapshot())
+        if (c->id() == identifier) {
+            found = c;
+            break;
+        }
+    if (!found) {
+        tools::logln("No comic has the identifier ", identifier);
+        return 1;
+    }
+    const std::shared_ptr<comics::StripStore> store = comics::stripStore();
+    const std::vector<comics::Page> pages = found->pagesCopy();
+    std::vector<std::string> refs;
+    for (const auto& p : pages) refs.push_back(p.image);
+    // The whole comic stays in the store until it is written, whatever the budget.
+    comics::StripStore::Pin pin(*store, refs);
+    const std::size_t total = pages.size();
+    tools::logln("Fetching the strips of ", found->name(), " missing from ", store->directory());
+    comics::fetchMissingStrips(*found, *store, [&](std::size_t done, std::size_t all) {
+        if (done % 50 == 0 || done == all) tools::logln("Strips looked at: ", done, " of ", all);
+    });
+    const std::string file = identifier + ".cbz";
+    const comics::CbzResult result = comics::writeCbz(*found, file, *store);
+    std::string summary = "Wrote " + file + ": " + std::to_string(result.pages) + " of " +
+                          std::to_string(total) + " pages\n";
+    for (std::size_t i : result.missing)
+        summary += "Missing page " + std::to_string(i + 1) + " (" +
+                   (i < pages.size() ? pages[i].title + "): " + pages[i].image : std::string(")")) +
+                   "\n";
+    writeOut(summary);
+    return result.missing.empty() ? 0 : 1;
 }
 
 int exportComics() {
@@ -242,6 +298,7 @@ int mainRoutine(const std::vector<std::string>& args) {
         if (mode == "-h") return listIds();
         if (mode == "-hh") return listNames();
         if (mode.rfind("-dump=", 0) == 0) return dump(mode.substr(6));
+        if (mode.rfind("-cbz=", 0) == 0) return exportCbz(mode.substr(5));
         if (mode == "-export") return exportComics();
         if (mode == "-import") return importComics();
         if (mode == "-read") return markRead();

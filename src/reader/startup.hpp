@@ -6,6 +6,7 @@
 // "storage.dat.zip", the comic sources (built-in comics and plugin files), and
 // last the log file "tovik.log". The video subsystem is started only for the
 // interactive run, so the window-less modes work without a display.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ using InteractiveRun = std::function<int(const InteractiveOptions&)>;
 // Installs the interactive run. Until one is installed, the interactive path
 // logs that the reader window is not available and exits with status 1.
 void setInteractiveRun(InteractiveRun run);
+
+// Makes the strip store of the directory (relative: in the working directory)
+// the process-wide one, with the budget from "tovik.ini" ("strip_store_mib",
+// mebibytes; default 2 GiB). The start-up uses "strips".
+void useStripDirectory(const std::string& directory);
 
 // The start-up sequence up to and including "Logfile open" (without the log
 // file when logFile is false). Errors (a bad "active" value, a broken plugin
@@ -59,9 +65,12 @@ int entryPoint(int argc, char** argv);
 int listIds();                            // "-h"
 int listNames();                          // "-hh"
 int dump(const std::string& identifier);  // "-dump="
-int exportComics();                       // "-export"
-int importComics();                       // "-import"
-int markRead();                           // "-read"
+// "-cbz=": the comic's strips in page order as identifier + ".cbz" (missing
+// strips fetched first); a summary on standard output; 1 when pages are missing.
+int exportCbz(const std::string& identifier);
+int exportComics();  // "-export"
+int importComics();  // "-import"
+int markRead();      // "-read"
 
 // How long "-update" waits for the library's lock when no setting says.
 inline constexpr int defaultLockWaitSeconds = 60;

@@ -45,6 +45,10 @@ ReaderWindow::ReaderWindow(tools::ThreadPool& pagePool, tools::ThreadPool& updat
                     else
                         bridge.requestRepaintOf(tree_.listWidget());
                 },
+                // Turned on: an update brings every strip into the store.
+                [this](const ComicPtr& c) {
+                    if (c->keepsStrips()) loader_.selectiveUpdate(c);
+                },
             }),
       strip_(bridge, selection_),
       loader_(pagePool, updatePool, std::move(storeToDisk), selection_, tree_, strip_,

@@ -13,6 +13,7 @@
 #include "comics/base.hpp"
 #include "comics/serialize.hpp"
 #include "comics/storage.hpp"
+#include "support/http_server.hpp"
 #include "support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
@@ -183,6 +184,47 @@ TEST_F(Cli, DumpWithoutMatchOrOutsideTheDirectoryWritesNothing) {
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(fs::exists(outside));
     EXPECT_NE(r.out.find("may not contain"), std::string::npos);
+}
+
+TEST_F(Cli, CbzFetchesMissingStripsListsUnfetchableOnesAndKeepsNamesInside) {
+    testsupport::HttpServer site;
+    ComicState state;
+    for (int n = 1; n <= 3; ++n) {
+        const std::string strip = "\x89PNG\r\n\x1a\nstrip " + std::to_string(n);
+        if (n != 2) site.route("/s/" + std::to_string(n) + ".png", strip, "image/png");
+        state.pages.push_back({"REFER=" + site.url("/" + std::to_string(n) + ".html") + " " +
+                                   site.url("/s/" + std::to_string(n) + ".png"),
+                               "Page " + std::to_string(n), "", ""});
+    }
+    plugin("alpha", "Alpha Comic");
+    writeStorage(dir.path(), {{"alpha", state}});
+    // A store budget of nothing: the export still keeps what it fetched until written.
+    writeFile(dir.file("tovik.ini"), "strip_store_mib = 0\n");
+
+    RunResult r = runTovik(dir.path(), "-cbz=alpha");
+    EXPECT_EQ(r.status, 1) << r.out;  // page 2 cannot be had
+    EXPECT_EQ(r.list, "Wrote alpha.cbz: 2 of 3 pages\nMissing page 2 (Page 2): " +
+                          state.pages[1].image + "\n");
+    EXPECT_TRUE(fs::exists(dir.file("alpha.cbz")));
+    EXPECT_EQ(testsupport::run("unzip -tq '" + dir.file("alpha.cbz") + "' >/dev/null"), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("strips")), fs::directory_iterator()),
+              2);
+
+    // Once the site serves it, the archive is complete; stored strips are not
+    // asked for again.
+    site.route("/s/2.png", "\x89PNG\r\n\x1a\nstrip 2", "image/png");
+    site.clearRecords();
+    r = runTovik(dir.path(), "-cbz=alpha");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.list, "Wrote alpha.cbz: 3 of 3 pages\n");
+    EXPECT_EQ(site.paths(), std::vector<std::string>{"/s/2.png"});
+
+    EXPECT_EQ(runTovik(dir.path(), "-cbz=nosuchcomic").status, 1);
+    EXPECT_FALSE(fs::exists(dir.file("nosuchcomic.cbz")));
+    r = runTovik(dir.path(), "-cbz=../alpha");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("may not contain"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir.path().parent_path() / "alpha.cbz"));
 }
 
 TEST_F(Cli, ReadSetsEveryPositionToTheLastPage) {

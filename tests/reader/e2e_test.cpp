@@ -389,4 +389,49 @@ TEST_F(EndToEnd, AFailedComicKeepsItsPagesAndPositionAcrossARestart) {
     EXPECT_EQ(reader->wait(30000), 0);
 }
 
+TEST_F(EndToEnd, StoredStripsShowOfflineOthersSayNotDownloaded) {
+    ASSERT_NO_FATAL_FAILURE(startReader());
+    key("F5");
+    ASSERT_TRUE(waitFor(
+        [&] { return readFile(work.file("out.txt")).find(" succeeded") != std::string::npos; },
+        15000));
+    x("mousemove --window " + window + " 100 30 click 1");
+    ASSERT_TRUE(waitFor([&] { return title() == "tovik [Fixture] - Strip 1"; }, 10000)) << title();
+    // Strip 1 shown, strip 2 prefetched: both kept on disk.
+    auto stored = [&] {
+        if (!fs::exists(work.file("strips"))) return 0;
+        return static_cast<int>(
+            std::distance(fs::directory_iterator(work.file("strips")), fs::directory_iterator()));
+    };
+    ASSERT_TRUE(waitFor([&] { return stored() == 2; }, 10000)) << stored();
+    key("Escape");
+    EXPECT_EQ(reader->wait(30000), 0);
+
+    // The site goes away; the reader starts again.
+    site.stop();
+    ASSERT_NO_FATAL_FAILURE(startReader());
+    x("mousemove --window " + window + " 100 30 click 1");
+    ASSERT_TRUE(waitFor([&] { return title() == "tovik [Fixture] - Strip 1"; }, 10000)) << title();
+    EXPECT_GT(pixelsOf(1), 300 * 150);
+    key("Next");
+    ASSERT_TRUE(waitFor([&] { return title() == "tovik [Fixture] - Strip 2"; }, 10000)) << title();
+    EXPECT_GT(pixelsOf(2), 300 * 150);
+    key("Next");
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return readFile(work.file("out.txt")).find("| Not downloaded yet") != std::string::npos;
+        },
+        20000))
+        << readFile(work.file("out.txt"));
+    ASSERT_TRUE(waitFor([&] { return pixelsOf(2) == 0; }, 5000));
+    EXPECT_EQ(pixelsOf(3), 0);
+    const std::string out = readFile(work.file("out.txt"));
+    // The stored strips were never asked of the network.
+    EXPECT_EQ(out.find("strips/1.png failed"), std::string::npos);
+    EXPECT_EQ(out.find("strips/2.png failed"), std::string::npos);
+    EXPECT_NE(out.find("strips/3.png failed"), std::string::npos);
+    key("Escape");
+    EXPECT_EQ(reader->wait(30000), 0);
+}
+
 }  // namespace

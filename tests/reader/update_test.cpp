@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -157,6 +158,43 @@ TEST_F(Update, StoresNewStripsAndSummarises) {
     EXPECT_NE(r.err.find("usage"), std::string::npos) << r.err;
 }
 
+TEST_F(Update, KeptComicsGetEveryStripOthersNone) {
+    site("alpha", 3);
+    site("beta", 2);
+    site("gamma", 2);
+    for (int n = 1; n <= 4; ++n)
+        server.route("/alpha/" + std::to_string(n) + ".png",
+                     "\x89PNG\r\n\x1a\nstrip " + std::to_string(n), "image/png");
+    server.route("/beta/1.png", "\x89PNG\r\n\x1a\nbeta", "image/png");  // beta 2 is gone
+    writeFile(dir.file("tovik.ini"), readFile(dir.file("tovik.ini")) +
+                                         "\n[alpha]\nkeep_strips = true\n"
+                                         "[beta]\nkeep_strips = true\n");
+    RunResult r = run("-update");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("alpha: 3 new strips, all strips kept\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("beta: 2 new strips, 1 strip not downloaded yet\n"), std::string::npos);
+    EXPECT_NE(r.out.find("gamma: 2 new strips\n"), std::string::npos);
+    auto asked = [&](const std::string& path) {
+        const auto paths = server.paths();
+        return static_cast<std::size_t>(std::count(paths.begin(), paths.end(), path));
+    };
+    auto stripFiles = [&] {
+        std::size_t n = 0;
+        for (const auto& e : fs::directory_iterator(dir.file("strips"))) n += e.is_regular_file();
+        return n;
+    };
+    EXPECT_EQ(stripFiles(), 4u);
+    EXPECT_EQ(asked("/gamma/1.png"), 0u);  // a comic that does not keep them
+
+    // The next update fetches only the strip of the new page.
+    site("alpha", 4);
+    r = run("-update");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("alpha: 1 new strip, all strips kept\n"), std::string::npos) << r.out;
+    EXPECT_EQ(stripFiles(), 5u);
+    for (int n = 1; n <= 4; ++n) EXPECT_EQ(asked("/alpha/" + std::to_string(n) + ".png"), 1u);
+}
+
 TEST_F(Update, FailingComicIsNamedWithItsReason) {
     site("alpha", 3);
     site("broken", 3, std::chrono::milliseconds(0), false);  // pages without strips
@@ -261,8 +299,11 @@ TEST_F(Update, WindowHoldsTheLibraryUntilItEndsEvenByKill) {
                                     fs::canonical(dir.path()).string() + "; close it first"),
               std::string::npos)
         << secondWindow.err;
-    for (const char* mode : {"-export", "-import", "-read"}) EXPECT_EQ(run(mode).status, 1) << mode;
+    for (const char* mode : {"-export", "-import", "-read", "-cbz=alpha"})
+        EXPECT_EQ(run(mode).status, 1) << mode;
     EXPECT_FALSE(fs::exists(dir.file("storage.dat.zip")));
+    EXPECT_FALSE(fs::exists(dir.file("alpha.cbz")));
+    EXPECT_FALSE(fs::exists(dir.file("strips")));
     // Listing works beside the window.
     RunResult list = run("-h");
     EXPECT_EQ(list.status, 0);

@@ -16,6 +16,8 @@
 
 #include "comics/serialize.hpp"
 #include "comics/storage.hpp"
+#include "comics/strip_source.hpp"
+#include "comics/strip_store.hpp"
 #include "downloader/downloader.hpp"
 #include "gui/layouts.hpp"
 #include "reader/interactive.hpp"
@@ -655,7 +657,7 @@ TEST_F(Window, StripsThatCannotBeShownShowTheirErrorUnderTheirOwnCaption) {
         {"Error: Damaged WebP image", "Damaged"},
         {"Error: Image too large: 65536 x 65536", "Huge"},
         {"Error: Unidentified image type", "Odd"},
-        {"Error: ", "Gone"},
+        {notDownloadedText, "Gone"},  // its site cannot be reached
     };
     int index = 0;
     for (const Expected& e : expected) {
@@ -677,6 +679,113 @@ TEST_F(Window, StripsThatCannotBeShownShowTheirErrorUnderTheirOwnCaption) {
     ASSERT_TRUE(settle());
     EXPECT_TRUE(std::dynamic_pointer_cast<StripImage>(ui->strip().stripView()));
     EXPECT_EQ(shownCaption(), "tovik [Broken] - Good");
+}
+
+// A strip store in the test's directory for one test; none afterwards.
+struct StoreInDir {
+    explicit StoreInDir(const std::string& directory) { comics::useStripStore(directory); }
+    ~StoreInDir() { comics::useStripStore(""); }
+};
+
+TEST_F(Window, StoredStripsShowWithoutARequestAndOthersSayNotDownloaded) {
+    StoreInDir store(dir.file("strips"));
+    auto c = servedComic("Stored", 4, 0);
+    const std::vector<Page> ps = c->pagesCopy();
+    // An earlier run kept strips 1 and 2; then the site went away.
+    for (int i : {0, 1})
+        ASSERT_TRUE(comics::stripStore()->put(ps[static_cast<std::size_t>(i)].image,
+                                              pngOf(40, 30, 10 * i, 100, 200)));
+    server.clearRecords();
+    server.stop();
+    // Their rows show them at hand, as strips in the download cache.
+    EXPECT_TRUE(isCached(ps[1].image));
+    EXPECT_FALSE(isCached(ps[2].image));
+    start();
+    testsupport::LogCapture log;
+    ui->loader().selectComic(c, -1);
+    ASSERT_TRUE(settle(20000));
+    EXPECT_EQ(shownCaption(), "tovik [Stored] - Strip 1");
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle(20000));
+    EXPECT_EQ(shownCaption(), "tovik [Stored] - Strip 2");
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle(20000));
+    auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->label.get(), notDownloadedText);
+    EXPECT_EQ(c->position(), 2);
+    // Only the strips that were not stored were tried.
+    for (int i : {0, 1})
+        EXPECT_FALSE(log.contains(ps[static_cast<std::size_t>(i)].image + " failed")) << i;
+    EXPECT_TRUE(log.contains(ps[2].image + " failed: Cannot connect to target"));
+    // A site found unreachable is not tried again for every strip.
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle(20000));
+    text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->label.get(), notDownloadedText);
+    EXPECT_TRUE(log.contains(ps[3].image + " failed: " + comics::hostOf(ps[3].image) +
+                             " could not be reached moments ago"));
+}
+
+TEST_F(Window, DamagedOrTruncatedStoredStripsAreFetchedAgain) {
+    StoreInDir store(dir.file("strips"));
+    auto c = servedComic("Damaged", 5, 0);
+    const std::vector<Page> ps = c->pagesCopy();
+    // Looks like a PNG, does not decode.
+    ASSERT_TRUE(comics::stripStore()->put(ps[0].image, "\x89PNG\r\n\x1a\nbroken inside"));
+    ASSERT_TRUE(comics::stripStore()->put(ps[1].image, pngOf(40, 30, 10, 100, 200)));
+    const std::string truncated = dir.file("strips/" + comics::StripStore::fileName(ps[1].image));
+    std::filesystem::resize_file(truncated, std::filesystem::file_size(truncated) - 10);
+    server.clearRecords();
+    start();
+    ui->loader().selectComic(c, -1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(shownCaption(), "tovik [Damaged] - Strip 1");
+    key(SDLK_PAGEDOWN);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(shownCaption(), "tovik [Damaged] - Strip 2");
+    auto paths = server.paths();
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Damaged/0.png"), 1);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Damaged/1.png"), 1);
+    // The store holds what the site served now.
+    EXPECT_EQ(comics::stripStore()->load(ps[0].image).value_or(""), pngOf(40, 30, 0, 100, 200));
+    EXPECT_EQ(comics::stripStore()->load(ps[1].image).value_or(""), pngOf(40, 30, 10, 100, 200));
+
+    // A broken stored strip whose site now sends nothing: the download error
+    // (the downloader's own words). (Page 5: never fetched, so not in the
+    // download cache either.)
+    ASSERT_TRUE(comics::stripStore()->put(ps[4].image, "\x89PNG\r\n\x1a\nbroken too"));
+    server.route("/Damaged/4.png", "", "image/png");
+    ui->loader().selectPage(c, 4, false);
+    ASSERT_TRUE(settle(10000));
+    auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->label.get().rfind("Error: ", 0), 0u) << text->label.get();
+    EXPECT_FALSE(comics::stripStore()->contains(ps[4].image));
+}
+
+TEST_F(Window, KTurnsKeepingOnAndTheUpdateStoresEveryStrip) {
+    StoreInDir store(dir.file("strips"));
+    auto c = servedComic("Keeper", 6, 0);
+    start();
+    ui->loader().selectComic(c, -1);
+    ASSERT_TRUE(settle());
+    auto box = ui->tree().treeBox();
+    const int itemWidth = box->area.w - 16 - 2;
+    const int kButton = box->area.x + 1 + itemWidth - 16 - 8;
+    click(kButton, box->area.y + 10);
+    EXPECT_TRUE(c->keepsStrips());
+    EXPECT_NE(testsupport::readFile(dir.file("tovik.ini")).find("[id-Keeper]\nkeep_strips = true"),
+              std::string::npos);
+    ASSERT_TRUE(settle(15000));
+    EXPECT_EQ(c->updates.load(), 1);
+    for (const Page& p : c->pagesCopy()) EXPECT_TRUE(comics::stripStore()->contains(p.image));
+    EXPECT_EQ(ui->tree().row(*c).keeping.load(), -1);  // the count left the row
+    click(kButton, box->area.y + 10);
+    EXPECT_FALSE(c->keepsStrips());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(c->updates.load(), 1);  // turning it off starts nothing
 }
 
 TEST_F(Window, EmptyComicAndNegativeIndexDoNothing) {
@@ -820,12 +929,32 @@ TEST_F(Window, HoveredComicKeepsItsButtonsUnderPointerSweepsAndUActsOnTheFirstCl
     EXPECT_GT(ui->bridge.partPaints.load(), 0);
 
     // One click on U of the second comic starts its update.
-    const int uButton = box->area.x + 1 + (itemWidth - 2) - 32 + 8;
+    const int uButton = box->area.x + 1 + (itemWidth - 2) - 48 + 8;
     click(uButton, box->area.y + 20 + 10);
     ASSERT_TRUE(settle());
     EXPECT_EQ(second->updates.load(), 1);
     EXPECT_EQ(third->updates.load(), 0);
     EXPECT_EQ(ui->currentComic(), nullptr);  // the click did not select the comic
+
+    // K between U and X of the hovered third comic: one click turns keeping
+    // on (highlighted, an update started), the next turns it off.
+    const gui::Rgba lightBlue(192, 208, 255);
+    const int kButton = box->area.x + 1 + (itemWidth - 2) - 32 + 8;
+    third->hold = true;
+    move(kButton, box->area.y + 2 * 20 + 10);
+    ASSERT_EQ(ui->tree().hovered(), third);
+    EXPECT_EQ(pixelsIn(ui->bridge.screen(), rowArea(2), lightBlue), 0);
+    click(kButton, box->area.y + 2 * 20 + 10);
+    EXPECT_TRUE(third->keepsStrips());
+    EXPECT_FALSE(second->keepsStrips());
+    ui->bridge.repaint();
+    EXPECT_GT(pixelsIn(ui->bridge.screen(), rowArea(2), lightBlue), 20);
+    click(kButton, box->area.y + 2 * 20 + 10);
+    EXPECT_FALSE(third->keepsStrips());
+    third->hold = false;
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(third->updates.load(), 1);
+    EXPECT_EQ(ui->currentComic(), nullptr);
 }
 
 // ---- handlers never wait ----
