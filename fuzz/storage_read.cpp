@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     comics::FileStorage again;
     again.read(storage.build());
-    if (again.names() != storage.names()) std::abort();
+    // A damaged member whose stored bytes cannot be copied either is left out of the
+    // new archive (and logged); every member that reads must come back unchanged.
     for (const std::string& name : storage.names()) {
         std::optional<std::string> before = content(storage, name);
         if (before && content(again, name) != before) std::abort();
