@@ -126,6 +126,43 @@ void setMaxPagesPerUpdate(std::size_t pages) {
 std::size_t maxPagesPerUpdate() { return pageCap.load(); }
 
 template <bool fp, bool sk, bool internal>
+void NextLinkCrawler<fp, sk, internal>::StripIndex::follow(const std::vector<Page>& pages) {
+    if (built_ && pages_ == pages.size()) return;
+    counts_.clear();
+    pages_ = 0;
+    built_ = true;
+    for (const Page& page : pages) add(stripAddress(page.image));
+}
+
+template <bool fp, bool sk, bool internal>
+bool NextLinkCrawler<fp, sk, internal>::StripIndex::contains(std::string_view strip) const {
+    return counts_.find(std::string(strip)) != counts_.end();
+}
+
+template <bool fp, bool sk, bool internal>
+void NextLinkCrawler<fp, sk, internal>::StripIndex::add(std::string_view strip) {
+    ++counts_[std::string(strip)];
+    ++pages_;
+}
+
+template <bool fp, bool sk, bool internal>
+void NextLinkCrawler<fp, sk, internal>::StripIndex::remove(std::string_view strip) {
+    auto it = counts_.find(std::string(strip));
+    if (it != counts_.end() && --it->second == 0) counts_.erase(it);
+    --pages_;
+}
+
+// Ends the comic's work on a page however the crawl leaves it.
+template <bool fp, bool sk, bool internal>
+struct NextLinkCrawler<fp, sk, internal>::PageScope {
+    NextLinkCrawler& crawler;
+    PageScope(NextLinkCrawler& c, const std::string& page) : crawler(c) { crawler.beginPage(page); }
+    ~PageScope() { crawler.endPage(); }
+    PageScope(const PageScope&) = delete;
+    PageScope& operator=(const PageScope&) = delete;
+};
+
+template <bool fp, bool sk, bool internal>
 std::string NextLinkCrawler<fp, sk, internal>::toString() const {
     std::string tag = "fhtagn-type ";
     if constexpr (fp) tag += "[fp] ";
@@ -227,6 +264,7 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
     // found strips already listed, so going back to it loses nothing.
     CrawlState productive = crawl_;
     const std::size_t cap = maxPagesPerUpdate();
+    StripIndex strips;
     for (std::size_t read = 0;; ++read) {
         if (crawlStopRequested()) throw std::runtime_error("Update interrupted");
         const std::string url = crawl_.nextURL;
@@ -234,14 +272,18 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
             throw std::runtime_error("Stopped after " + std::to_string(cap) +
                                      " pages in one update; the next update goes on from " + url);
         visited.insert(visitKey(url));
-        std::string page = url;
-        page += fetch(url, sk ? "Zero-Length Download" : "Zero-Length Download II");
-        current = url;
-        bool has = hasNext(page);
-        processPage(url, page, false, has, onChanged, onNewPages);
-        if (read == 0 || crawl_.lastread > 0) productive = crawl_;
-        if (!has) break;
-        std::string following = resolveDots(next(page));
+        std::string following;
+        {
+            std::string page = url;
+            page += fetch(url, sk ? "Zero-Length Download" : "Zero-Length Download II");
+            current = url;
+            PageScope scope(*this, page);
+            bool has = hasNext(page);
+            processPage(url, page, false, has, onChanged, onNewPages, strips);
+            if (read == 0 || crawl_.lastread > 0) productive = crawl_;
+            if (!has) break;
+            following = resolveDots(next(page));
+        }
         tools::logln("Resolved next: ", following);
         if (visited.contains(visitKey(following))) {
             tools::logln(this->name(), ": next link of ", url, " leads back to ", following);
@@ -251,7 +293,6 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
             throw std::runtime_error("Next link leads back to " + following +
                                      ", already read in this update");
         }
-        page = std::string();  // the text is not needed any more
         Hold hold(this->lock());
         crawl_.nextURL = following;
         crawl_.lastread = 0;
@@ -267,7 +308,8 @@ void NextLinkCrawler<fp, sk, internal>::crawl(const Callback& onChanged,
             std::string page = front;
             page += fetch(front, sk ? "Zero-Length Download III" : "Zero-Length Download IV");
             current = front;
-            processPage(front, page, true, false, onChanged, onNewPages);
+            PageScope scope(*this, page);
+            processPage(front, page, true, false, onChanged, onNewPages, strips);
         }
     }
 }
@@ -279,8 +321,11 @@ std::vector<Page> NextLinkCrawler<fp, sk, internal>::extract(std::string url,
     std::size_t blank = url.rfind(' ');
     std::string referrer = blank == std::string::npos ? url : url.substr(blank + 1);
     std::vector<Page> found;
-    for (const std::string& img : images(text)) {
-        Page record{"REFER=" + referrer + " " + img, title(text), {}, {}};
+    const std::vector<std::string> strips = images(text);
+    // One title for every strip of the page.
+    const std::string name = strips.empty() ? std::string() : title(text);
+    for (const std::string& img : strips) {
+        Page record{"REFER=" + referrer + " " + img, name, {}, {}};
         tools::logln("New page @", record.image, ": ", record.title);
         found.push_back(std::move(record));
     }
@@ -290,7 +335,8 @@ std::vector<Page> NextLinkCrawler<fp, sk, internal>::extract(std::string url,
 template <bool fp, bool sk, bool internal>
 void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, const std::string& text,
                                                     bool front, bool has, const Callback& onChanged,
-                                                    const Callback& onNewPages) {
+                                                    const Callback& onNewPages,
+                                                    StripIndex& strips) {
     std::vector<Page> fresh = extract(url, text);
     // A page that should show strips but shows none means the plugin broke; the
     // list is left as it is.
@@ -308,6 +354,7 @@ void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, cons
         // stores a page list and a crawl state that disagree.
         Hold hold(this->lock());
         std::vector<Page>& pages = this->state_.pages;
+        strips.follow(pages);
         const std::size_t before = pages.size();
         const auto frontCount = static_cast<std::size_t>(crawl_.frontcount);
         const auto lastRead = front ? 0 : static_cast<std::size_t>(crawl_.lastread);
@@ -320,6 +367,8 @@ void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, cons
 
         std::vector<Page> fromFront(pages.end() - static_cast<std::ptrdiff_t>(frontCount),
                                     pages.end());
+        for (std::size_t i = pages.size() - frontCount - lastRead; i < pages.size(); ++i)
+            strips.remove(stripAddress(pages[i].image));
         pages.resize(pages.size() - frontCount - lastRead);
         crawl_.frontcount = 0;
         if (!front) crawl_.lastread = 0;
@@ -328,17 +377,12 @@ void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, cons
         auto push = [&](std::int32_t& counter, std::vector<Page>& records) {
             if (counter != 0) throw std::runtime_error("Trying to push again");
             for (Page& record : records) {
-                bool duplicate = false;
                 const std::string_view strip = stripAddress(record.image);
-                for (const Page& known : pages)
-                    if (stripAddress(known.image) == strip) {
-                        duplicate = true;
-                        break;
-                    }
-                if (duplicate) {
+                if (strips.contains(strip)) {
                     tools::logln("Tried to push duplicate page ", record.image, ". Ignoring.");
                     continue;
                 }
+                strips.add(strip);
                 pages.push_back(std::move(record));
                 ++counter;
             }

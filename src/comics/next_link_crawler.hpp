@@ -24,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "comics/base.hpp"
@@ -109,20 +110,38 @@ protected:
     // Downloads one page of the crawl, without the cache; "" when that fails. An error
     // status or a download limit raises, ending the update with that error.
     virtual std::string downloadPage(const std::string& url);
+    // The crawl looks at one page at a time: beginPage gets the page text before
+    // any question about it and endPage comes once the crawl is done with it.
+    // In between, the questions get that very text object, unchanged, so a comic
+    // may keep work done on it (a page prepared once for several expressions).
+    virtual void beginPage(const std::string& page) { (void)page; }
+    virtual void endPage() noexcept {}
 
     // The address of the page being examined (the updating thread's own).
     std::string current;
 
 private:
-    struct PageResult {
-        std::size_t popped = 0;
-        std::size_t pushed = 0;
-        bool grew = false;
+    // Counts the strip addresses of the listed pages, so that the duplicate check
+    // of a new strip takes constant time however long the list is.
+    class StripIndex {
+    public:
+        // Rebuilt when the list is not the one indexed (its length differs).
+        void follow(const std::vector<Page>& pages);
+        bool contains(std::string_view strip) const;
+        void add(std::string_view strip);
+        void remove(std::string_view strip);
+
+    private:
+        std::unordered_map<std::string, std::size_t> counts_;
+        std::size_t pages_ = 0;
+        bool built_ = false;
     };
+    struct PageScope;
+
     std::string fetch(const std::string& url, const char* emptyError);
     void crawl(const Callback& onChanged, const Callback& onNewPages);
     void processPage(const std::string& url, const std::string& page, bool front, bool has,
-                     const Callback& onChanged, const Callback& onNewPages);
+                     const Callback& onChanged, const Callback& onNewPages, StripIndex& strips);
     std::vector<comics::Page> extract(std::string url, const std::string& page);
 
     CrawlState crawl_;  // guarded by the comic's lock

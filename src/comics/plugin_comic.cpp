@@ -9,6 +9,7 @@
 #include "comics/storage.hpp"
 #include "downloader/downloader.hpp"
 #include "downloader/follow_link.hpp"
+#include "extract/regex.hpp"
 #include "tools/files.hpp"
 #include "tools/log.hpp"
 #include "tools/text.hpp"
@@ -94,26 +95,80 @@ std::string PluginComic<fp, sk, archive>::toString() const {
 }
 
 template <bool fp, bool sk, bool archive>
+void PluginComic<fp, sk, archive>::beginPage(const std::string& page) {
+    const bool valid = extract::isValidUtf8(page);
+    std::lock_guard<std::mutex> hold(workLock_);
+    std::string buffer = std::move(work_.spaced);
+    work_ = {};
+    work_.spaced = std::move(buffer);
+    work_.page = &page;
+    work_.validUtf8 = valid;
+}
+
+template <bool fp, bool sk, bool archive>
+void PluginComic<fp, sk, archive>::endPage() noexcept {
+    std::lock_guard<std::mutex> hold(workLock_);
+    std::string buffer = std::move(work_.spaced);
+    work_ = {};
+    work_.spaced = std::move(buffer);
+}
+
+template <bool fp, bool sk, bool archive>
+typename PluginComic<fp, sk, archive>::Prepared PluginComic<fp, sk, archive>::preparedText(
+    const std::string& page, bool spaced) {
+    std::lock_guard<std::mutex> hold(workLock_);
+    if (work_.page != &page) return {};
+    if (!spaced) return {&page, work_.validUtf8};
+    if (!work_.spacedMade) {
+        // Spacing keeps the text valid (or not) as it was.
+        work_.spaced.assign(page);
+        extract::spaceLineBreaks(work_.spaced);
+        work_.spacedMade = true;
+    }
+    return {&work_.spaced, work_.validUtf8};
+}
+
+template <bool fp, bool sk, bool archive>
 std::string PluginComic<fp, sk, archive>::title(const std::string& page) {
+    {
+        std::lock_guard<std::mutex> hold(workLock_);
+        if (work_.page == &page && work_.titleFound) return work_.title;
+    }
+    std::string title;
     try {
         auto cfg = settings();
         if (!cfg->title) throw std::runtime_error("no title expression");
         // The crawl applies the next and images expressions to the page
         // before the title's; any of them that spaced its line breaks did so
         // for the expressions after it, as with one shared page text.
-        std::string text = page;
-        if ((!archive && cfg->next && cfg->next->spacesLineBreaks()) ||
-            (cfg->images && cfg->images->spacesLineBreaks()))
-            extract::spaceLineBreaks(text);
-        std::vector<std::string> found = cfg->title->apply(text);
-        if (found.empty()) return "No title found";
-        std::string title = found.front();
-        replaceAll(title, "&nbsp;", " ");
-        replaceAll(title, "&raquo;", "\xC2\xBB");
-        return title;
+        const bool spacedBefore = (!archive && cfg->next && cfg->next->spacesLineBreaks()) ||
+                                  (cfg->images && cfg->images->spacesLineBreaks());
+        std::vector<std::string> found;
+        if (const Prepared prepared =
+                preparedText(page, spacedBefore || cfg->title->spacesLineBreaks());
+            prepared.text) {
+            found = cfg->title->applyToSpaced(*prepared.text, prepared.validUtf8);
+        } else {
+            std::string text = page;
+            if (spacedBefore) extract::spaceLineBreaks(text);
+            found = cfg->title->apply(text);
+        }
+        if (found.empty()) {
+            title = "No title found";
+        } else {
+            title = found.front();
+            replaceAll(title, "&nbsp;", " ");
+            replaceAll(title, "&raquo;", "\xC2\xBB");
+        }
     } catch (...) {
-        return "Title failed";
+        title = "Title failed";
     }
+    std::lock_guard<std::mutex> hold(workLock_);
+    if (work_.page == &page) {
+        work_.title = title;
+        work_.titleFound = true;
+    }
+    return title;
 }
 
 template <bool fp, bool sk, bool archive>
@@ -121,9 +176,17 @@ std::vector<std::string> PluginComic<fp, sk, archive>::images(const std::string&
     const std::string address = withoutHttp(pageAddress(page));
     auto cfg = settings();
     if (!cfg->images) throw std::runtime_error("No images expression in " + path_);
-    std::string text = page;
-    if (!archive && cfg->next && cfg->next->spacesLineBreaks()) extract::spaceLineBreaks(text);
-    std::vector<std::string> found = cfg->images->apply(text);
+    const bool spacedBefore = !archive && cfg->next && cfg->next->spacesLineBreaks();
+    std::vector<std::string> found;
+    if (const Prepared prepared =
+            preparedText(page, spacedBefore || cfg->images->spacesLineBreaks());
+        prepared.text) {
+        found = cfg->images->applyToSpaced(*prepared.text, prepared.validUtf8);
+    } else {
+        std::string text = page;
+        if (spacedBefore) extract::spaceLineBreaks(text);
+        found = cfg->images->apply(text);
+    }
     tools::logln("images ", found);
     std::vector<std::string> resolved;
     resolved.reserve(found.size());
@@ -157,7 +220,7 @@ std::string PluginComic<fp, sk, archive>::next(const std::string& page) {
         const std::string address = withoutHttp(pageAddress(page));
         auto cfg = settings();
         if (!cfg->next) throw std::runtime_error("No next expression in " + path_);
-        std::vector<std::string> found = nextMatches(*cfg, page, false);
+        std::vector<std::string> found = nextMatches(*cfg, page);
         if (found.empty()) {
             tools::logln("No match for next in ", name(), " ... crashing");
             throw std::runtime_error("No match for next in " + name());
@@ -170,24 +233,24 @@ std::string PluginComic<fp, sk, archive>::next(const std::string& page) {
 
 template <bool fp, bool sk, bool archive>
 std::vector<std::string> PluginComic<fp, sk, archive>::nextMatches(const PluginSettings& cfg,
-                                                                   const std::string& page,
-                                                                   bool keep) {
-    // The crawler asks hasNext and then next of the same page; the second
-    // answer comes from the first search, and the page copy goes with it.
+                                                                   const std::string& page) {
+    // The crawl asks hasNext and then next of the same page; the second answer
+    // comes from the first search.
     {
-        std::lock_guard<std::mutex> hold(memoLock_);
-        if (memo_.expression == cfg.next && memo_.page == page) {
-            std::vector<std::string> found = memo_.results;
-            if (!keep) memo_ = {};
-            return found;
-        }
+        std::lock_guard<std::mutex> hold(workLock_);
+        if (work_.page == &page && work_.nextSearched && work_.nextExpression == cfg.next)
+            return work_.nextFound;
     }
-    std::vector<std::string> found = cfg.next->apply(page);
-    std::lock_guard<std::mutex> hold(memoLock_);
-    if (keep)
-        memo_ = {cfg.next, page, found};
-    else
-        memo_ = {};
+    const Prepared prepared = preparedText(page, cfg.next->spacesLineBreaks());
+    std::vector<std::string> found =
+        prepared.text ? cfg.next->applyToSpaced(*prepared.text, prepared.validUtf8)
+                      : cfg.next->apply(page);
+    std::lock_guard<std::mutex> hold(workLock_);
+    if (work_.page == &page) {
+        work_.nextExpression = cfg.next;
+        work_.nextFound = found;
+        work_.nextSearched = true;
+    }
     return found;
 }
 
@@ -200,7 +263,7 @@ bool PluginComic<fp, sk, archive>::hasNext(const std::string& page) {
     } else {
         auto cfg = settings();
         if (!cfg->next) throw std::runtime_error("No next expression in " + path_);
-        std::vector<std::string> found = nextMatches(*cfg, page, true);
+        std::vector<std::string> found = nextMatches(*cfg, page);
         if (found.empty()) {
             tools::logln("No next match");
             return false;

@@ -77,24 +77,41 @@ public:
 
 protected:
     void prepareUpdate() override;
+    void beginPage(const std::string& page) override;
+    void endPage() noexcept override;
 
 private:
     std::shared_ptr<const std::vector<std::string>> archiveList();
-    std::vector<std::string> nextMatches(const PluginSettings& cfg, const std::string& page,
-                                         bool keep);
+    std::vector<std::string> nextMatches(const PluginSettings& cfg, const std::string& page);
+    // The page as an expression sees it, with its line breaks spaced or not, when
+    // page is the one the crawl is working on; null otherwise.
+    struct Prepared {
+        const std::string* text = nullptr;
+        bool validUtf8 = false;
+    };
+    Prepared preparedText(const std::string& page, bool spaced);
     void archiveNow();
 
     const std::string path_;
     std::string pendingText_;                                  // construction only
     std::shared_ptr<const PluginSettings> config_;             // guarded by the comic's lock
     std::shared_ptr<const std::vector<std::string>> archive_;  // guarded by the comic's lock
-    struct NextMemo {
-        std::shared_ptr<const extract::Replacer> expression;
-        std::string page;
-        std::vector<std::string> results;
+    // The crawl's current page (between beginPage and endPage): its text with
+    // line breaks spaced, made once on first need, and the answers found so far,
+    // so every expression reads one shared copy and none runs twice.
+    struct PageWork {
+        const std::string* page = nullptr;
+        std::string spaced;  // its buffer is kept from page to page
+        bool spacedMade = false;
+        bool validUtf8 = false;
+        std::shared_ptr<const extract::Replacer> nextExpression;
+        std::vector<std::string> nextFound;
+        bool nextSearched = false;
+        bool titleFound = false;
+        std::string title;
     };
-    std::mutex memoLock_;
-    NextMemo memo_;  // the last page's next-link search, guarded by memoLock_
+    std::mutex workLock_;
+    PageWork work_;  // guarded by workLock_
 };
 
 // Builds the instance for the flags of text (read from path when empty) and

@@ -76,7 +76,7 @@ std::u32string decodeLenient(std::string_view text) {
     return out;
 }
 
-MatchSubject::MatchSubject(std::string_view text) : original_(text) {
+std::size_t validPrefix(std::string_view text) {
     auto p = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t n = text.size();
     std::size_t i = 0;
@@ -106,6 +106,13 @@ MatchSubject::MatchSubject(std::string_view text) : original_(text) {
         if (len == 0) break;
         i += len;
     }
+    return std::min(i, n);
+}
+
+MatchSubject::MatchSubject(std::string_view text, bool knownValid) : original_(text) {
+    auto p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = knownValid ? n : validPrefix(text);
     if (i == n) {
         mapped_ = text;
         return;

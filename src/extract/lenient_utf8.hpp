@@ -24,11 +24,17 @@ void appendUtf8(std::string& out, char32_t c);
 // The code points of a byte string, invalid bytes as opaque characters.
 std::u32string decodeLenient(std::string_view text);
 
+// Length of the longest prefix of text that is valid UTF-8.
+std::size_t validPrefix(std::string_view text);
+
 // A text prepared for matching: the text itself where it is valid UTF-8,
 // otherwise a copy with every invalid byte widened to its opaque character.
 class MatchSubject {
 public:
-    explicit MatchSubject(std::string_view text);
+    // knownValid: the caller has found the whole text valid (validPrefix).
+    explicit MatchSubject(std::string_view text, bool knownValid = false);
+    MatchSubject(const MatchSubject&) = delete;
+    MatchSubject& operator=(const MatchSubject&) = delete;
 
     std::string_view mapped() const { return mapped_; }
 

@@ -103,8 +103,11 @@ EcmaRegex::~EcmaRegex() = default;
 
 std::size_t EcmaRegex::groups() const { return code_->captures; }
 
-bool EcmaRegex::search(std::string_view text, bool all, RawVisitor visit, void* context) const {
-    detail::MatchSubject prepared(text);
+bool isValidUtf8(std::string_view text) { return detail::validPrefix(text) == text.size(); }
+
+bool EcmaRegex::search(std::string_view text, bool checked, bool all, RawVisitor visit,
+                       void* context) const {
+    const detail::MatchSubject prepared(text, checked);
     std::string_view s = prepared.mapped();
     std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
         pcre2_match_data_create_from_pattern(code_->compiled.get(), nullptr));

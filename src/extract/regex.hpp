@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "extract/pattern_translation.hpp"
@@ -44,6 +45,15 @@ struct RegexMatch {
     std::string_view after;   // the text after it
 };
 
+// Whether text is valid UTF-8 as a whole. A text known so may be searched by
+// several expressions without each checking it again (see CheckedText).
+bool isValidUtf8(std::string_view text);
+
+// A text the caller has found valid UTF-8 with isValidUtf8.
+struct CheckedText {
+    std::string_view text;
+};
+
 class EcmaRegex {
 public:
     // Throws std::runtime_error with the engine's message on a bad pattern.
@@ -58,14 +68,29 @@ public:
     template <class Visitor>
     void forEach(std::string_view text, Visitor&& visit) const {
         search(
-            text, true, [](void* v, const RegexMatch& m) { (*static_cast<Visitor*>(v))(m); },
+            text, false, true,
+            [](void* v, const RegexMatch& m) {
+                (*static_cast<std::remove_reference_t<Visitor>*>(v))(m);
+            },
+            &visit);
+    }
+    template <class Visitor>
+    void forEach(CheckedText text, Visitor&& visit) const {
+        search(
+            text.text, true, true,
+            [](void* v, const RegexMatch& m) {
+                (*static_cast<std::remove_reference_t<Visitor>*>(v))(m);
+            },
             &visit);
     }
     // The first match only; false when there is none.
     template <class Visitor>
     bool first(std::string_view text, Visitor&& visit) const {
         return search(
-            text, false, [](void* v, const RegexMatch& m) { (*static_cast<Visitor*>(v))(m); },
+            text, false, false,
+            [](void* v, const RegexMatch& m) {
+                (*static_cast<std::remove_reference_t<Visitor>*>(v))(m);
+            },
             &visit);
     }
 
@@ -79,7 +104,8 @@ public:
 
 private:
     using RawVisitor = void (*)(void*, const RegexMatch&);
-    bool search(std::string_view text, bool all, RawVisitor visit, void* context) const;
+    bool search(std::string_view text, bool checked, bool all, RawVisitor visit,
+                void* context) const;
 
     std::string pattern_;
     std::string translated_;

@@ -40,6 +40,12 @@ public:
     std::vector<std::string> apply(std::string& text) const;
     // Convenience: works on a copy.
     std::vector<std::string> apply(const std::string& text) const;
+    // As apply, but the text's line breaks are left as they are: the caller has
+    // spaced them already where it wants apply's results (several expressions can
+    // so share one prepared copy of a page). The regular-expression form reads the
+    // text in place; a script works on a copy. validUtf8: the caller has found the
+    // text valid with isValidUtf8 (extract/regex.hpp), so no search checks it again.
+    std::vector<std::string> applyToSpaced(std::string_view text, bool validUtf8 = false) const;
 
     const std::string& expression() const { return expression_; }
     bool isScript() const { return script_ != nullptr; }
@@ -49,6 +55,8 @@ public:
     std::string toString() const { return "replacer " + expression_; }
 
 private:
+    std::vector<std::string> applyRegex(std::string_view text, bool validUtf8) const;
+
     std::string expression_;
     std::unique_ptr<const EcmaRegex> pattern_;  // absent in script form
     std::vector<std::string> chain_;

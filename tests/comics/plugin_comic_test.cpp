@@ -148,6 +148,36 @@ TEST(PluginOperations, Titles) {
     EXPECT_EQ(dynamic_cast<Plain&>(*scripted).title(page), "Two\r\nlines");
 }
 
+TEST(PluginCrawl, EachExpressionSeesThePageAsWhenAskedAlone) {
+    // The crawl prepares a page once for all its expressions; each still sees
+    // it as when asked on its own, and every strip of a page gets its title.
+    testsupport::TempDir dir(true);
+    testsupport::HttpServer server;
+    const std::string body =
+        "<b>Two\r\nlines</b><img src=\"s.png\"> <img src=\"t.png\"><a href=\"x\">";
+    server.route("/p.html", body);
+    const std::string script = "title=!goe <b>,start,go </b>,end,push\n";
+    using Plain = comics::PluginComic<false, false, false>;
+    struct Case {
+        std::string plugin;
+        std::string title;
+    };
+    for (const Case& c :
+         {Case{"next=@<a>@\nimages=@src=\"([^\"]*)\"@$1\n" + script, "Two  lines"},
+          Case{"next=!go <a>\nimages=@src=\"([^\"]*)\"@$1\n" + script, "Two  lines"},
+          Case{"next=!go <a>\nimages=!push s.png\n" + script, "Two\r\nlines"}}) {
+        comics::FileStorage st;
+        auto comic = comics::makePlugin(st, "plugins/c.re",
+                                        "name=C\nstart=" + server.url("/p.html") + "\n" + c.plugin);
+        comic->active = false;
+        ASSERT_NO_THROW(comic->update({}, {})) << c.plugin;
+        const auto pages = comic->pagesCopy();
+        ASSERT_FALSE(pages.empty()) << c.plugin;
+        for (const auto& page : pages) EXPECT_EQ(page.title, c.title) << c.plugin;
+        EXPECT_EQ(dynamic_cast<Plain&>(*comic).title(server.url("/p.html") + body), c.title);
+    }
+}
+
 TEST(PluginOperations, NextLinkChecks) {
     comics::FileStorage st;
     auto p = comics::makePlugin(st, "plugins/n.re", "name=N\nnext=@<a next href=\"([^\"]*)\"@$1\n");

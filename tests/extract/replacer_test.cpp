@@ -75,6 +75,47 @@ TEST(ReplacerApply, LineBreaksBecomeSpacesInCallersText) {
     EXPECT_EQ(applyTo("@<p>(.*)</p>", "<p>one\ntwo</p>"), Strings{"one two"});
 }
 
+TEST(ReplacerApply, SpacingReachesEveryByteWhateverTheLength) {
+    // The text is spaced in blocks: a break at any place of a block, or in
+    // the bytes after the last whole block, becomes a space and nothing else
+    // changes (bytes near CR and LF in value, and high bytes, included).
+    const std::string others = "\t\v\f\x0B\x0E\x8A\x8D\xFF a";
+    for (std::size_t length = 0; length <= 40; ++length)
+        for (std::size_t at = 0; at < length; ++at)
+            for (char brk : {'\r', '\n'}) {
+                std::string text;
+                for (std::size_t i = 0; i < length; ++i) text.push_back(others[i % others.size()]);
+                std::string expected = text;
+                text[at] = brk;
+                expected[at] = ' ';
+                extract::spaceLineBreaks(text);
+                ASSERT_EQ(text, expected) << "length " << length << ", break at " << at;
+            }
+}
+
+TEST(ReplacerApply, ApplyToSpacedGivesApplysResults) {
+    // A page spaced once and read in place by several expressions, checked for
+    // UTF-8 once, gives what apply gives on its own copy.
+    const std::string valid = "<p>Caf\xC3\xA9\r\n<a href=\"2.html\">next</a>\n<b>x</b></p>";
+    const std::string invalid =
+        "<p>Caf\xE9\r\n<a href=\"2.html\">n\xE4"
+        "chste</a>\n<b>\xC3</b></p>";
+    for (const std::string* text : {&valid, &invalid}) {
+        const std::string& page = *text;
+        std::string spaced = page;
+        extract::spaceLineBreaks(spaced);
+        const bool checked = extract::isValidUtf8(page);
+        EXPECT_EQ(checked, text == &valid);
+        for (const char* expression : {"@<p>(.*)</p>", "@href=\"([^\"]*)\">([^<]*)@$2:$1",
+                                       "@<b>(.)</b>", "@\\s(\\S)", "@(.)\\1"}) {
+            Replacer r(expression);
+            EXPECT_EQ(r.applyToSpaced(spaced, checked), r.apply(page)) << expression;
+        }
+    }
+    EXPECT_TRUE(extract::isValidUtf8(""));
+    EXPECT_FALSE(extract::isValidUtf8(std::string(40, 'a') + "\xED\xA0\x80"));
+}
+
 TEST(ReplacerApply, EmptyMatchesStepOneWholeCharacter) {
     EXPECT_EQ(applyTo("@a*@[$&]", "baaac"), (Strings{"[]", "[aaa]", "[]", "[]"}));
     // Two characters of two and four bytes: three empty matches, never a split one.
