@@ -33,6 +33,7 @@ CrawlState decodeCrawlState(std::string_view bytes) {
 }
 
 std::string resolveDots(const std::string& address) {
+    if (address.find("..") == std::string::npos) return address;  // no ".." part
     std::vector<std::string> parts;
     std::size_t at = 0;
     for (;;) {

@@ -225,7 +225,7 @@ std::string PluginComic<fp, sk, archive>::next(const std::string& page) {
             tools::logln("No match for next in ", name(), " ... crashing");
             throw std::runtime_error("No match for next in " + name());
         }
-        std::string first = downloader::followLink(address, found.front());
+        std::string first = firstNextLink(address, found.front(), page);
         tools::logln("Next ", first);
         return first;
     }
@@ -255,6 +255,25 @@ std::vector<std::string> PluginComic<fp, sk, archive>::nextMatches(const PluginS
 }
 
 template <bool fp, bool sk, bool archive>
+std::string PluginComic<fp, sk, archive>::firstNextLink(const std::string& address,
+                                                        const std::string& found,
+                                                        const std::string& page) {
+    {
+        std::lock_guard<std::mutex> hold(workLock_);
+        if (work_.page == &page && work_.nextResolved && work_.nextLinkBase == address)
+            return work_.nextLink;
+    }
+    std::string link = downloader::followLink(address, found);
+    std::lock_guard<std::mutex> hold(workLock_);
+    if (work_.page == &page) {
+        work_.nextLink = link;
+        work_.nextLinkBase = address;
+        work_.nextResolved = true;
+    }
+    return link;
+}
+
+template <bool fp, bool sk, bool archive>
 bool PluginComic<fp, sk, archive>::hasNext(const std::string& page) {
     const std::string address = pageAddress(page);
     if constexpr (archive) {
@@ -268,7 +287,7 @@ bool PluginComic<fp, sk, archive>::hasNext(const std::string& page) {
             tools::logln("No next match");
             return false;
         }
-        std::string candidate = downloader::followLink(address, found.front());
+        std::string candidate = firstNextLink(address, found.front(), page);
         if (candidate == this->current) {
             tools::logln("Last URL found (", this->current, ")");
             return false;

@@ -83,6 +83,9 @@ protected:
 private:
     std::shared_ptr<const std::vector<std::string>> archiveList();
     std::vector<std::string> nextMatches(const PluginSettings& cfg, const std::string& page);
+    // The first next link found, resolved against the page's address.
+    std::string firstNextLink(const std::string& address, const std::string& found,
+                              const std::string& page);
     // The page as an expression sees it, with its line breaks spaced or not, when
     // page is the one the crawl is working on; null otherwise.
     struct Prepared {
@@ -107,6 +110,9 @@ private:
         std::shared_ptr<const extract::Replacer> nextExpression;
         std::vector<std::string> nextFound;
         bool nextSearched = false;
+        std::string nextLink;  // the first found, resolved against nextLinkBase
+        std::string nextLinkBase;
+        bool nextResolved = false;
         bool titleFound = false;
         std::string title;
     };
