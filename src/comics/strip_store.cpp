@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "comics/base.hpp"
+#include "tools/file_descriptor.hpp"
 #include "tools/log.hpp"
 
 namespace comics {
@@ -27,50 +28,9 @@ constexpr char magic[8] = {'t', 'v', 'k', 's', 't', 'r', 'p', '1'};
 constexpr std::size_t headerSize = 8 + 4 + 8;
 constexpr std::uint32_t maxReference = 1u << 20;
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int f = fd_;
-        fd_ = -1;
-        return f;
-    }
-    void reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-bool readFully(int fd, char* at, std::size_t n) {
-    while (n > 0) {
-        ssize_t got = ::read(fd, at, n);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        at += got;
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool writeFully(int fd, const char* at, std::size_t n) {
-    while (n > 0) {
-        ssize_t put = ::write(fd, at, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        at += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
+using Fd = tools::FileDescriptor;
+using tools::readFully;
+using tools::writeFully;
 
 void putLe(char* out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out[i] = static_cast<char>((value >> (8 * i)) & 0xff);

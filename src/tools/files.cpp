@@ -14,29 +14,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tools/file_descriptor.hpp"
 #include "tools/log.hpp"
 
 namespace tools {
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int f = fd_;
-        fd_ = -1;
-        return f;
-    }
-
-private:
-    int fd_;
-};
+using Fd = FileDescriptor;
 
 std::string systemError(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
@@ -73,17 +57,8 @@ std::pair<int, std::string> writeTemporary(const std::string& path, const std::s
             if (armed) ::unlink(path.c_str());
         }
     } cleanup{pattern};
-    const char* at = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd.get(), at, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw std::runtime_error(systemError("Cannot write", pattern));
-        }
-        at += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    if (!writeFully(fd.get(), data.data(), data.size()))
+        throw std::runtime_error(systemError("Cannot write", pattern));
     ::fchmod(fd.get(), 0644);
     cleanup.armed = false;
     return {fd.release(), pattern};
