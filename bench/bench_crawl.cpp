@@ -142,11 +142,18 @@ public:
     using PluginComic::PluginComic;
 
 protected:
+    // A copy of the page made beforehand, as a download hands over a fresh text.
     std::string downloadPage(const std::string& url) override {
+        static const std::vector<std::string> texts = [] {
+            std::vector<std::string> all(longPages + 1);
+            for (int n = 1; n <= longPages; ++n) all[n] = pageText(longComic, n, longPages);
+            return all;
+        }();
         int comic = 0, n = 0;
         const std::size_t path = url.find("/c");
         if (std::sscanf(url.c_str() + path, "/c%d/%d.html", &comic, &n) != 2) return {};
-        return pageText(comic, n, pageCounts.at(comic));
+        if (comic != longComic || n < 1 || n > longPages) return {};
+        return texts[static_cast<std::size_t>(n)];
     }
 };
 
