@@ -137,18 +137,22 @@ void NextLinkCrawler<fp, sk, internal>::StripIndex::follow(const std::vector<Pag
 
 template <bool fp, bool sk, bool internal>
 bool NextLinkCrawler<fp, sk, internal>::StripIndex::contains(std::string_view strip) const {
-    return counts_.find(std::string(strip)) != counts_.end();
+    return counts_.find(strip) != counts_.end();
 }
 
 template <bool fp, bool sk, bool internal>
 void NextLinkCrawler<fp, sk, internal>::StripIndex::add(std::string_view strip) {
-    ++counts_[std::string(strip)];
+    auto it = counts_.find(strip);
+    if (it == counts_.end())
+        counts_.emplace(std::string(strip), 1);
+    else
+        ++it->second;
     ++pages_;
 }
 
 template <bool fp, bool sk, bool internal>
 void NextLinkCrawler<fp, sk, internal>::StripIndex::remove(std::string_view strip) {
-    auto it = counts_.find(std::string(strip));
+    auto it = counts_.find(strip);
     if (it != counts_.end() && --it->second == 0) counts_.erase(it);
     --pages_;
 }

@@ -21,6 +21,7 @@
 // same strip reached later through the chain are one page.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -132,7 +133,14 @@ private:
         void remove(std::string_view strip);
 
     private:
-        std::unordered_map<std::string, std::size_t> counts_;
+        // Looked up by a view of the page's text, without a copy.
+        struct Hash {
+            using is_transparent = void;
+            std::size_t operator()(std::string_view s) const {
+                return std::hash<std::string_view>{}(s);
+            }
+        };
+        std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> counts_;
         std::size_t pages_ = 0;
         bool built_ = false;
     };
