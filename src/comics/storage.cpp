@@ -279,6 +279,12 @@ bool writePlain(const Members& members, std::string& out) {
     std::vector<Written> written;
     written.reserve(members.size());
     std::string scratch;
+    // Room for the usual compression at once: growing on the way copies the
+    // archive again and again.
+    std::size_t expected = endRecordSize;
+    for (const auto& [name, member] : members)
+        expected += localHeaderSize + centralHeaderSize + 2 * name.size() + member.data->size() / 4;
+    out.reserve(expected);
     for (const auto& [name, member] : members) {
         const std::string& data = *member.data;
         if (data.size() > limit || name.size() > 0xffff) return false;
