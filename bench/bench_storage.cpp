@@ -55,6 +55,7 @@ long peakKiB() {
 }
 
 void BM_EncodeAndBuild(benchmark::State& state) {
+    states();  // the input is made before the clock starts, as for the baseline
     std::size_t bytes = 0;
     for (auto _ : state) {
         comics::FileStorage storage;
@@ -93,7 +94,8 @@ void BM_ReadAndDecode(benchmark::State& state) {
         back.read(zip);
         std::size_t pages = 0;
         for (int c = 0; c < comicCount; ++c)
-            pages += comics::serialize::decode(back.get("comic" + std::to_string(c))).pages.size();
+            pages +=
+                comics::serialize::decode(*back.share("comic" + std::to_string(c))).pages.size();
         benchmark::DoNotOptimize(pages);
     }
     state.counters["peak_KiB"] = static_cast<double>(peakKiB());

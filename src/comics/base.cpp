@@ -20,20 +20,24 @@ void Comic::initialise() {
     readKeepStrips();
     const std::string identifier = id();
     try {
-        ComicState loaded = serialize::decode(storage().get(identifier));
+        std::shared_ptr<const std::string> stored = storage().share(identifier);
+        ComicState loaded = serialize::decode(*stored);
         // A position outside the page list (a damaged entry) is clamped to it.
         std::int32_t count =
             static_cast<std::int32_t>(std::min<std::size_t>(loaded.pages.size(), INT32_MAX));
         loaded.position = std::clamp(loaded.position, -1, count);
         Hold hold(lock_);
         state_ = std::move(loaded);
-        good_ = state_;
+        // The same pages again only when a failure needs them.
+        good_ = ComicState{};
+        goodEncoded_ = std::move(stored);
     } catch (const std::exception& e) {
         tools::logln("Exception [", e, "] .. Ignoring.");
         {
             Hold hold(lock_);
             state_ = ComicState{};
             good_ = state_;
+            goodEncoded_.reset();
         }
         if (storage().has(identifier)) {
             // Starting empty would replace the stored pages at the next save.
@@ -48,6 +52,15 @@ void Comic::initialise() {
 void Comic::keepAsGood() {
     Hold hold(lock_);
     good_ = state_;
+    goodEncoded_.reset();
+}
+
+const ComicState& Comic::goodState() {
+    if (goodEncoded_) {
+        good_ = serialize::decode(*goodEncoded_);  // decoded once already: it cannot fail
+        goodEncoded_.reset();
+    }
+    return good_;
 }
 
 void Comic::update(const Callback&, const Callback&) {}
@@ -88,8 +101,9 @@ void Comic::fail(const std::string& message) {
         Hold hold(lock_);
         failure_ = message;
         const std::int32_t position = state_.position;
-        state_.pages = good_.pages;
-        state_.custom = good_.custom;
+        const ComicState& good = goodState();
+        state_.pages = good.pages;
+        state_.custom = good.custom;
         const auto count =
             static_cast<std::int32_t>(std::min<std::size_t>(state_.pages.size(), INT32_MAX));
         state_.position = std::clamp(position, std::min(-1, count), count);
@@ -112,7 +126,7 @@ ComicState Comic::stateToWrite() const {
     if (!failed) return state_;
     // Only the position may have moved since the comic failed; the pages and
     // the crawl state are the last good ones whatever happened since.
-    ComicState out = good_;
+    ComicState out = goodEncoded_ ? serialize::decode(*goodEncoded_) : good_;
     const auto count =
         static_cast<std::int32_t>(std::min<std::size_t>(out.pages.size(), INT32_MAX));
     out.position = std::clamp(state_.position, std::min(-1, count), count);

@@ -128,6 +128,12 @@ private:
     mutable std::recursive_mutex lock_;
     std::atomic<FileStorage*> storage_;
     std::string failure_;  // guarded by lock_
+    // Until the first keepAsGood() after loading, the last good state is the
+    // stored entry it was loaded from: its bytes stand for good_ and are
+    // decoded only should the comic fail. Guarded by lock_.
+    std::shared_ptr<const std::string> goodEncoded_;
+    // good_, decoded from goodEncoded_ first where that is set (under lock_).
+    const ComicState& goodState();
 };
 
 // Asks every crawl to stop after the page it is working on (a headless update

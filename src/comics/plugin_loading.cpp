@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "comics/plugin_comic.hpp"
@@ -72,27 +73,45 @@ std::string origin(const Comic& c) {
     return "the built-in comic " + c.name();
 }
 
-// Appends the plugin unless its identifier is taken; refused, it goes in as a
-// broken plugin naming both files.
-void appendChecked(ComicRegistry& list, std::shared_ptr<Comic> plugin, const std::string& file,
-                   const std::string& text) {
-    const std::string identifier = plugin->id();
-    for (const auto& earlier : list.snapshot()) {
-        if (earlier->id() != identifier) continue;
-        std::string error = "Identifier \"" + identifier + "\" of " + file +
-                            " is already taken by " + origin(*earlier);
-        tools::logln(error);
-        list.append(
-            std::make_shared<BrokenPlugin>(file, nameIn(text, file), error, plugin->active.load()));
-        return;
+// The list being loaded into, with the comics it holds by identifier (the
+// first of each), so that checking an identifier does not walk the list.
+class Appender {
+public:
+    explicit Appender(ComicRegistry& list) : list_(list) {
+        for (const auto& c : list.snapshot()) byId_.try_emplace(c->id(), c);
     }
-    list.append(std::move(plugin));
-}
 
-void appendBroken(ComicRegistry& list, const std::string& file, const std::string& text,
-                  const std::exception& e, bool active) {
-    list.append(std::make_shared<BrokenPlugin>(file, nameIn(text, file), e.what(), active));
-}
+    // Appends the plugin unless its identifier is taken; refused, it goes in
+    // as a broken plugin naming both files.
+    void appendChecked(std::shared_ptr<Comic> plugin, const std::string& file,
+                       const std::string& text) {
+        const std::string identifier = plugin->id();
+        auto earlier = byId_.find(identifier);
+        if (earlier == byId_.end()) {
+            append(std::move(plugin));
+            return;
+        }
+        std::string error = "Identifier \"" + identifier + "\" of " + file +
+                            " is already taken by " + origin(*earlier->second);
+        tools::logln(error);
+        append(
+            std::make_shared<BrokenPlugin>(file, nameIn(text, file), error, plugin->active.load()));
+    }
+
+    void appendBroken(const std::string& file, const std::string& text, const std::exception& e,
+                      bool active) {
+        append(std::make_shared<BrokenPlugin>(file, nameIn(text, file), e.what(), active));
+    }
+
+private:
+    void append(std::shared_ptr<Comic> c) {
+        byId_.try_emplace(c->id(), c);
+        list_.append(std::move(c));
+    }
+
+    ComicRegistry& list_;
+    std::unordered_map<std::string, std::shared_ptr<Comic>> byId_;
+};
 
 }  // namespace
 
@@ -113,6 +132,7 @@ void BrokenPlugin::update(const Callback&, const Callback&) {
 
 void loadPlugins(const std::string& dir, ComicRegistry& list) {
     try {
+        Appender loaded(list);
         std::set<std::string> archived;
         for (const std::string& file : listPlugins(dir, ".re.zip")) {
             const std::string path = file.substr(0, file.size() - 4);
@@ -132,9 +152,9 @@ void loadPlugins(const std::string& dir, ComicRegistry& list) {
                 std::shared_ptr<Comic> plugin = makePlugin(*storage, path, text);
                 plugin->active = false;
                 archiveStorages().push_back(std::move(storage));
-                appendChecked(list, std::move(plugin), file, text);
+                loaded.appendChecked(std::move(plugin), file, text);
             } catch (const std::exception& e) {
-                appendBroken(list, file, text, e, false);
+                loaded.appendBroken(file, text, e, false);
             }
         }
         for (const std::string& path : listPlugins(dir, ".re")) {
@@ -145,9 +165,9 @@ void loadPlugins(const std::string& dir, ComicRegistry& list) {
             std::string text;
             try {
                 text = readPluginFile(path);
-                appendChecked(list, makePlugin(mainStorage(), path, text), path, text);
+                loaded.appendChecked(makePlugin(mainStorage(), path, text), path, text);
             } catch (const std::exception& e) {
-                appendBroken(list, path, text, e, true);
+                loaded.appendBroken(path, text, e, true);
             }
         }
     } catch (...) {

@@ -69,23 +69,7 @@ void walk(Sink& sink, const ComicState& state) {
 
 }  // namespace
 
-std::string_view Reader::take(std::uint64_t n) {
-    if (n > rest_.size()) splinter(n, rest_);
-    std::string_view piece = rest_.substr(0, n);
-    rest_.remove_prefix(n);
-    return piece;
-}
-
-std::uint32_t Reader::u32() {
-    std::string_view b = take(4);
-    auto byte = [&](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(b[i])); };
-    return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
-}
-
-std::string Reader::str() {
-    std::uint32_t length = u32();
-    return std::string(take(length));
-}
+void Reader::splinter(std::uint64_t n) const { serialize::splinter(n, rest_); }
 
 std::string encode(const ComicState& state) {
     Counter counter;
@@ -109,13 +93,13 @@ ComicState decode(std::string_view bytes) {
     }
     state.pages.resize(count);
     for (Page& p : state.pages) {
-        p.image = in.str();
-        p.title = in.str();
-        p.reserved1 = in.str();
-        p.reserved2 = in.str();
+        in.strInto(p.image);
+        in.strInto(p.title);
+        in.strInto(p.reserved1);
+        in.strInto(p.reserved2);
     }
     state.position = in.i32();
-    state.custom = in.str();
+    in.strInto(state.custom);
     return state;
 }
 

@@ -19,13 +19,34 @@ ComicState decode(std::string_view bytes);
 class Reader {
 public:
     explicit Reader(std::string_view bytes) : rest_(bytes) {}
-    std::string_view take(std::uint64_t n);
-    std::uint32_t u32();
+    std::string_view take(std::uint64_t n) {
+        if (n > rest_.size()) splinter(n);
+        std::string_view piece = rest_.substr(0, n);
+        rest_.remove_prefix(n);
+        return piece;
+    }
+    std::uint32_t u32() {
+        std::string_view b = take(4);
+        auto byte = [&](int i) {
+            return static_cast<std::uint32_t>(static_cast<unsigned char>(b[i]));
+        };
+        return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+    }
     std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
-    std::string str();
+    std::string str() {
+        std::string out;
+        strInto(out);
+        return out;
+    }
+    // The next string into out, reusing out's buffer.
+    void strInto(std::string& out) {
+        std::string_view piece = take(u32());
+        out.assign(piece.data(), piece.size());
+    }
     std::size_t remaining() const { return rest_.size(); }
 
 private:
+    [[noreturn]] void splinter(std::uint64_t n) const;
     std::string_view rest_;
 };
 

@@ -45,6 +45,9 @@ public:
     // The member's bytes; a missing name raises name + " not a file", a damaged
     // one name + " cannot be read: " + the reason.
     std::string get(const std::string& name) const;
+    // The same bytes without a copy: they stay as they are while the caller
+    // holds them, whatever put() or remove() does to the member meanwhile.
+    std::shared_ptr<const std::string> share(const std::string& name) const;
     void remove(const std::string& name);
     // A new ZIP archive with one deflated member per entry; damaged entries go
     // in with their stored bytes as read.
@@ -63,8 +66,8 @@ private:
         std::string reason;
     };
     struct Member {
-        std::string data;
-        std::shared_ptr<const Raw> raw;  // set for a damaged member
+        std::shared_ptr<const std::string> data;  // set for a readable member
+        std::shared_ptr<const Raw> raw;           // set for a damaged member
     };
     std::string buildArchive(bool withDamaged) const;  // under lock_
 

@@ -4,6 +4,7 @@
 #include <pcre2.h>
 
 #include <cstdint>
+#include <mutex>
 
 #include "extract/lenient_utf8.hpp"
 #include "extract/start_literals.hpp"
@@ -66,6 +67,9 @@ struct EcmaRegex::Compiled {
     // pattern anchored, run only where one of them lets a match start.
     std::vector<detail::StartLiteral> starts;
     std::unique_ptr<pcre2_code, CodeDeleter> anchored;
+    // Machine code is made at the first search: most expressions of a large
+    // plugin set wait long for their first page, and many never see one.
+    std::once_flag jit;
 };
 
 EcmaRegex::EcmaRegex(const std::string& pattern)
@@ -84,17 +88,12 @@ EcmaRegex::EcmaRegex(const std::string& pattern)
                                         translated_.size(), options, &error, &offset,
                                         context.get()));
     if (!code_->compiled) throw std::runtime_error(pcre2Message(error) + " in " + pattern);
-    // Without JIT (unsupported platform) the interpreter does the same work.
-    pcre2_jit_compile(code_->compiled.get(), PCRE2_JIT_COMPLETE);
     code_->starts = detail::startLiterals(pattern);
     if (!code_->starts.empty()) {
         code_->anchored.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated_.data()),
                                             translated_.size(), options | PCRE2_ANCHORED, &error,
                                             &offset, context.get()));
-        if (code_->anchored)
-            pcre2_jit_compile(code_->anchored.get(), PCRE2_JIT_COMPLETE);
-        else
-            code_->starts.clear();
+        if (!code_->anchored) code_->starts.clear();
     }
     pcre2_pattern_info(code_->compiled.get(), PCRE2_INFO_CAPTURECOUNT, &code_->captures);
 }
@@ -107,6 +106,11 @@ bool isValidUtf8(std::string_view text) { return detail::validPrefix(text) == te
 
 bool EcmaRegex::search(std::string_view text, bool checked, bool all, RawVisitor visit,
                        void* context) const {
+    // Without JIT (unsupported platform) the interpreter does the same work.
+    std::call_once(code_->jit, [this] {
+        pcre2_jit_compile(code_->compiled.get(), PCRE2_JIT_COMPLETE);
+        if (code_->anchored) pcre2_jit_compile(code_->anchored.get(), PCRE2_JIT_COMPLETE);
+    });
     const detail::MatchSubject prepared(text, checked);
     std::string_view s = prepared.mapped();
     std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(

@@ -8,10 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 #include "tools/file_descriptor.hpp"
@@ -29,12 +27,35 @@ std::string systemError(const std::string& what, const std::string& path) {
 }  // namespace
 
 std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("Cannot read " + path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    if (in.bad()) throw std::runtime_error("Cannot read " + path);
-    return s.str();
+    Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) throw std::runtime_error("Cannot read " + path);
+    // Straight into a string of the file's size; on past it should the file
+    // have grown (or have no size, as a pipe). A directory reads as empty; a
+    // failing read raises rather than hand over part of the file as all of it.
+    std::string data;
+    struct stat info {};
+    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        data.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t filled = 0;
+    char block[16384];
+    for (;;) {
+        const bool intoData = filled < data.size();
+        char* to = intoData ? data.data() + filled : block;
+        const std::size_t room = intoData ? data.size() - filled : sizeof block;
+        const ssize_t n = ::read(file.get(), to, room);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EISDIR) throw std::runtime_error("Cannot read " + path);
+        if (n <= 0) break;
+        if (intoData) {
+            filled += static_cast<std::size_t>(n);
+        } else {
+            data.resize(filled);
+            data.append(block, static_cast<std::size_t>(n));
+            filled = data.size();
+        }
+    }
+    data.resize(filled);
+    return data;
 }
 
 namespace {

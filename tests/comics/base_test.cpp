@@ -159,6 +159,27 @@ TEST(Comic, FailedUpdateKeepsTheLastGoodPagesAndTheReadPosition) {
     EXPECT_EQ(comics::serialize::decode(storage.get("f")).pages.size(), 10u);
 }
 
+TEST(Comic, FailureBeforeAnyUpdateGoesBackToTheLoadedState) {
+    FileStorage storage;
+    const std::string stored = comics::serialize::encode(stateWith(3, 1));
+    storage.put("l", stored);
+    auto c = comics::create<TestComic>(storage, "l");
+    auto d = comics::create<TestComic>(storage, "l");
+    // Changed without an update starting, the stored entry replaced meanwhile.
+    c->add(2);
+    c->setCustom("changed");
+    d->add(1);
+    storage.put("l", "replaced");
+    c->fail("No comics found");
+    EXPECT_EQ(c->stateCopy(), stateWith(3, 1));
+    // A comic marked failed by hand writes the loaded pages with its position.
+    d->setPosition(2);
+    d->failed = true;
+    EXPECT_EQ(d->stateToWrite(), stateWith(3, 2));
+    d->fail("again");
+    EXPECT_EQ(d->pageCount(), 3u);
+}
+
 TEST(Comic, EntityCleanupAndCuts) {
     EXPECT_EQ(comics::entityCleanup("Tom&apos;s&nbsp;day"), "Tom's day");
     std::string text = "<a>1</a><b>x</b><a>2</a>";

@@ -341,6 +341,42 @@ TEST(ReplacerThreads, ApplyRunsOnSeveralThreadsAtOnce) {
     EXPECT_EQ(mismatches.load(), 0);
 }
 
+TEST(ReplacerThreads, FirstSearchesOnSeveralThreadsAtOnce) {
+    // Machine code is made at the first search: threads that all search a
+    // fresh expression at once must each get the full result.
+    std::string page;
+    for (int i = 0; i < 300; ++i)
+        page +=
+            "<a href=\"/p" + std::to_string(i) + "\" rel=\"next\">" + std::to_string(i) + "</a>\n";
+    const std::vector<std::string> patterns = {"<a href=\"([^\"]*)\" rel=\"next\">",
+                                               "([Hh][Rr][Ee][Ff]|src)=\"([^\"]*)\""};
+    for (const std::string& pattern : patterns) {
+        std::vector<std::string> expected;
+        extract::EcmaRegex(pattern).forEach(
+            page, [&](const extract::RegexMatch& m) { expected.emplace_back(m.groups[1]); });
+        ASSERT_EQ(expected.size(), 300u) << pattern;
+        for (int round = 0; round < 20; ++round) {
+            const extract::EcmaRegex fresh(pattern);
+            std::atomic<int> waiting{4}, mismatches{0};
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 4; ++t)
+                threads.emplace_back([&] {
+                    --waiting;
+                    while (waiting > 0) std::this_thread::yield();
+                    std::vector<std::string> found;
+                    fresh.forEach(page, [&](const extract::RegexMatch& m) {
+                        found.emplace_back(m.groups[1]);
+                    });
+                    if (found != expected) ++mismatches;
+                });
+            for (auto& t : threads) t.join();
+            EXPECT_EQ(mismatches.load(), 0) << pattern;
+        }
+    }
+    // A bad pattern is still refused when it is compiled, before any search.
+    EXPECT_THROW(extract::EcmaRegex("(unclosed"), std::runtime_error);
+}
+
 TEST(ReplacerScript, ScriptFormIsTheScriptsResult) {
     Replacer r("!goe <b>,start,go </b>,end,push");
     EXPECT_TRUE(r.isScript());

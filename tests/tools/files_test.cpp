@@ -28,6 +28,19 @@ TEST(Files, AtomicWriteReplacesAndLeavesNoTemporaries) {
     EXPECT_EQ(files, 1);
 }
 
+TEST(Files, WholeFilesOfAnySizeOrKind) {
+    testsupport::TempDir dir;
+    std::string big;
+    for (int i = 0; i < 100000; ++i) big.push_back(static_cast<char>(i * 7 % 256));
+    tools::writeFileAtomically(dir.file("big"), big);
+    tools::writeFileAtomically(dir.file("empty"), "");
+    EXPECT_EQ(tools::readWholeFile(dir.file("big")), big);
+    EXPECT_EQ(tools::readWholeFile(dir.file("empty")), "");
+    // No size to go by: read to the end all the same.
+    EXPECT_NE(tools::readWholeFile("/proc/self/status").find("Name:"), std::string::npos);
+    EXPECT_EQ(tools::readWholeFile(dir.path().string()), "");  // a directory
+}
+
 TEST(Files, StaleTemporariesAreRemovedUnlessStillBeingWritten) {
     testsupport::TempDir dir;
     for (const char* name :
