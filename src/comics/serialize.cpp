@@ -91,12 +91,15 @@ ComicState decode(std::string_view bytes) {
         std::string_view rest = bytes.substr(4);
         splinter(least, rest);
     }
-    state.pages.resize(count);
-    for (Page& p : state.pages) {
-        in.strInto(p.image);
-        in.strInto(p.title);
-        in.strInto(p.reserved1);
-        in.strInto(p.reserved2);
+    // Each string made once, at its size, in place.
+    state.pages.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string_view image = in.take(in.u32());
+        const std::string_view title = in.take(in.u32());
+        const std::string_view first = in.take(in.u32());
+        const std::string_view second = in.take(in.u32());
+        state.pages.emplace_back(std::string(image), std::string(title), std::string(first),
+                                 std::string(second));
     }
     state.position = in.i32();
     in.strInto(state.custom);

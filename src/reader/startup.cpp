@@ -24,6 +24,7 @@
 #include "reader/headless_update.hpp"
 #include "sdloo/window.hpp"
 #include "tools/files.hpp"
+#include "tools/heap_reservation.hpp"
 #include "tools/ini.hpp"
 #include "tools/library_lock.hpp"
 #include "tools/log.hpp"
@@ -156,9 +157,17 @@ void startUp(bool logFile) {
     // Writes killed midway leave their temporary files behind.
     tools::removeStaleTemporaries(".");
     tools::removeStaleTemporaries("plugins");
-    comics::loadMainStorage();
-    useStripDirectory("strips");
-    comics::builtin::appendAll(comics::mainStorage(), [] { comics::loadPlugins(); });
+    {
+        // Comic states compress well: decoded, they take some forty times the
+        // file's size. The heap grows for them once (what stays unused costs
+        // address space only and goes back after loading).
+        std::error_code unknown;
+        const auto stored = std::filesystem::file_size("storage.dat.zip", unknown);
+        tools::HeapReservation heap(unknown ? 0 : static_cast<std::size_t>(stored) * 48);
+        comics::loadMainStorage();
+        useStripDirectory("strips");
+        comics::builtin::appendAll(comics::mainStorage(), [] { comics::loadPlugins(); });
+    }
     // The video subsystem starts with the interactive run only.
     if (logFile) {
         tools::openLogFile("tovik.log");
