@@ -403,7 +403,10 @@ TEST_F(EndToEnd, StoredStripsShowOfflineOthersSayNotDownloaded) {
         return static_cast<int>(
             std::distance(fs::directory_iterator(work.file("strips")), fs::directory_iterator()));
     };
-    ASSERT_TRUE(waitFor([&] { return stored() == 2; }, 10000)) << stored();
+    ASSERT_TRUE(waitFor([&] { return stored() == 2; }, 10000))
+        << stored() << "\n"
+        << readFile(work.file("out.txt")) << "\n"
+        << readFile(work.file("tovik.log"));
     key("Escape");
     EXPECT_EQ(reader->wait(30000), 0);
 
