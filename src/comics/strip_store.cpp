@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "comics/base.hpp"
 #include "tools/file_descriptor.hpp"
+#include "tools/files.hpp"
 #include "tools/log.hpp"
 
 namespace comics {
@@ -123,15 +125,12 @@ std::string StripStore::pathOf(const std::string& name) const { return directory
 void StripStore::scanLocked() {
     if (scanned_) return;
     scanned_ = true;
+    // Left by writers that died before their rename; a write still going on
+    // (another thread's, another program's) holds its file locked and keeps it.
+    tools::removeStaleTemporaries(directory_);
     std::error_code ec;
     for (fs::directory_iterator it(directory_, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        // Left by a writer that died before its rename: never a strip.
-        if (name.rfind(".", 0) == 0 && name.find(".tmp-") != std::string::npos) {
-            std::error_code ignored;
-            fs::remove(it->path(), ignored);
-            continue;
-        }
         if (!strippedName(name)) continue;
         struct stat st {};
         if (::stat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
@@ -221,6 +220,12 @@ std::optional<StripStore::Location> StripStore::locate(const std::string& ref) {
 bool StripStore::put(const std::string& ref, std::string_view data) {
     if (!enabled() || data.size() > maxStrip || ref.size() > maxReference) return false;
     const std::string name = fileName(ref);
+    {
+        // The first look at the directory clears what dead writers left, so
+        // it comes before this write's own temporary file exists.
+        std::lock_guard<std::mutex> hold(lock_);
+        scanLocked();
+    }
     try {
         std::error_code ec;
         fs::create_directories(directory_, ec);
@@ -228,6 +233,8 @@ bool StripStore::put(const std::string& ref, std::string_view data) {
         Fd fd(::mkstemp(temp.data()));
         if (fd.get() < 0)
             throw std::runtime_error("cannot create " + temp + ": " + std::strerror(errno));
+        // Held until the descriptor closes: tells a clean-up that the write goes on.
+        ::flock(fd.get(), LOCK_EX | LOCK_NB);
         struct Cleanup {
             std::string path;
             bool armed = true;
@@ -246,11 +253,14 @@ bool StripStore::put(const std::string& ref, std::string_view data) {
             !writeFully(fd.get(), data.data(), data.size()))
             throw std::runtime_error("cannot write " + temp + ": " + std::strerror(errno));
         ::fchmod(fd.get(), 0644);
-        if (::close(fd.release()) != 0)
-            throw std::runtime_error("cannot close " + temp + ": " + std::strerror(errno));
+        // Renamed while still locked, so no clean-up can take it first.
         if (::rename(temp.c_str(), pathOf(name).c_str()) != 0)
             throw std::runtime_error("cannot rename " + temp + ": " + std::strerror(errno));
         cleanup.armed = false;
+        if (::close(fd.release()) != 0) {
+            // Possibly cut short: the length check of the next load drops it.
+            throw std::runtime_error("cannot close " + temp + ": " + std::strerror(errno));
+        }
     } catch (const std::exception& e) {
         tools::logln("Cannot keep the strip ", ref, " in ", directory_, ": ", e);
         return false;

@@ -1,8 +1,11 @@
 // The strip store on disk, fetching a comic's strips into it, and CBZ export.
 #include "comics/strip_store.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
@@ -157,9 +160,16 @@ TEST(StripStore, StaleTempFilesGoAndADisabledStoreKeepsNothing) {
     fs::create_directories(dir.file("strips"));
     writeFile(dir.file("strips/.abc.tmp-123456"), "half a strip");
     writeFile(dir.file("strips/notes.txt"), "not ours");
+    // A write still going on (another thread's or program's) holds its file locked.
+    writeFile(dir.file("strips/.def.tmp-654321"), "being written");
+    const int writing = ::open(dir.file("strips/.def.tmp-654321").c_str(), O_RDONLY);
+    ASSERT_GE(writing, 0);
+    ASSERT_EQ(::flock(writing, LOCK_EX), 0);
     StripStore store(dir.file("strips"));
     EXPECT_EQ(store.count(), 0u);
     EXPECT_FALSE(fs::exists(dir.file("strips/.abc.tmp-123456")));
+    EXPECT_TRUE(fs::exists(dir.file("strips/.def.tmp-654321")));
+    ::close(writing);
     EXPECT_TRUE(fs::exists(dir.file("strips/notes.txt")));  // left alone
 
     StripStore off("");
