@@ -98,8 +98,8 @@ ComicState decode(std::string_view bytes) {
         const std::string_view title = in.take(in.u32());
         const std::string_view first = in.take(in.u32());
         const std::string_view second = in.take(in.u32());
-        state.pages.emplace_back(std::string(image), std::string(title), std::string(first),
-                                 std::string(second));
+        state.pages.push_back(
+            Page{std::string(image), std::string(title), std::string(first), std::string(second)});
     }
     state.position = in.i32();
     in.strInto(state.custom);
