@@ -573,8 +573,13 @@ TEST_F(Client, RetryAfterPausesTheHostForEveryThread) {
             return Reply(HttpServer::response("wait", 429, "text/plain", {{"Retry-After", "1"}}));
         return Reply(HttpServer::response("ok"));
     });
+    testsupport::LogCapture log;
     std::thread told([&] { EXPECT_EQ(client.fetchResponse(server.url("/a")).status, 200); });
-    while (asked.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The pause begins once that thread's client has read the 429, a moment
+    // after the server sent it.
+    for (int i = 0; i < 1000 && !log.contains("Status 429 from " + server.url("/a")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(client.fetchUrl(server.url("/b")), "ok");
     told.join();
     ASSERT_EQ(times.size(), 3u);
