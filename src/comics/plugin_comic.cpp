@@ -129,6 +129,17 @@ typename PluginComic<fp, sk, archive>::Prepared PluginComic<fp, sk, archive>::pr
 }
 
 template <bool fp, bool sk, bool archive>
+std::vector<std::string> PluginComic<fp, sk, archive>::applyAsCrawled(
+    const extract::Replacer& expression, const std::string& page, bool spacedBefore) {
+    if (const Prepared prepared = preparedText(page, spacedBefore || expression.spacesLineBreaks());
+        prepared.text)
+        return expression.applyToSpaced(*prepared.text, prepared.validUtf8);
+    std::string text = page;
+    if (spacedBefore) extract::spaceLineBreaks(text);
+    return expression.apply(text);
+}
+
+template <bool fp, bool sk, bool archive>
 std::string PluginComic<fp, sk, archive>::title(const std::string& page) {
     {
         std::lock_guard<std::mutex> hold(workLock_);
@@ -143,16 +154,7 @@ std::string PluginComic<fp, sk, archive>::title(const std::string& page) {
         // for the expressions after it, as with one shared page text.
         const bool spacedBefore = (!archive && cfg->next && cfg->next->spacesLineBreaks()) ||
                                   (cfg->images && cfg->images->spacesLineBreaks());
-        std::vector<std::string> found;
-        if (const Prepared prepared =
-                preparedText(page, spacedBefore || cfg->title->spacesLineBreaks());
-            prepared.text) {
-            found = cfg->title->applyToSpaced(*prepared.text, prepared.validUtf8);
-        } else {
-            std::string text = page;
-            if (spacedBefore) extract::spaceLineBreaks(text);
-            found = cfg->title->apply(text);
-        }
+        const std::vector<std::string> found = applyAsCrawled(*cfg->title, page, spacedBefore);
         if (found.empty()) {
             title = "No title found";
         } else {
@@ -177,16 +179,7 @@ std::vector<std::string> PluginComic<fp, sk, archive>::images(const std::string&
     auto cfg = settings();
     if (!cfg->images) throw std::runtime_error("No images expression in " + path_);
     const bool spacedBefore = !archive && cfg->next && cfg->next->spacesLineBreaks();
-    std::vector<std::string> found;
-    if (const Prepared prepared =
-            preparedText(page, spacedBefore || cfg->images->spacesLineBreaks());
-        prepared.text) {
-        found = cfg->images->applyToSpaced(*prepared.text, prepared.validUtf8);
-    } else {
-        std::string text = page;
-        if (spacedBefore) extract::spaceLineBreaks(text);
-        found = cfg->images->apply(text);
-    }
+    const std::vector<std::string> found = applyAsCrawled(*cfg->images, page, spacedBefore);
     tools::logln("images ", found);
     std::vector<std::string> resolved;
     resolved.reserve(found.size());
@@ -241,10 +234,7 @@ std::vector<std::string> PluginComic<fp, sk, archive>::nextMatches(const PluginS
         if (work_.page == &page && work_.nextSearched && work_.nextExpression == cfg.next)
             return work_.nextFound;
     }
-    const Prepared prepared = preparedText(page, cfg.next->spacesLineBreaks());
-    std::vector<std::string> found =
-        prepared.text ? cfg.next->applyToSpaced(*prepared.text, prepared.validUtf8)
-                      : cfg.next->apply(page);
+    std::vector<std::string> found = applyAsCrawled(*cfg.next, page, false);
     std::lock_guard<std::mutex> hold(workLock_);
     if (work_.page == &page) {
         work_.nextExpression = cfg.next;

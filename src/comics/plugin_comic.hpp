@@ -93,6 +93,11 @@ private:
         bool validUtf8 = false;
     };
     Prepared preparedText(const std::string& page, bool spaced);
+    // The expression's results on page as the crawl gives it: with line breaks
+    // spaced when an expression before it (spacedBefore) or it itself spaces
+    // them, read from the prepared copy when page is the crawl's current one.
+    std::vector<std::string> applyAsCrawled(const extract::Replacer& expression,
+                                            const std::string& page, bool spacedBefore);
     void archiveNow();
 
     const std::string path_;
