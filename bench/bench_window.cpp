@@ -289,7 +289,7 @@ void BM_PageDownToPrefetchedStrip(benchmark::State& state) {
     setUpVideo();
     const int n = 12;
     auto c = std::make_shared<StripComic>(benchStorage(), n, 0);
-    for (const auto& p : c->pagesCopy()) downloader::download(p.image, {}, true);
+    for (const auto& p : c->pagesCopy()) downloader::download(std::string(p.image()), {}, true);
     Window w({c});
     w.ui->loader().selectComic(c, 0);
     w.settle();

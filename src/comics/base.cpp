@@ -1,6 +1,7 @@
 #include "comics/base.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "comics/serialize.hpp"
@@ -12,6 +13,51 @@ namespace comics {
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
+namespace {
+
+std::uint32_t fieldLength(std::string_view field) {
+    if (field.size() > UINT32_MAX) throw std::length_error("Page field too long");
+    return static_cast<std::uint32_t>(field.size());
+}
+
+}  // namespace
+
+Page::Page(std::string_view image, std::string_view title, std::string_view reserved1,
+           std::string_view reserved2) {
+    const std::size_t size = image.size() + title.size() + reserved1.size() + reserved2.size();
+    if (size == 0) return;
+    std::shared_ptr<char[]> buffer = std::make_shared_for_overwrite<char[]>(size);
+    char* at = buffer.get();
+    auto place = [&](std::string_view field, const char*& begin, std::uint32_t& length) {
+        length = fieldLength(field);
+        begin = at;
+        if (!field.empty()) std::memcpy(at, field.data(), field.size());
+        at += field.size();
+    };
+    place(image, image_, imageLength_);
+    place(title, title_, titleLength_);
+    place(reserved1, reserved1_, reserved1Length_);
+    place(reserved2, reserved2_, reserved2Length_);
+    owner_ = std::move(buffer);
+}
+
+Page::Page(std::shared_ptr<const void> owner, std::string_view image, std::string_view title,
+           std::string_view reserved1, std::string_view reserved2)
+    : owner_(std::move(owner)),
+      image_(image.data()),
+      title_(title.data()),
+      reserved1_(reserved1.data()),
+      reserved2_(reserved2.data()),
+      imageLength_(fieldLength(image)),
+      titleLength_(fieldLength(title)),
+      reserved1Length_(fieldLength(reserved1)),
+      reserved2Length_(fieldLength(reserved2)) {}
+
+bool Page::operator==(const Page& other) const {
+    return image() == other.image() && title() == other.title() &&
+           reserved1() == other.reserved1() && reserved2() == other.reserved2();
+}
+
 Comic::Comic(FileStorage& storage) : storage_(&storage) {}
 
 Comic::~Comic() = default;
@@ -21,7 +67,7 @@ void Comic::initialise() {
     const std::string identifier = id();
     try {
         std::shared_ptr<const std::string> stored = storage().share(identifier);
-        ComicState loaded = serialize::decode(*stored);
+        ComicState loaded = serialize::decode(stored);
         // A position outside the page list (a damaged entry) is clamped to it.
         std::int32_t count =
             static_cast<std::int32_t>(std::min<std::size_t>(loaded.pages.size(), INT32_MAX));
@@ -57,7 +103,7 @@ void Comic::keepAsGood() {
 
 const ComicState& Comic::goodState() {
     if (goodEncoded_) {
-        good_ = serialize::decode(*goodEncoded_);  // decoded once already: it cannot fail
+        good_ = serialize::decode(goodEncoded_);  // decoded once already: it cannot fail
         goodEncoded_.reset();
     }
     return good_;
@@ -126,7 +172,7 @@ ComicState Comic::stateToWrite() const {
     if (!failed) return state_;
     // Only the position may have moved since the comic failed; the pages and
     // the crawl state are the last good ones whatever happened since.
-    ComicState out = goodEncoded_ ? serialize::decode(*goodEncoded_) : good_;
+    ComicState out = goodEncoded_ ? serialize::decode(goodEncoded_) : good_;
     const auto count =
         static_cast<std::int32_t>(std::min<std::size_t>(out.pages.size(), INT32_MAX));
     out.position = std::clamp(state_.position, std::min(-1, count), count);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,15 +17,41 @@ namespace comics {
 class FileStorage;
 
 // One strip. Two pages are the same page when their image fields are equal.
-struct Page {
-    std::string image;  // "REFER=" + page address + " " + image address
-    std::string title;
-    // Two fields no crawler fills: kept empty, stored and restored with the page so
-    // the stored format keeps its four strings per page.
-    std::string reserved1;
-    std::string reserved2;
-    bool operator==(const Page&) const = default;
-    std::string toString() const { return image; }
+// A page is a value: its four fields are read-only views of bytes it keeps
+// alive, either a buffer of its own or the stored entry it was decoded from
+// (decoding shares those bytes instead of copying every field). Copies share
+// the bytes; nothing ever changes them, so copies may go to other threads.
+class Page {
+public:
+    Page() = default;
+    // A page with copies of the given fields, in one buffer.
+    Page(std::string_view image, std::string_view title, std::string_view reserved1 = {},
+         std::string_view reserved2 = {});
+    // A page whose fields lie in bytes that `owner` keeps alive.
+    Page(std::shared_ptr<const void> owner, std::string_view image, std::string_view title,
+         std::string_view reserved1, std::string_view reserved2);
+
+    // "REFER=" + page address + " " + image address
+    std::string_view image() const { return {image_, imageLength_}; }
+    std::string_view title() const { return {title_, titleLength_}; }
+    // Two fields no crawler fills: kept empty, stored and restored with the page
+    // so the stored format keeps its four strings per page.
+    std::string_view reserved1() const { return {reserved1_, reserved1Length_}; }
+    std::string_view reserved2() const { return {reserved2_, reserved2Length_}; }
+
+    bool operator==(const Page& other) const;
+    std::string toString() const { return std::string(image()); }
+
+private:
+    std::shared_ptr<const void> owner_;
+    const char* image_ = nullptr;
+    const char* title_ = nullptr;
+    const char* reserved1_ = nullptr;
+    const char* reserved2_ = nullptr;
+    std::uint32_t imageLength_ = 0;
+    std::uint32_t titleLength_ = 0;
+    std::uint32_t reserved1Length_ = 0;
+    std::uint32_t reserved2Length_ = 0;
 };
 
 // The persisted part of a comic.

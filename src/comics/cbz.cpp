@@ -158,7 +158,7 @@ CbzResult writeCbz(const Comic& c, const std::string& path, StripStore& store) {
     CbzResult result;
     std::vector<std::string> titles;
     for (std::size_t i = 0; i < pages.size(); ++i) {
-        const auto where = store.locate(pages[i].image);
+        const auto where = store.locate(std::string(pages[i].image()));
         std::string lead;
         if (where && where->length >= 4) {
             // The type by the first bytes, read from the store file itself.
@@ -180,7 +180,7 @@ CbzResult writeCbz(const Comic& c, const std::string& path, StripStore& store) {
         addStored(archive.get(), path, name,
                   zip_source_file(archive.get(), where->path.c_str(), where->offset,
                                   static_cast<zip_int64_t>(where->length)));
-        titles.push_back(pages[i].title);
+        titles.emplace_back(pages[i].title());
         ++result.pages;
     }
     std::string notes;
@@ -190,7 +190,8 @@ CbzResult writeCbz(const Comic& c, const std::string& path, StripStore& store) {
     }
     // Lives until the archive is written: libzip reads the buffer at close.
     const std::string info =
-        comicInfo(c.name(), pages.empty() ? "" : pageAddressOf(pages.front().image), titles, notes);
+        comicInfo(c.name(), pages.empty() ? "" : pageAddressOf(std::string(pages.front().image())),
+                  titles, notes);
     addStored(archive.get(), path, "ComicInfo.xml",
               zip_source_buffer(archive.get(), info.data(), info.size(), 0));
     if (zip_close(archive.get()) != 0) fail(archive.get(), path);

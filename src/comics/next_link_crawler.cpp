@@ -132,7 +132,7 @@ void NextLinkCrawler<fp, sk, internal>::StripIndex::follow(const std::vector<Pag
     counts_.clear();
     pages_ = 0;
     built_ = true;
-    for (const Page& page : pages) add(stripAddress(page.image));
+    for (const Page& page : pages) add(stripAddress(page.image()));
 }
 
 template <bool fp, bool sk, bool internal>
@@ -331,7 +331,7 @@ std::vector<Page> NextLinkCrawler<fp, sk, internal>::extract(std::string url,
     const std::string name = strips.empty() ? std::string() : title(text);
     for (const std::string& img : strips) {
         Page record{"REFER=" + referrer + " " + img, name, {}, {}};
-        tools::logln("New page @", record.image, ": ", record.title);
+        tools::logln("New page @", record.image(), ": ", record.title());
         found.push_back(std::move(record));
     }
     return found;
@@ -373,7 +373,7 @@ void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, cons
         std::vector<Page> fromFront(pages.end() - static_cast<std::ptrdiff_t>(frontCount),
                                     pages.end());
         for (std::size_t i = pages.size() - frontCount - lastRead; i < pages.size(); ++i)
-            strips.remove(stripAddress(pages[i].image));
+            strips.remove(stripAddress(pages[i].image()));
         pages.resize(pages.size() - frontCount - lastRead);
         crawl_.frontcount = 0;
         if (!front) crawl_.lastread = 0;
@@ -382,9 +382,9 @@ void NextLinkCrawler<fp, sk, internal>::processPage(const std::string& url, cons
         auto push = [&](std::int32_t& counter, std::vector<Page>& records) {
             if (counter != 0) throw std::runtime_error("Trying to push again");
             for (Page& record : records) {
-                const std::string_view strip = stripAddress(record.image);
+                const std::string_view strip = stripAddress(record.image());
                 if (strips.contains(strip)) {
-                    tools::logln("Tried to push duplicate page ", record.image, ". Ignoring.");
+                    tools::logln("Tried to push duplicate page ", record.image(), ". Ignoring.");
                     continue;
                 }
                 strips.add(strip);

@@ -58,10 +58,10 @@ void walk(Sink& sink, const ComicState& state) {
     checkLength(state.pages.size());
     sink.u32(static_cast<std::uint32_t>(state.pages.size()));
     for (const Page& p : state.pages) {
-        sink.str(p.image);
-        sink.str(p.title);
-        sink.str(p.reserved1);
-        sink.str(p.reserved2);
+        sink.str(p.image());
+        sink.str(p.title());
+        sink.str(p.reserved1());
+        sink.str(p.reserved2());
     }
     sink.u32(static_cast<std::uint32_t>(state.position));
     sink.str(state.custom);
@@ -80,30 +80,34 @@ std::string encode(const ComicState& state) {
     return out;
 }
 
-ComicState decode(std::string_view bytes) {
-    Reader in(bytes);
+ComicState decode(std::shared_ptr<const std::string> bytes) {
+    if (!bytes) throw std::invalid_argument("no bytes to decode");
+    Reader in(*bytes);
     ComicState state;
     std::uint32_t count = in.u32();
     // Every page takes at least its four lengths: refuse a count the remaining
     // bytes cannot hold before allocating anything for it.
     std::uint64_t least = std::uint64_t{count} * 16;
     if (least > in.remaining()) {
-        std::string_view rest = bytes.substr(4);
+        std::string_view rest = std::string_view(*bytes).substr(4);
         splinter(least, rest);
     }
-    // Each string made once, at its size, in place.
     state.pages.reserve(count);
+    const std::shared_ptr<const void> owner = bytes;
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::string_view image = in.take(in.u32());
         const std::string_view title = in.take(in.u32());
         const std::string_view first = in.take(in.u32());
         const std::string_view second = in.take(in.u32());
-        state.pages.push_back(
-            Page{std::string(image), std::string(title), std::string(first), std::string(second)});
+        state.pages.emplace_back(owner, image, title, first, second);
     }
     state.position = in.i32();
     in.strInto(state.custom);
     return state;
+}
+
+ComicState decode(std::string_view bytes) {
+    return decode(std::make_shared<const std::string>(bytes));
 }
 
 void putU32(std::string& out, std::uint32_t value) {

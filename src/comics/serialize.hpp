@@ -4,6 +4,7 @@
 // buffer of exactly that size.
 // Thread safety: pure functions; a Reader is used by one thread.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ namespace comics::serialize {
 
 std::string encode(const ComicState& state);
 // Raises "Problem: can't splinter " + n + " from " + rest when bytes run out.
+// The pages' fields lie in `bytes`, which they keep alive: no copy per field.
+ComicState decode(std::shared_ptr<const std::string> bytes);
+// The same for bytes the caller keeps: they are copied once, whole.
 ComicState decode(std::string_view bytes);
 
 // Cursor over encoded bytes.

@@ -123,10 +123,10 @@ FetchCount fetchMissingStrips(const Comic& c, StripStore& store, const FetchProg
     for (std::size_t i = 0; i < pages.size(); ++i) {
         if (stop && *stop) {
             for (std::size_t j = i; j < pages.size(); ++j)
-                if (!store.contains(pages[j].image)) count.missing.push_back(j);
+                if (!store.contains(std::string(pages[j].image()))) count.missing.push_back(j);
             break;
         }
-        const std::string& ref = pages[i].image;
+        const std::string ref(pages[i].image());
         if (store.contains(ref)) {
             ++count.present;
         } else if (count.gaveUp) {

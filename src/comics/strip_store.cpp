@@ -376,7 +376,8 @@ std::unordered_set<std::string> keptStripNames() {
     std::unordered_set<std::string> names;
     for (const auto& c : registry().snapshot()) {
         if (!c->keepsStrips()) continue;
-        for (const Page& p : c->pagesCopy()) names.insert(StripStore::fileName(p.image));
+        for (const Page& p : c->pagesCopy())
+            names.insert(StripStore::fileName(std::string(p.image())));
     }
     return names;
 }

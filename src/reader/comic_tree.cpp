@@ -219,10 +219,12 @@ WidgetPtr ComicTree::pageRow(const ComicPtr& c, int index, const comics::Page& p
                              int position) {
     try {
         auto marker = std::make_shared<gui::Text>(isCurrent ? ">" : " ");
-        const bool cached = isCached(p.image);
-        WidgetPtr bar = downloads().find(p.image);
-        auto label = formatted(
-            {p.title}, cached ? gui::Rgba(16, 16, 128) : gui::defaultStyle()->textColour, bar);
+        const std::string ref(p.image());
+        const bool cached = isCached(ref);
+        WidgetPtr bar = downloads().find(ref);
+        auto label =
+            formatted({std::string(p.title())},
+                      cached ? gui::Rgba(16, 16, 128) : gui::defaultStyle()->textColour, bar);
         label->settings[0].bold = index > position;
         label->settings[0].italic = isCurrent;
         auto pageButton = std::make_shared<gui::Button>(

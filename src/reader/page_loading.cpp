@@ -78,7 +78,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
         return selection_.currentIndex() == i ? gui::Rgba(144, 160, 192, 255)
                                               : gui::Rgba(128, 128, 192, 255);
     };
-    const std::string& ref = p.image;
+    const std::string ref(p.image());
     tools::logln("Downloading ", ref);
     const bool first = downloads().enterIfAbsent(ref, bar);
     if (first) repaint_();
@@ -132,7 +132,7 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
     k->setPosition(i);
     tools::logln("Image length: ", data.size());
     // Whatever is shown for the page, strip or error, the caption names it.
-    const std::string caption = "tovik [" + k->name() + "] - " + p.title;
+    const std::string caption = "tovik [" + k->name() + "] - " + std::string(p.title());
     // A failed download: offline or the site gone ("not downloaded yet", said
     // at once, never waited for), or the site's own error.
     auto showFailure = [&] {
@@ -203,11 +203,12 @@ void PageLoader::showPage(const ComicPtr& k, bool set, int i) {
 bool PageLoader::showDecodedAhead(const ComicPtr& c, int i) {
     comics::Page p;
     if (i < 0 || !c->pageAt(static_cast<std::size_t>(i), p)) return false;
-    libgd::Image image = ahead().take(p.image);
+    libgd::Image image = ahead().take(std::string(p.image()));
     if (!image) return false;
     tools::logln("Showing ", pageLabel(*c, i), ", decoded ahead");
     c->setPosition(i);
-    strip_.showStrip(std::move(image), "tovik [" + c->name() + "] - " + p.title, p.image);
+    strip_.showStrip(std::move(image), "tovik [" + c->name() + "] - " + std::string(p.title()),
+                     std::string(p.image()));
     repaint_();
     return true;
 }

@@ -194,9 +194,9 @@ int dump(const std::string& identifier) {
         if (c->id() != identifier) continue;
         std::string text;
         for (const auto& p : c->pagesCopy()) {
-            if (p.image.rfind("http://", 0) != 0 && p.image.rfind("https://", 0) != 0)
+            if (!p.image().starts_with("http://") && !p.image().starts_with("https://"))
                 text += "http://";
-            text += p.image;
+            text += p.image();
             text += "\n";
         }
         tools::writeFileAtomically(identifier + ".dump.txt", text);
@@ -224,7 +224,7 @@ int exportCbz(const std::string& identifier) {
     const std::shared_ptr<comics::StripStore> store = comics::stripStore();
     const std::vector<comics::Page> pages = found->pagesCopy();
     std::vector<std::string> refs;
-    for (const auto& p : pages) refs.push_back(p.image);
+    for (const auto& p : pages) refs.emplace_back(p.image());
     // The whole comic stays in the store until it is written, whatever the budget.
     comics::StripStore::Pin pin(*store, refs);
     const std::size_t total = pages.size();
@@ -238,7 +238,9 @@ int exportCbz(const std::string& identifier) {
                           std::to_string(total) + " pages\n";
     for (std::size_t i : result.missing)
         summary += "Missing page " + std::to_string(i + 1) + " (" +
-                   (i < pages.size() ? pages[i].title + "): " + pages[i].image : std::string(")")) +
+                   (i < pages.size()
+                        ? std::string(pages[i].title()) + "): " + std::string(pages[i].image())
+                        : std::string(")")) +
                    "\n";
     writeOut(summary);
     return result.missing.empty() ? 0 : 1;

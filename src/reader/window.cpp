@@ -135,7 +135,7 @@ bool ReaderWindow::keyHandler(gui::Event& e) {
             const int i = currentIndex();
             comics::Page p;
             if (c && i >= 0 && c->pageAt(static_cast<std::size_t>(i), p))
-                loader_.copyToClipboardLater(p.image);
+                loader_.copyToClipboardLater(std::string(p.image()));
             break;
         }
         case KeyAction::toggleFullScreen:

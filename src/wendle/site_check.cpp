@@ -70,7 +70,7 @@ void runTrial(const PluginDraft& draft, const std::string& from, int pages, Site
         record.error = e.what();
     }
     for (const comics::Page& page : comic->pagesCopy())
-        record.collected.push_back(page.image.substr(page.image.rfind(' ') + 1));
+        record.collected.push_back(std::string(page.image().substr(page.image().rfind(' ') + 1)));
 }
 
 std::string count(std::size_t n, const char* what) {

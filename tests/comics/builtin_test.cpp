@@ -89,11 +89,11 @@ TEST_F(Builtin, PortalCrawlFollowsNextComicEvenAsTheLastLink) {
     update(*c, count);
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 3u);
-    EXPECT_EQ(pages[0].image, "REFER=http://" + root + "?strip_id=0 " + root + "comics/001.jpg");
-    EXPECT_EQ(pages[0].title, "One");
-    EXPECT_EQ(pages[1].image, "REFER=http://" + root + "?strip_id=1 " + root + "comics/002.png");
-    EXPECT_EQ(pages[1].title, "Two &amp; more");
-    EXPECT_EQ(pages[2].title, "Three");
+    EXPECT_EQ(pages[0].image(), "REFER=http://" + root + "?strip_id=0 " + root + "comics/001.jpg");
+    EXPECT_EQ(pages[0].title(), "One");
+    EXPECT_EQ(pages[1].image(), "REFER=http://" + root + "?strip_id=1 " + root + "comics/002.png");
+    EXPECT_EQ(pages[1].title(), "Two &amp; more");
+    EXPECT_EQ(pages[2].title(), "Three");
     EXPECT_EQ(count.added.load(), 3);
     EXPECT_FALSE(c->failed);
     EXPECT_FALSE(c->updating);
@@ -142,7 +142,7 @@ TEST_F(Builtin, ArchiveReaderAppendsExactlyTheNewEntriesOldestFirst) {
     update(*c, count);
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 120u);
-    EXPECT_EQ(pages[117].image, "old118");
+    EXPECT_EQ(pages[117].image(), "old118");
     EXPECT_EQ(pages[118], (Page{"qc/comics/119.png", "119: Strip 119", "", ""}));
     EXPECT_EQ(pages[119], (Page{"qc/comics/120.png", "120: Strip 120", "", ""}));
     EXPECT_EQ(count.added.load(), 2);
@@ -172,7 +172,7 @@ TEST_F(Builtin, ApplegeeksPostsForTheWholeIndex) {
     auto pages = c->pagesCopy();
     ASSERT_EQ(pages.size(), 3u);
     EXPECT_EQ(pages[0], (Page{"ag/issue1.jpg", "Alpha: First", "", ""}));
-    EXPECT_EQ(pages[1].image, "ag/issue2.jpg");
+    EXPECT_EQ(pages[1].image(), "ag/issue2.jpg");
     EXPECT_EQ(pages[2], (Page{"ag/issue10.jpg", "Kappa: Tenth", "", ""}));
     ASSERT_EQ(server.requests().size(), 1u);
     std::string request = server.requests()[0];

@@ -317,7 +317,7 @@ TEST_P(Hostile, EndsWithinItsLimitWithItsError) {
     EXPECT_EQ(c.strips(), b.strips);
     EXPECT_LT(took, b.within);
     EXPECT_FALSE(c.comic->updating.load());
-    EXPECT_EQ(c.comic->pagesCopy().at(0).image, site.imageRef(1));
+    EXPECT_EQ(c.comic->pagesCopy().at(0).image(), site.imageRef(1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Hostile, ::testing::ValuesIn(behaviours),

@@ -39,20 +39,20 @@ TEST(HttpsCrawl, PluginWithHttpsStartCrawlsTheWholeComic) {
     for (int n = 1; n <= 4; ++n) {
         std::string page = tls.url(testsupport::ComicSite::pagePath(n));
         std::string strip = tls.url(testsupport::ComicSite::stripPath(n));
-        EXPECT_EQ(pages[n - 1].image, "REFER=" + page + " " + strip);
-        EXPECT_EQ(pages[n - 1].title, "Strip " + std::to_string(n));
+        EXPECT_EQ(pages[n - 1].image(), "REFER=" + page + " " + strip);
+        EXPECT_EQ(pages[n - 1].title(), "Strip " + std::to_string(n));
     }
     EXPECT_EQ(comics::decodeCrawlState(comic->stateCopy().custom).nextURL,
               tls.url(testsupport::ComicSite::pagePath(4)));
 
     // The reader fetches a stored reference through the cache, referrer included.
     site.server.clearRecords();
-    EXPECT_EQ(downloader::download(pages[2].image, {}, true), "strip 3");
+    EXPECT_EQ(downloader::download(std::string(pages[2].image()), {}, true), "strip 3");
     ASSERT_EQ(site.server.requestCount(), 1u);
     EXPECT_NE(site.server.requests()[0].find(
                   "\r\nReferer: " + tls.url(testsupport::ComicSite::pagePath(3)) + "\r\n"),
               std::string::npos);
-    EXPECT_TRUE(downloader::isCached(pages[2].image));
+    EXPECT_TRUE(downloader::isCached(std::string(pages[2].image())));
 
     downloader::dropIdleConnections();
     downloader::setExtraCaFile("");

@@ -43,7 +43,7 @@ CrawlState stateOf(const comics::Comic& c) {
 
 std::vector<std::string> images(const comics::Comic& c) {
     std::vector<std::string> out;
-    for (const auto& p : c.pagesCopy()) out.push_back(p.image);
+    for (const auto& p : c.pagesCopy()) out.push_back(std::string(p.image()));
     return out;
 }
 
@@ -132,7 +132,7 @@ TEST(Crawler, FreshCrawlAndIncrementalUpdates) {
     EXPECT_TRUE(log.hasLine("End reached"));
     EXPECT_TRUE(log.hasLine("Regex plugin <- fhtagn-type <- Fixture succeeded"));
     EXPECT_EQ(images(*c), refs(site, {1, 2, 3, 4, 5}));
-    EXPECT_EQ(c->pagesCopy()[2].title, "Strip 3");
+    EXPECT_EQ(c->pagesCopy()[2].title(), "Strip 3");
     EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(5), 1, 0}));
     EXPECT_EQ(site.server.paths(), paths({1, 2, 3, 4, 5}));
     EXPECT_FALSE(c->updating.load());
@@ -181,7 +181,7 @@ TEST(Crawler, FrontPageStripReachedLaterIsListedOnce) {
     f.update(*c);
     ASSERT_EQ(c->pageCount(), 4u);
     EXPECT_EQ(stateOf(*c), (CrawlState{site.pageUrl(3), 1, 1}));
-    EXPECT_EQ(c->pagesCopy()[3].image,
+    EXPECT_EQ(c->pagesCopy()[3].image(),
               "REFER=http://" + site.url("/index.html") + " " + site.url("/strips/4.png"));
 
     site.grow(4);
@@ -365,7 +365,7 @@ TEST(Crawler, StateSeenFromOtherThreadsIsConsistent) {
                 continue;
             }
             for (std::size_t i = s.pages.size() - cs.lastread; i < s.pages.size(); ++i)
-                if (!s.pages[i].image.starts_with("REFER=http://" + cs.nextURL + " ")) ++bad;
+                if (!s.pages[i].image().starts_with("REFER=http://" + cs.nextURL + " ")) ++bad;
         }
     });
     f.update(*c);

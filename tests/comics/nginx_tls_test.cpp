@@ -86,9 +86,10 @@ TEST(NginxTls, PluginWithHttpsStartCrawlsTheComic) {
     auto found = comic->pagesCopy();
     ASSERT_EQ(found.size(), static_cast<std::size_t>(pages)) << readFile(d + "/error.log");
     for (int n = 1; n <= pages; ++n)
-        EXPECT_EQ(found[n - 1].image,
+        EXPECT_EQ(found[n - 1].image(),
                   "REFER=" + base + ComicSite::pagePath(n) + " " + base + ComicSite::stripPath(n));
-    EXPECT_EQ(downloader::download(found[pages - 1].image), "strip " + std::to_string(pages));
+    EXPECT_EQ(downloader::download(std::string(found[pages - 1].image())),
+              "strip " + std::to_string(pages));
 
     // Every page and the strip on one TLS connection (nginx logs after answering).
     std::string lines;

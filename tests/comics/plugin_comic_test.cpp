@@ -24,7 +24,7 @@ const PluginFlags allFlags{true, true, true};
 
 std::vector<std::string> images(const comics::Comic& c) {
     std::vector<std::string> out;
-    for (const auto& p : c.pagesCopy()) out.push_back(p.image);
+    for (const auto& p : c.pagesCopy()) out.push_back(std::string(p.image()));
     return out;
 }
 
@@ -173,7 +173,7 @@ TEST(PluginCrawl, EachExpressionSeesThePageAsWhenAskedAlone) {
         ASSERT_NO_THROW(comic->update({}, {})) << c.plugin;
         const auto pages = comic->pagesCopy();
         ASSERT_FALSE(pages.empty()) << c.plugin;
-        for (const auto& page : pages) EXPECT_EQ(page.title, c.title) << c.plugin;
+        for (const auto& page : pages) EXPECT_EQ(page.title(), c.title) << c.plugin;
         EXPECT_EQ(dynamic_cast<Plain&>(*comic).title(server.url("/p.html") + body), c.title);
     }
 }
@@ -248,12 +248,12 @@ TEST(PluginCrawl, UpdateRereadsTheFile) {
     comics::FileStorage st;
     auto p = comics::makePlugin(st, "plugins/e.re", "");
     update(*p);
-    EXPECT_EQ(p->pagesCopy().back().title, "Site");
+    EXPECT_EQ(p->pagesCopy().back().title(), "Site");
 
     writeFile("plugins/e.re", site.plugin() + "name=Edited\n");
     update(*p);
     EXPECT_EQ(p->name(), "Edited");
-    EXPECT_EQ(p->pagesCopy().back().title, "Strip 2");
+    EXPECT_EQ(p->pagesCopy().back().title(), "Strip 2");
 
     fs::remove("plugins/e.re");
     EXPECT_THROW(update(*p), std::exception);

@@ -54,6 +54,43 @@ TEST(Serialize, RoundTripIsByteExact) {
     EXPECT_EQ(bytes.substr(0, 4), std::string("\x02\0\0\0", 4));
 }
 
+// Decoded pages read their fields from the stored entry's bytes, which they keep
+// alive: the member replaced, the storage gone and the caller's bytes dropped,
+// every page still reads what was stored (AddressSanitizer sees any dangling read).
+TEST(Serialize, DecodedPagesOutliveTheirStoredBytes) {
+    ComicState state;
+    for (int i = 0; i < 40; ++i)
+        state.pages.push_back(Page{
+            "REFER=http://site/" + std::to_string(i) + " http://site/" + std::to_string(i) + ".png",
+            "Strip " + std::to_string(i), i == 3 ? "three" : "",
+            i == 4 ? std::string("\0four", 5) : ""});
+    state.custom = "crawl";
+    ComicState shared;
+    {
+        auto storage = std::make_unique<FileStorage>();
+        storage->put("c", comics::serialize::encode(state));
+        shared = comics::serialize::decode(storage->share("c"));
+        storage->put("c", std::string(600, 'x'));
+    }
+    ComicState copied = comics::serialize::decode(comics::serialize::encode(state));
+    EXPECT_EQ(shared, state);
+    EXPECT_EQ(copied, state);
+    // Copies share the bytes and survive the state they were copied from.
+    std::vector<Page> kept(shared.pages.begin() + 2, shared.pages.begin() + 5);
+    shared = ComicState{};
+    EXPECT_EQ(kept[1].reserved1(), "three");
+    EXPECT_EQ(kept[2].reserved2(), std::string_view("\0four", 5));
+    EXPECT_EQ(kept[0].toString(), "REFER=http://site/2 http://site/2.png");
+    // A page built from views owns copies of them.
+    std::string image = "REFER=a b", title = "T";
+    Page own{image, title};
+    image.assign(20, 'z');
+    title.clear();
+    EXPECT_EQ(own, (Page{"REFER=a b", "T", "", ""}));
+    EXPECT_EQ(Page{}, (Page{"", "", "", ""}));
+    EXPECT_NE(own, (Page{"REFER=a b", "", "T", ""}));  // the same bytes split otherwise
+}
+
 TEST(Serialize, HugePageCountIsRefusedBeforeAllocating) {
     std::string bytes("\xff\xff\xff\x7f", 4);
     bytes += std::string(40, '\0');

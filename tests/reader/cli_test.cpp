@@ -204,7 +204,7 @@ TEST_F(Cli, CbzFetchesMissingStripsListsUnfetchableOnesAndKeepsNamesInside) {
     RunResult r = runTovik(dir.path(), "-cbz=alpha");
     EXPECT_EQ(r.status, 1) << r.out;  // page 2 cannot be had
     EXPECT_EQ(r.list, "Wrote alpha.cbz: 2 of 3 pages\nMissing page 2 (Page 2): " +
-                          state.pages[1].image + "\n");
+                          std::string(state.pages[1].image()) + "\n");
     EXPECT_TRUE(fs::exists(dir.file("alpha.cbz")));
     EXPECT_EQ(testsupport::run("unzip -tq '" + dir.file("alpha.cbz") + "' >/dev/null"), 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("strips")), fs::directory_iterator()),

@@ -188,8 +188,8 @@ TEST(Soak, SixtyFourComicsUpdateWhileTheWindowPages) {
         ASSERT_LE(state.pages.size(), static_cast<std::size_t>(finalPages)) << id;
         for (std::size_t i = 0; i < state.pages.size(); ++i) {
             const std::string strip = ComicSite::stripPath(static_cast<int>(i) + 1);
-            ASSERT_TRUE(state.pages[i].image.ends_with(strip))
-                << id << " page " << i << ": " << state.pages[i].image;
+            ASSERT_TRUE(state.pages[i].image().ends_with(strip))
+                << id << " page " << i << ": " << state.pages[i].image();
         }
         EXPECT_GE(state.position, 0) << id;
         EXPECT_LE(state.position, static_cast<std::int32_t>(state.pages.size())) << id;

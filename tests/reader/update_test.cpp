@@ -141,7 +141,7 @@ TEST_F(Update, StoresNewStripsAndSummarises) {
     EXPECT_EQ(r.out.find("\r"), std::string::npos) << "no progress bar without a terminal";
     EXPECT_NE(readFile(dir.file("tovik.log")).find("| Updating alpha"), std::string::npos);
     EXPECT_EQ(stored("alpha").pages.size(), 3u);
-    EXPECT_EQ(stored("alpha").pages[2].title, "alpha 3");
+    EXPECT_EQ(stored("alpha").pages[2].title(), "alpha 3");
 
     // One more strip: only it is new; the other comic reports none.
     site("alpha", 4);
@@ -252,7 +252,7 @@ TEST_F(Update, SigtermStopsAfterTheRunningPagesAndSaves) {
     EXPECT_EQ(r.status, 0) << r.out;
     state = stored("slow");
     ASSERT_EQ(state.pages.size(), 30u);
-    for (int i = 0; i < 30; ++i) EXPECT_EQ(state.pages[i].title, "slow " + std::to_string(i + 1));
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(state.pages[i].title(), "slow " + std::to_string(i + 1));
     EXPECT_EQ(state.position, 2);
 }
 

@@ -140,7 +140,9 @@ protected:
     std::shared_ptr<StubComic> comic(const std::string& name, int pageCount = 0, int position = 0) {
         auto c = std::make_shared<StubComic>(storage, name);
         std::vector<Page> ps = plainPages(pageCount);
-        for (auto& p : ps) p.image = "REFER=http://x/ " + server.url("/any/" + name + p.image);
+        for (auto& p : ps)
+            p = Page{"REFER=http://x/ " + server.url("/any/" + name + std::string(p.image())),
+                     p.title()};
         c->setPages(std::move(ps), position);
         list.push_back(c);
         return c;
@@ -592,8 +594,9 @@ TEST_F(Window, ThreeQuickPageDownsShowOnlyTheLastAndCacheTheRest) {
     EXPECT_EQ(shownCaption(), "tovik [Quick] - Strip 4");
     std::vector<Page> ps = a->pagesCopy();
     for (int i = 0; i <= 5; ++i)
-        EXPECT_TRUE(downloader::isCached(ps[static_cast<std::size_t>(i)].image)) << i;
-    EXPECT_FALSE(downloader::isCached(ps[6].image));
+        EXPECT_TRUE(downloader::isCached(std::string(ps[static_cast<std::size_t>(i)].image())))
+            << i;
+    EXPECT_FALSE(downloader::isCached(std::string(ps[6].image())));
     // Each image was fetched once, however many tasks asked for it.
     auto paths = server.paths();
     EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Quick/1.png"), 1);
@@ -606,19 +609,19 @@ TEST_F(Window, PrefetchedNeighboursAreDecodedAheadAndTakenWhenShown) {
     ui->loader().selectComic(a, -1);
     ASSERT_TRUE(settle());
     const std::vector<Page> ps = a->pagesCopy();
-    EXPECT_TRUE(ahead().has(ps[1].image));
+    EXPECT_TRUE(ahead().has(std::string(ps[1].image())));
     key(SDLK_PAGEDOWN);
     // Shown by the key itself: no worker is waited for.
-    EXPECT_TRUE(ui->strip().showsStrip(ps[1].image));
+    EXPECT_TRUE(ui->strip().showsStrip(std::string(ps[1].image())));
     EXPECT_EQ(a->position(), 1);
     ASSERT_TRUE(settle());
     EXPECT_EQ(shownCaption(), "tovik [Ahead] - Strip 2");
-    EXPECT_FALSE(ahead().has(ps[1].image));  // taken by the load that showed it
-    EXPECT_TRUE(ahead().has(ps[2].image));
-    EXPECT_TRUE(ahead().has(ps[3].image));
+    EXPECT_FALSE(ahead().has(std::string(ps[1].image())));  // taken by the load that showed it
+    EXPECT_TRUE(ahead().has(std::string(ps[2].image())));
+    EXPECT_TRUE(ahead().has(std::string(ps[3].image())));
     EXPECT_LE(ahead().size(), DecodedAhead::capacity);
     // A far page is never decoded ahead.
-    EXPECT_FALSE(ahead().has(ps[4].image));
+    EXPECT_FALSE(ahead().has(std::string(ps[4].image())));
 }
 
 TEST_F(Window, StripsThatCannotBeShownShowTheirErrorUnderTheirOwnCaption) {
@@ -693,13 +696,13 @@ TEST_F(Window, StoredStripsShowWithoutARequestAndOthersSayNotDownloaded) {
     const std::vector<Page> ps = c->pagesCopy();
     // An earlier run kept strips 1 and 2; then the site went away.
     for (int i : {0, 1})
-        ASSERT_TRUE(comics::stripStore()->put(ps[static_cast<std::size_t>(i)].image,
+        ASSERT_TRUE(comics::stripStore()->put(std::string(ps[static_cast<std::size_t>(i)].image()),
                                               pngOf(40, 30, 10 * i, 100, 200)));
     server.clearRecords();
     server.stop();
     // Their rows show them at hand, as strips in the download cache.
-    EXPECT_TRUE(isCached(ps[1].image));
-    EXPECT_FALSE(isCached(ps[2].image));
+    EXPECT_TRUE(isCached(std::string(ps[1].image())));
+    EXPECT_FALSE(isCached(std::string(ps[2].image())));
     start();
     testsupport::LogCapture log;
     ui->loader().selectComic(c, -1);
@@ -716,15 +719,17 @@ TEST_F(Window, StoredStripsShowWithoutARequestAndOthersSayNotDownloaded) {
     EXPECT_EQ(c->position(), 2);
     // Only the strips that were not stored were tried.
     for (int i : {0, 1})
-        EXPECT_FALSE(log.contains(ps[static_cast<std::size_t>(i)].image + " failed")) << i;
-    EXPECT_TRUE(log.contains(ps[2].image + " failed: Cannot connect to target"));
+        EXPECT_FALSE(log.contains(std::string(ps[static_cast<std::size_t>(i)].image()) + " failed"))
+            << i;
+    EXPECT_TRUE(log.contains(std::string(ps[2].image()) + " failed: Cannot connect to target"));
     // A site found unreachable is not tried again for every strip.
     key(SDLK_PAGEDOWN);
     ASSERT_TRUE(settle(20000));
     text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get(), notDownloadedText);
-    EXPECT_TRUE(log.contains(ps[3].image + " failed: " + comics::hostOf(ps[3].image) +
+    EXPECT_TRUE(log.contains(std::string(ps[3].image()) +
+                             " failed: " + comics::hostOf(std::string(ps[3].image())) +
                              " could not be reached moments ago"));
 }
 
@@ -733,9 +738,11 @@ TEST_F(Window, DamagedOrTruncatedStoredStripsAreFetchedAgain) {
     auto c = servedComic("Damaged", 5, 0);
     const std::vector<Page> ps = c->pagesCopy();
     // Looks like a PNG, does not decode.
-    ASSERT_TRUE(comics::stripStore()->put(ps[0].image, "\x89PNG\r\n\x1a\nbroken inside"));
-    ASSERT_TRUE(comics::stripStore()->put(ps[1].image, pngOf(40, 30, 10, 100, 200)));
-    const std::string truncated = dir.file("strips/" + comics::StripStore::fileName(ps[1].image));
+    ASSERT_TRUE(
+        comics::stripStore()->put(std::string(ps[0].image()), "\x89PNG\r\n\x1a\nbroken inside"));
+    ASSERT_TRUE(comics::stripStore()->put(std::string(ps[1].image()), pngOf(40, 30, 10, 100, 200)));
+    const std::string truncated =
+        dir.file("strips/" + comics::StripStore::fileName(std::string(ps[1].image())));
     std::filesystem::resize_file(truncated, std::filesystem::file_size(truncated) - 10);
     server.clearRecords();
     start();
@@ -749,20 +756,23 @@ TEST_F(Window, DamagedOrTruncatedStoredStripsAreFetchedAgain) {
     EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Damaged/0.png"), 1);
     EXPECT_EQ(std::count(paths.begin(), paths.end(), "/Damaged/1.png"), 1);
     // The store holds what the site served now.
-    EXPECT_EQ(comics::stripStore()->load(ps[0].image).value_or(""), pngOf(40, 30, 0, 100, 200));
-    EXPECT_EQ(comics::stripStore()->load(ps[1].image).value_or(""), pngOf(40, 30, 10, 100, 200));
+    EXPECT_EQ(comics::stripStore()->load(std::string(ps[0].image())).value_or(""),
+              pngOf(40, 30, 0, 100, 200));
+    EXPECT_EQ(comics::stripStore()->load(std::string(ps[1].image())).value_or(""),
+              pngOf(40, 30, 10, 100, 200));
 
     // A broken stored strip whose site now sends nothing: the download error
     // (the downloader's own words). (Page 5: never fetched, so not in the
     // download cache either.)
-    ASSERT_TRUE(comics::stripStore()->put(ps[4].image, "\x89PNG\r\n\x1a\nbroken too"));
+    ASSERT_TRUE(
+        comics::stripStore()->put(std::string(ps[4].image()), "\x89PNG\r\n\x1a\nbroken too"));
     server.route("/Damaged/4.png", "", "image/png");
     ui->loader().selectPage(c, 4, false);
     ASSERT_TRUE(settle(10000));
     auto text = std::dynamic_pointer_cast<gui::Text>(ui->strip().stripView());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->label.get().rfind("Error: ", 0), 0u) << text->label.get();
-    EXPECT_FALSE(comics::stripStore()->contains(ps[4].image));
+    EXPECT_FALSE(comics::stripStore()->contains(std::string(ps[4].image())));
 }
 
 TEST_F(Window, KTurnsKeepingOnAndTheUpdateStoresEveryStrip) {
@@ -780,7 +790,8 @@ TEST_F(Window, KTurnsKeepingOnAndTheUpdateStoresEveryStrip) {
               std::string::npos);
     ASSERT_TRUE(settle(15000));
     EXPECT_EQ(c->updates.load(), 1);
-    for (const Page& p : c->pagesCopy()) EXPECT_TRUE(comics::stripStore()->contains(p.image));
+    for (const Page& p : c->pagesCopy())
+        EXPECT_TRUE(comics::stripStore()->contains(std::string(p.image())));
     EXPECT_EQ(ui->tree().row(*c).keeping.load(), -1);  // the count left the row
     click(kButton, box->area.y + 10);
     EXPECT_FALSE(c->keepsStrips());
@@ -992,7 +1003,7 @@ TEST_F(Window, F7ReturnsWhileTheClipboardHelperStillRuns) {
     ui->bridge.repaint();
     testsupport::writeFile(dir.file("release"), "");
     EXPECT_TRUE(settle());
-    EXPECT_EQ(testsupport::readFile(dir.file("got")), c->pagesCopy()[0].image);
+    EXPECT_EQ(testsupport::readFile(dir.file("got")), c->pagesCopy()[0].image());
 
     setenv("PATH", oldPath.c_str(), 1);
     if (oldDisplay)

@@ -69,7 +69,7 @@ protected:
         comic->update({}, {});
         std::vector<std::string> images;
         for (const auto& page : comic->pagesCopy())
-            images.push_back(page.image.substr(page.image.rfind(' ') + 1));
+            images.emplace_back(page.image().substr(page.image().rfind(' ') + 1));
         return images;
     }
 
@@ -79,7 +79,7 @@ protected:
         auto comic = comics::makePlugin(storage, path, "");
         comic->update({}, {});
         std::vector<std::string> out;
-        for (const auto& page : comic->pagesCopy()) out.push_back(page.title);
+        for (const auto& page : comic->pagesCopy()) out.push_back(std::string(page.title()));
         return out;
     }
 

@@ -50,8 +50,8 @@ TEST(HttpsDialogue, SearchAndComicOverTls) {
     comic->update({}, {});
     auto pages = comic->pagesCopy();
     ASSERT_EQ(pages.size(), 5u);
-    EXPECT_EQ(pages[0].image, "REFER=" + h + "/comic/1.html " + h + "/strips/1.png");
-    EXPECT_EQ(pages[4].image, "REFER=" + h + "/comic/5.html " + h + "/strips/5.png");
+    EXPECT_EQ(pages[0].image(), "REFER=" + h + "/comic/1.html " + h + "/strips/1.png");
+    EXPECT_EQ(pages[4].image(), "REFER=" + h + "/comic/5.html " + h + "/strips/5.png");
 
     downloader::dropIdleConnections();
     downloader::setExtraCaFile("");

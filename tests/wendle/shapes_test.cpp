@@ -19,7 +19,7 @@ namespace {
 std::vector<std::string> stripsOf(const comics::Comic& comic) {
     std::vector<std::string> images;
     for (const auto& page : comic.pagesCopy())
-        images.push_back(page.image.substr(page.image.rfind(' ') + 1));
+        images.emplace_back(page.image().substr(page.image().rfind(' ') + 1));
     return images;
 }
 
@@ -64,8 +64,8 @@ TEST_P(CommonSites, PluginFollowsTheComicAndItsGrowth) {
     EXPECT_EQ(stripsOf(*comic), site.strips()) << plugin << log;
     auto pages = comic->pagesCopy();
     ASSERT_FALSE(pages.empty());
-    EXPECT_NE(pages.front().title, pages.back().title) << plugin;
-    for (const auto& page : pages) EXPECT_NE(page.title, "No title found") << plugin;
+    EXPECT_NE(pages.front().title(), pages.back().title()) << plugin;
+    for (const auto& page : pages) EXPECT_NE(page.title(), "No title found") << plugin;
 
     site.grow(3);
     comic->update({}, {});
