@@ -121,8 +121,7 @@ typename PluginComic<fp, sk, archive>::Prepared PluginComic<fp, sk, archive>::pr
     if (!spaced) return {&page, work_.validUtf8};
     if (!work_.spacedMade) {
         // Spacing keeps the text valid (or not) as it was.
-        work_.spaced.assign(page);
-        extract::spaceLineBreaks(work_.spaced);
+        extract::assignWithLineBreaksSpaced(work_.spaced, page);
         work_.spacedMade = true;
     }
     return {&work_.spaced, work_.validUtf8};

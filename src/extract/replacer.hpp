@@ -64,12 +64,16 @@ private:
     std::unique_ptr<const SelectorScript> script_;  // present in script form only
 };
 
+// Turns every carriage return and line feed of text into a space, in place.
+void spaceLineBreaks(std::string& text);
+// Makes out a copy of text with its line breaks spaced (one pass; out's buffer
+// is reused).
+void assignWithLineBreaksSpaced(std::string& out, std::string_view text);
+
 // Appends the expansion of a replacement format against one match to out: "$&",
 // "$`", "$'", "$n", "$nn" (two digits are always read together); "$0", "$00" and
 // "$" with any other byte stay as written. groups[0] is the whole match; a missing
 // or unset group yields empty text. (Shared with the script's "modex".)
-// Turns every carriage return and line feed of text into a space, in place.
-void spaceLineBreaks(std::string& text);
 
 void expandFormat(std::string& out, std::string_view format,
                   const std::vector<std::string_view>& groups, std::string_view before,

@@ -80,7 +80,9 @@ TEST(ReplacerApply, SpacingReachesEveryByteWhateverTheLength) {
     // the bytes after the last whole block, becomes a space and nothing else
     // changes (bytes near CR and LF in value, and high bytes, included).
     const std::string others = "\t\v\f\x0B\x0E\x8A\x8D\xFF a";
-    for (std::size_t length = 0; length <= 40; ++length)
+    // The copying form writes into a reused buffer, longer or shorter before.
+    std::string reused;
+    for (std::size_t length = 0; length <= 70; ++length)
         for (std::size_t at = 0; at < length; ++at)
             for (char brk : {'\r', '\n'}) {
                 std::string text;
@@ -88,6 +90,9 @@ TEST(ReplacerApply, SpacingReachesEveryByteWhateverTheLength) {
                 std::string expected = text;
                 text[at] = brk;
                 expected[at] = ' ';
+                if (at % 7 == 0) reused.assign(length + at, '\n');
+                extract::assignWithLineBreaksSpaced(reused, text);
+                ASSERT_EQ(reused, expected) << "copy: length " << length << ", break at " << at;
                 extract::spaceLineBreaks(text);
                 ASSERT_EQ(text, expected) << "length " << length << ", break at " << at;
             }
