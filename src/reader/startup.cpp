@@ -158,9 +158,10 @@ void startUp(bool logFile) {
     tools::removeStaleTemporaries(".");
     tools::removeStaleTemporaries("plugins");
     {
-        // Comic states compress well: decoded, they take some forty times the
-        // file's size. The heap grows for them once (what stays unused costs
-        // address space only and goes back after loading).
+        // Comic states compress well: loaded (expanded, with their pages'
+        // records) they take some ten to fifteen times the file's size. The heap
+        // grows for them once, with room to spare: what stays unused costs
+        // address space only and goes back after loading.
         std::error_code unknown;
         const auto stored = std::filesystem::file_size("storage.dat.zip", unknown);
         tools::HeapReservation heap(unknown ? 0 : static_cast<std::size_t>(stored) * 48);
