@@ -70,12 +70,12 @@ TEST(ThreadPool, RunsTasksInOrderUnderTheirNames) {
         // A worker logs under its task's name whenever another thread wrote in between.
         std::atomic<bool> acted{false};
         tools::logln("main before");
-        auto gone = std::make_shared<SayGone>(&go);
-        p.addTask("Named", [&acted, gone] {
+        // The task holds the only reference (had this thread kept one until after
+        // addTask, a quick worker could leave this thread the last one).
+        p.addTask("Named", [&acted, gone = std::make_shared<SayGone>(&go)] {
             tools::logln("acting");
             acted = true;
         });
-        gone.reset();
         ASSERT_TRUE(waitFor([&] { return acted.load(); }));
         tools::logln("main in between");
         go = true;
