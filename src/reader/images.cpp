@@ -29,11 +29,20 @@ unsigned long long bigEndian(std::string_view b, std::size_t at, int n) {
     return v;
 }
 
-// The IHDR chunk's size; it must come first in a PNG.
+// The IHDR chunk's size, found as libpng finds it: the chunks before it (which
+// libpng skips when they are ancillary) are passed over. None without one.
 std::optional<Size> pngSize(std::string_view b) {
-    if (b.size() < 24 || b.substr(12, 4) != "IHDR") return std::nullopt;
-    return Size{static_cast<long long>(bigEndian(b, 16, 4)),
-                static_cast<long long>(bigEndian(b, 20, 4))};
+    for (std::size_t at = 8; at + 8 <= b.size();) {
+        const unsigned long long length = bigEndian(b, at, 4);
+        if (b.substr(at + 4, 4) == "IHDR") {
+            if (length != 13 || b.size() - at < 16) return std::nullopt;
+            return Size{static_cast<long long>(bigEndian(b, at + 8, 4)),
+                        static_cast<long long>(bigEndian(b, at + 12, 4))};
+        }
+        if (length > b.size() - at - 8 || b.size() - at - 8 - length < 4) return std::nullopt;
+        at += 12 + length;  // length, type, data and checksum
+    }
+    return std::nullopt;
 }
 
 // The logical screen; every frame GD decodes lies within it.
@@ -42,33 +51,72 @@ std::optional<Size> gifSize(std::string_view b) {
     return Size{byteAt(b, 6) | (byteAt(b, 7) << 8), byteAt(b, 8) | (byteAt(b, 9) << 8)};
 }
 
-// The first start-of-frame segment before the scan data.
-std::optional<Size> jpegSize(std::string_view b) {
-    std::size_t i = 2;
-    while (i + 4 <= b.size()) {
-        if (byteAt(b, i) != 0xFF) return std::nullopt;
-        unsigned marker = byteAt(b, i + 1);
-        if (marker == 0xFF) {  // fill byte
-            ++i;
-            continue;
+long long roundUp(long long v, long long step) { return (v + step - 1) / step * step; }
+
+// A true-colour GD image: four bytes a pixel and a pointer a row.
+long long gdImageBytes(const Size& s) { return s.width * s.height * 4 + s.height * 8; }
+
+// ---- JPEG ----
+
+struct JpegFrame {
+    Size size;
+    long long decodingBytes;  // the GD image, and libjpeg's coefficients when it buffers them
+};
+
+// The frame header and the first scan header, found as libjpeg finds them:
+// bytes that are not a marker are skipped, the first frame header is the one
+// decoded (a second one, a second start of image, a scan before the frame or
+// the end before a scan stop libjpeg before it decodes: none then).
+//
+// A progressive file, or one whose first scan holds only some of the
+// components, makes libjpeg keep the coefficients of the whole image, 128
+// bytes for each 8 x 8 block of every component, until the last scan.
+std::optional<JpegFrame> jpegFrame(std::string_view b) {
+    std::optional<JpegFrame> frame;
+    bool progressive = false;
+    std::string_view components;  // three bytes each: id, sampling factors, table
+    for (std::size_t i = 2;;) {
+        while (i < b.size() && byteAt(b, i) != 0xFF) ++i;
+        while (i < b.size() && byteAt(b, i) == 0xFF) ++i;  // fill bytes
+        if (i >= b.size()) return std::nullopt;
+        const unsigned marker = byteAt(b, i++);
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+        if (marker == 0xD8 || marker == 0xD9 || b.size() - i < 2) return std::nullopt;
+        const std::size_t length = bigEndian(b, i, 2);
+        if (length < 2 || length > b.size() - i) return std::nullopt;
+        const std::string_view segment = b.substr(i + 2, length - 2);
+        i += length;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+            marker != 0xCC) {
+            if (frame || segment.size() < 6 || segment.size() != 6 + 3 * byteAt(segment, 5))
+                return std::nullopt;
+            const Size size{static_cast<long long>(bigEndian(segment, 3, 2)),
+                            static_cast<long long>(bigEndian(segment, 1, 2))};
+            frame = JpegFrame{size, gdImageBytes(size)};
+            progressive = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+            components = segment.substr(6);
+        } else if (marker == 0xDA) {
+            if (!frame || segment.empty()) return std::nullopt;
+            const std::size_t count = components.size() / 3;
+            if (!progressive && byteAt(segment, 0) >= count) return frame;
+            long long hMax = 1, vMax = 1;
+            for (std::size_t c = 0; c < count; ++c) {
+                const long long h = byteAt(components, 3 * c + 1) >> 4,
+                                v = byteAt(components, 3 * c + 1) & 15;
+                if (h < 1 || h > 4 || v < 1 || v > 4) return std::nullopt;
+                hMax = std::max(hMax, h);
+                vMax = std::max(vMax, v);
+            }
+            for (std::size_t c = 0; c < count; ++c) {
+                const long long h = byteAt(components, 3 * c + 1) >> 4,
+                                v = byteAt(components, 3 * c + 1) & 15;
+                const long long columns = (frame->size.width * h + 8 * hMax - 1) / (8 * hMax),
+                                rows = (frame->size.height * v + 8 * vMax - 1) / (8 * vMax);
+                frame->decodingBytes += roundUp(columns, h) * roundUp(rows, v) * 128;
+            }
+            return frame;
         }
-        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            i += 2;
-            continue;
-        }
-        if (marker == 0xD9 || marker == 0xDA) return std::nullopt;
-        std::size_t length = bigEndian(b, i + 2, 2);
-        bool frame =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) {
-            if (i + 9 > b.size()) return std::nullopt;
-            return Size{static_cast<long long>(bigEndian(b, i + 7, 2)),
-                        static_cast<long long>(bigEndian(b, i + 5, 2))};
-        }
-        if (length < 2) return std::nullopt;
-        i += 2 + length;
     }
-    return std::nullopt;
 }
 
 unsigned long long littleEndian(std::string_view b, std::size_t at, int n) {
@@ -200,6 +248,102 @@ std::string_view isoBrand(std::string_view b) {
     return heif ? "heif" : "";
 }
 
+// A box: the payload after its header; the whole box lies within the bytes.
+// A size of 0 runs to the end, 1 means a 64-bit size after the type.
+struct Box {
+    std::string_view type;
+    std::string_view data;
+    std::size_t end;
+};
+
+std::optional<Box> boxAt(std::string_view b, std::size_t at) {
+    if (at > b.size() || b.size() - at < 8) return std::nullopt;
+    unsigned long long size = bigEndian(b, at, 4);
+    std::size_t header = 8;
+    if (size == 1) {
+        if (b.size() - at < 16) return std::nullopt;
+        size = bigEndian(b, at + 8, 8);
+        header = 16;
+    } else if (size == 0) {
+        size = b.size() - at;
+    }
+    if (size < header || size > b.size() - at) return std::nullopt;
+    return Box{b.substr(at + 4, 4), b.substr(at + header, size - header), at + size};
+}
+
+// Big-endian fields read in turn; a read past the end gives 0 and fails the reader.
+class FieldReader {
+public:
+    explicit FieldReader(std::string_view b) : b_(b) {}
+    unsigned long long take(std::size_t n) {
+        if (!ok_ || n > b_.size() - at_) {
+            ok_ = false;
+            return 0;
+        }
+        const unsigned long long v = bigEndian(b_, at_, static_cast<int>(n));
+        at_ += n;
+        return v;
+    }
+    bool ok() const { return ok_; }
+
+private:
+    std::string_view b_;
+    std::size_t at_ = 0;
+    bool ok_ = true;
+};
+
+// The item locations box: every extent stored at a file offset lies within
+// the file, and all of them together are no more than the file holds.
+bool itemLocationsWithin(std::string_view iloc, unsigned long long fileSize) {
+    FieldReader r(iloc);
+    const unsigned long long version = r.take(1);
+    r.take(3);  // flags
+    const unsigned long long sizes = r.take(1), more = r.take(1);
+    const std::size_t offsetSize = sizes >> 4, lengthSize = sizes & 15, baseSize = more >> 4,
+                      indexSize = version >= 1 ? more & 15 : 0;
+    for (std::size_t n : {offsetSize, lengthSize, baseSize, indexSize})
+        if (n != 0 && n != 4 && n != 8) return false;
+    const unsigned long long items = r.take(version < 2 ? 2 : 4);
+    unsigned long long total = 0;
+    for (unsigned long long item = 0; item < items && r.ok(); ++item) {
+        r.take(version < 2 ? 2 : 4);  // item
+        const unsigned long long method = version >= 1 ? r.take(2) & 15 : 0;
+        r.take(2);  // data reference
+        const unsigned long long base = r.take(baseSize), extents = r.take(2);
+        for (unsigned long long e = 0; e < extents && r.ok(); ++e) {
+            r.take(indexSize);
+            const unsigned long long offset = r.take(offsetSize), length = r.take(lengthSize);
+            if (method != 0) continue;  // in the meta box's own data, or another item's
+            if (base > fileSize || offset > fileSize - base || length > fileSize - base - offset)
+                return false;
+            total += length;
+            if (total > fileSize) return false;
+        }
+    }
+    return r.ok();
+}
+
+// Whether everything the decoders will read lies within the bytes: the
+// top-level boxes, the boxes of the meta box, and the item extents. The AVIF
+// reader GD hands to libavif allocates each read in full before it reads, so a
+// box header claiming 2 GB costs 2 GB even in a file of a hundred bytes.
+bool isoWithinBytes(std::string_view b) {
+    for (std::size_t at = 0; at < b.size();) {
+        const std::optional<Box> box = boxAt(b, at);
+        if (!box) return false;
+        at = box->end;
+        if (box->type != "meta") continue;
+        if (box->data.size() < 4) return false;  // version and flags, then boxes
+        for (std::size_t in = 4; in < box->data.size();) {
+            const std::optional<Box> inner = boxAt(box->data, in);
+            if (!inner) return false;
+            in = inner->end;
+            if (inner->type == "iloc" && !itemLocationsWithin(inner->data, b.size())) return false;
+        }
+    }
+    return true;
+}
+
 // The largest of the sizes the image spatial extents ("ispe") declare: every
 // image of the file (tiles, thumbnails, a grid) has one.
 std::optional<Size> ispeSize(std::string_view b) {
@@ -306,6 +450,12 @@ void refuseLarge(const std::optional<Size>& size) {
         throw ImageTooLarge(size->width, size->height);
 }
 
+// An image within the size limits whose decoding would still take more than
+// maxDecodingBytes is refused the same way.
+void refuseCostly(const Size& size, long long decodingBytes) {
+    if (decodingBytes > maxDecodingBytes) throw ImageTooLarge(size.width, size.height);
+}
+
 // GD may be built without a format: a clear error instead of a failed decode.
 void requireSupport(const char* sample, const char* format) {
     if (!gdSupportsFileType(sample, 0))
@@ -365,15 +515,22 @@ Image toImage(std::string_view bytes) {
                                 " bytes: index 3 out of range");
     std::lock_guard<std::recursive_mutex> hold(decodingLock());
     if (bytes.substr(0, 4) == "GIF8") {
-        refuseLarge(gifSize(bytes));
+        const std::optional<Size> size = gifSize(bytes);
+        if (!size) return nullptr;  // no logical screen
+        refuseLarge(size);
         return Image(gdImageCreateFromGifPtr(length(bytes), data(bytes)));
     }
     if (byteAt(bytes, 0) == 0xFF && byteAt(bytes, 1) == 0xD8 && byteAt(bytes, 2) == 0xFF) {
-        refuseLarge(jpegSize(bytes));
+        const std::optional<JpegFrame> frame = jpegFrame(bytes);
+        if (!frame) return nullptr;  // libjpeg would stop before the pixels
+        refuseLarge(frame->size);
+        refuseCostly(frame->size, frame->decodingBytes);
         return Image(gdImageCreateFromJpegPtr(length(bytes), data(bytes)));
     }
     if (bytes.substr(1, 3) == "PNG") {
-        refuseLarge(pngSize(bytes));
+        const std::optional<Size> size = pngSize(bytes);
+        if (!size) return nullptr;  // libpng needs the header chunk
+        refuseLarge(size);
         return Image(gdImageCreateFromPngPtr(length(bytes), data(bytes)));
     }
     const std::string_view format = imageFormat(bytes);
@@ -395,6 +552,7 @@ Image toImage(std::string_view bytes) {
         const std::optional<Size> size = ispeSize(bytes);
         if (!size) return nullptr;  // every image declares its size: damaged
         refuseLarge(size);
+        if (!isoWithinBytes(bytes)) return nullptr;
         if (format == "AVIF") {
             requireSupport("strip.avif", "AVIF");
             return Image(gdImageCreateFromAvifPtr(length(bytes), data(bytes)));

@@ -7,9 +7,10 @@
 // "PNG" at 1, "RIFF"...."WEBP" (WebP), a leading "ftyp" box with an AVIF or
 // HEIF brand, "BM" (BMP); "<html" anywhere means a web page (no image);
 // anything else is logged and refused with "Unidentified image type". Before
-// GD sees the bytes, the size in the image's header is checked, so a hostile
-// header cannot make GD allocate gigabytes; a WebP, AVIF, HEIF or BMP file
-// whose header declares no size is not decoded at all. Animated GIF and WebP
+// GD sees the bytes, the size in the image's header is checked, read the way
+// the decoder reads it, so a hostile header cannot make GD allocate gigabytes;
+// a file whose header declares no size is not decoded at all, nor an AVIF or
+// HEIF file whose boxes or item extents reach past its end. Animated GIF and WebP
 // files give their first frame (a WebP frame is cut out of the container).
 //
 // Threads: toImage from any thread (every decode runs under the process-wide
@@ -38,8 +39,14 @@ using Image = std::unique_ptr<gdImage, ImageFree>;
 inline constexpr int maxWidth = 16383;
 inline constexpr int maxHeight = 65535;
 inline constexpr long long maxPixels = 50'000'000;
+// What decoding one image may allocate by the estimate its header gives: the
+// GD image and the decoder's buffers for the whole image (libjpeg keeps the
+// coefficients of a progressive JPEG). A strip at the pixel limit fits, a
+// progressive one too, except with four components.
+inline constexpr long long maxDecodingBytes = 512LL << 20;
 
-// An image whose header claims more than the limits above: "Image too large: W x H".
+// An image whose header claims more than the limits above, or whose decoding
+// would take more than maxDecodingBytes: "Image too large: W x H".
 class ImageTooLarge : public std::runtime_error {
 public:
     ImageTooLarge(long long width, long long height);

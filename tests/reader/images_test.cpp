@@ -52,6 +52,37 @@ std::string rgbaPng(std::uint32_t width, std::uint32_t height, const std::string
     return png;
 }
 
+// ---- JPEG headers written byte by byte ----
+
+// A JPEG of headers only: a comment, the frame (its marker, size and the sampling
+// factors of each component, e.g. "\x11\x11\x11") and the header of a first
+// scan over scanned components. The scan names no component of the frame, so
+// libjpeg stops there, before GD allocates the image.
+std::string jpegHeaders(unsigned char marker, int width, int height, const std::string& sampling,
+                        int scanned) {
+    const int n = static_cast<int>(sampling.size());
+    std::string out = std::string("\xFF\xD8\xFF\xFE\x00\x02\xFF", 7);
+    out += {static_cast<char>(marker), 0, static_cast<char>(8 + 3 * n), 8};
+    out += {static_cast<char>(height >> 8), static_cast<char>(height),
+            static_cast<char>(width >> 8), static_cast<char>(width), static_cast<char>(n)};
+    for (int c = 0; c < n; ++c) out += {static_cast<char>(c + 1), sampling[c], 0};
+    out += {'\xFF', '\xDA', 0, static_cast<char>(6 + 2 * scanned), static_cast<char>(scanned)};
+    for (int c = 0; c < scanned; ++c) out += {static_cast<char>(0x40 + c), 0};
+    out += std::string("\x00\x3F\x00\xFF\xD9", 5);
+    return out;
+}
+
+// The bytes with a byte that is no marker put before the frame header.
+std::string withJunkBeforeFrame(std::string jpeg) {
+    for (std::size_t i = 2; i + 4 <= jpeg.size();) {
+        const unsigned marker = static_cast<unsigned char>(jpeg[i + 1]);
+        if (marker >= 0xC0 && marker <= 0xC2) return jpeg.insert(i, 1, '\0');
+        i += 2 + (static_cast<unsigned char>(jpeg[i + 2]) << 8 |
+                  static_cast<unsigned char>(jpeg[i + 3]));
+    }
+    return {};
+}
+
 // ---- images made by ImageMagick ----
 
 class Images : public ::testing::Test {
@@ -319,6 +350,29 @@ TEST_F(Images, TodaysFormatsRefuseHugeHeadersBeforeDecoding) {
         std::string blind = avif;  // no extent at all: not decoded
         blind[at] = 'x';
         EXPECT_FALSE(toImage(blind));
+        // Boxes and item extents past the end: not decoded (GD's reader for
+        // libavif allocates what a box claims before it reads the box).
+        const std::string free = "free..";  // the type and two bytes
+        EXPECT_TRUE(toImage(avif + std::string("\0\0\0\x0a", 4) + free));
+        EXPECT_FALSE(toImage(avif + std::string("\x7f\xff\xff\xff", 4) + free));
+        EXPECT_FALSE(toImage(avif + std::string("\0\0\0\x01", 4) + "free" +
+                             std::string("\0\0\0\x01\0\0\0\0", 8)));  // 64-bit: 4 GB
+        EXPECT_FALSE(toImage(avif + std::string(2, '\0')));
+        std::string ftyp = avif;  // the first box: 1.1 GB
+        ftyp.replace(0, 4, "BMNB");
+        EXPECT_FALSE(toImage(ftyp));
+        const std::size_t iloc = avif.find("iloc");
+        ASSERT_NE(iloc, std::string::npos);
+        if (avif.compare(iloc + 4, 8, std::string("\0\0\0\0\x44\x40\0\x01", 8)) == 0) {
+            std::string extent = avif;  // item 1's only extent, its length
+            extent.replace(iloc + 22, 4, std::string("\x10\0\0\0", 4));
+            EXPECT_FALSE(toImage(extent));
+        }
+    }
+    std::string heif = convert("-size 40x30 'xc:rgb(220,30,20)'", "big.heic");
+    if (!heif.empty()) {
+        EXPECT_TRUE(toImage(heif));
+        EXPECT_FALSE(toImage(heif + std::string("\x7f\xff\xff\xff", 4) + "free.."));
     }
 }
 
@@ -379,17 +433,83 @@ TEST_F(Images, HugeHeadersAreRefusedBeforeDecoding) {
     EXPECT_THROW(toImage(rgbaPng(16384, 1, std::string(5, '\0'))), ImageTooLarge);
     EXPECT_THROW(toImage(rgbaPng(10000, 6000, std::string(5, '\0'))), ImageTooLarge);  // 60 MP
     EXPECT_THROW(toImage(rgbaPng(1, 65536, std::string(5, '\0'))), ImageTooLarge);
+    // libpng skips ancillary chunks before the header: so is the size check.
+    std::string early = rgbaPng(100000, 100000, std::string(5, '\0'));
+    early.insert(8, chunk("prVt", "first"));
+    EXPECT_THROW(toImage(early), ImageTooLarge);
+    std::string small = rgbaPng(1, 1, std::string("\x00\x01\x02\x03\xFF", 5));
+    small.insert(8, chunk("prVt", "first"));
+    EXPECT_TRUE(toImage(small));
+    EXPECT_FALSE(toImage(small.substr(0, 8) + chunk("prVt", "no header")));
     // GIF logical screen of 65535 x 65535.
     EXPECT_THROW(toImage(std::string("GIF89a\xFF\xFF\xFF\xFF\x00\x00\x00", 13)), ImageTooLarge);
+    // A frame beyond a small screen: GD refuses it without making it.
+    EXPECT_FALSE(
+        toImage(std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00"
+                            ",\x00\x00\x00\x00\x40\x1F\x40\x1F\x00\x02\x02\x44\x01\x00;",
+                            29)));
+    // JPEG frames whose coefficients libjpeg keeps for the whole image: with
+    // a progressive frame, or a sequential one whose first scan is of one
+    // component. 4:4:4 and 4:2:0 strips at the pixel limit fit, four
+    // components at almost the limit do not.
+    struct Frame {
+        const char* what;
+        unsigned char marker;
+        int width, height;
+        std::string sampling;
+        int scanned;
+        bool refused;
+    };
+    const std::vector<Frame> frames = {
+        {"progressive 4:4:4 at the limit", 0xC2, 7071, 7071, "\x11\x11\x11", 1, false},
+        {"progressive 4:2:0 at the limit", 0xC2, 762, 65535, "\x22\x11\x11", 1, false},
+        {"progressive CMYK", 0xC2, 7000, 7000, "\x11\x11\x11\x11", 1, true},
+        {"arithmetic progressive CMYK", 0xCA, 7000, 7000, "\x11\x11\x11\x11", 4, true},
+        {"sequential CMYK, one scan", 0xC0, 7000, 7000, "\x11\x11\x11\x11", 4, false},
+        {"sequential CMYK, a scan each", 0xC1, 7000, 7000, "\x11\x11\x11\x11", 1, true},
+        {"progressive CMYK, small", 0xC2, 3000, 3000, "\x11\x11\x11\x11", 1, false},
+    };
+    for (const Frame& f : frames) {
+        SCOPED_TRACE(f.what);
+        const std::string jpeg = jpegHeaders(f.marker, f.width, f.height, f.sampling, f.scanned);
+        if (f.refused) {
+            try {
+                toImage(jpeg);
+                ADD_FAILURE() << "no exception";
+            } catch (const ImageTooLarge& e) {
+                EXPECT_EQ(e.what(), "Image too large: " + std::to_string(f.width) + " x " +
+                                        std::to_string(f.height));
+            }
+        } else {
+            EXPECT_FALSE(toImage(jpeg));  // checked, then refused by libjpeg
+        }
+    }
+    // Frame headers as libjpeg reads them: after bytes that are no marker, and
+    // only the first; none at all gives no image.
+    const std::string huge = jpegHeaders(0xC2, 30000, 30000, "\x11\x11\x11", 3);
+    EXPECT_THROW(toImage(withJunkBeforeFrame(huge)), ImageTooLarge);
+    std::string twice = huge;
+    twice.insert(6, jpegHeaders(0xC0, 8, 8, "\x11\x11\x11", 3).substr(6, 19));
+    EXPECT_FALSE(toImage(twice));  // libjpeg stops at the second frame header
+    EXPECT_FALSE(
+        toImage(std::string("\xFF\xD8\xFF\xFE\x00\x04"
+                            "ab\xFF\xD9",
+                            10)));
     // A real JPEG one pixel wider than a surface can be.
     std::string wide = convert("-size 16384x1 xc:white", "wide.jpg");
     if (!wide.empty()) {
-        try {
-            toImage(wide);
-            ADD_FAILURE() << "no exception";
-        } catch (const ImageTooLarge& e) {
-            EXPECT_STREQ(e.what(), "Image too large: 16384 x 1");
+        for (const std::string& bytes : {wide, withJunkBeforeFrame(wide)}) {
+            try {
+                toImage(bytes);
+                ADD_FAILURE() << "no exception";
+            } catch (const ImageTooLarge& e) {
+                EXPECT_STREQ(e.what(), "Image too large: 16384 x 1");
+            }
         }
+        // libjpeg decodes past such a byte.
+        std::string junk = withJunkBeforeFrame(convert("-size 40x30 xc:white", "junk.jpg"));
+        ASSERT_FALSE(junk.empty());
+        EXPECT_TRUE(toImage(junk));
     }
     // At the limits: accepted (a real strip of the widest size).
     std::string widest = convert("-size 16383x2 xc:white", "widest.png");
@@ -397,6 +517,15 @@ TEST_F(Images, HugeHeadersAreRefusedBeforeDecoding) {
         Image image = toImage(widest);
         ASSERT_TRUE(image);
         EXPECT_EQ(toSurface(image.get())->w, 16383);
+    }
+    // Long strips, progressive JPEG in 4:4:4 too.
+    for (const char* name : {"long.png", "long.jpg"}) {
+        std::string bytes =
+            convert("-size 1000x20000 xc:white -interlace plane -sampling-factor 1x1", name);
+        if (bytes.empty()) continue;
+        Image image = toImage(bytes);
+        ASSERT_TRUE(image) << name;
+        EXPECT_EQ(gdImageSY(image.get()), 20000) << name;
     }
 }
 
