@@ -142,26 +142,26 @@ Image toImage(std::string_view bytes) {
         throw std::out_of_range("Image data of " + std::to_string(bytes.size()) +
                                 " bytes: index 3 out of range");
     std::lock_guard<std::recursive_mutex> hold(decodingLock());
-    if (bytes.substr(0, 4) == "GIF8") {
+    const std::string_view format = imageFormat(bytes);
+    if (format == "GIF") {
         const std::optional<Size> size = gifSize(bytes);
         if (!size) return nullptr;  // no logical screen
         refuseLarge(size);
         return Image(gdImageCreateFromGifPtr(length(bytes), data(bytes)));
     }
-    if (byteAt(bytes, 0) == 0xFF && byteAt(bytes, 1) == 0xD8 && byteAt(bytes, 2) == 0xFF) {
+    if (format == "JPEG") {
         const std::optional<JpegFrame> frame = jpegFrame(bytes);
         if (!frame) return nullptr;  // libjpeg would stop before the pixels
         refuseLarge(frame->size);
         refuseCostly(frame->size, frame->decodingBytes);
         return Image(gdImageCreateFromJpegPtr(length(bytes), data(bytes)));
     }
-    if (bytes.substr(1, 3) == "PNG") {
+    if (format == "PNG") {
         const std::optional<Size> size = pngSize(bytes);
         if (!size) return nullptr;  // libpng needs the header chunk
         refuseLarge(size);
         return Image(gdImageCreateFromPngPtr(length(bytes), data(bytes)));
     }
-    const std::string_view format = imageFormat(bytes);
     if (format == "WebP") {
         const std::optional<Size> size = webpSize(bytes);
         if (!size) return nullptr;  // no size to check: damaged
